@@ -50,7 +50,9 @@ void Split(TDateTime value, std::int64_t& days, std::int64_t& msOfDay) {
 
 } // namespace
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 int DaysInMonth(int year, int month) {
     static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -132,7 +134,9 @@ void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec) {
     msec = d.msec;
 }
 
-int DayOfWeek(TDateTime value) { return DecodeDateTime(value).dayOfWeek; }
+int DayOfWeek(TDateTime value) {
+    return DecodeDateTime(value).dayOfWeek;
+}
 
 TDateTime Now() {
     timespec ts{};
@@ -144,7 +148,9 @@ TDateTime Now() {
                           static_cast<int>(ts.tv_nsec / 1000000));
 }
 
-TDateTime Date() { return std::trunc(Now()); }
+TDateTime Date() {
+    return std::trunc(Now());
+}
 
 TDateTime Time() {
     const TDateTime now = Now();

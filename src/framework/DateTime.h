@@ -26,8 +26,8 @@ int DaysInMonth(int year, int month); // 0 for a month outside 1..12
 // Valid years are 1..9999. The Try forms return false instead of raising.
 bool TryEncodeDate(int year, int month, int day, TDateTime& result);
 bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& result);
-TDateTime EncodeDate(int year, int month, int day);            // EConvertError when invalid
-TDateTime EncodeTime(int hour, int min, int sec, int msec);    // EConvertError when invalid
+TDateTime EncodeDate(int year, int month, int day);         // EConvertError when invalid
+TDateTime EncodeTime(int hour, int min, int sec, int msec); // EConvertError when invalid
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int min, int sec, int msec);
 
 struct DecodedDateTime {

@@ -30,13 +30,13 @@ private:
         using Base::Base;                                                                          \
     }
 
-KAIRELON_EXCEPTION(EConvertError, Exception);   // a text that is not a number, date or time
-KAIRELON_EXCEPTION(ERangeError, Exception);     // a value outside its allowed range
+KAIRELON_EXCEPTION(EConvertError, Exception);      // a text that is not a number, date or time
+KAIRELON_EXCEPTION(ERangeError, Exception);        // a value outside its allowed range
 KAIRELON_EXCEPTION(ERegistryException, Exception); // a store that cannot be read or written
-KAIRELON_EXCEPTION(EStreamError, Exception);    // base of the file errors
-KAIRELON_EXCEPTION(EFOpenError, EStreamError);  // a file that cannot be opened
-KAIRELON_EXCEPTION(EFCreateError, EStreamError); // a file that cannot be created
-KAIRELON_EXCEPTION(EInOutError, Exception);     // a read or write of an open file failed
-KAIRELON_EXCEPTION(EOSError, Exception);        // an operating-system call failed
+KAIRELON_EXCEPTION(EStreamError, Exception);       // base of the file errors
+KAIRELON_EXCEPTION(EFOpenError, EStreamError);     // a file that cannot be opened
+KAIRELON_EXCEPTION(EFCreateError, EStreamError);   // a file that cannot be created
+KAIRELON_EXCEPTION(EInOutError, Exception);        // a read or write of an open file failed
+KAIRELON_EXCEPTION(EOSError, Exception);           // an operating-system call failed
 
 } // namespace kairelon

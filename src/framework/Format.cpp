@@ -10,7 +10,8 @@ namespace kairelon {
 namespace {
 
 [[noreturn]] void Invalid(std::string_view pattern) {
-    throw EConvertError("Format '" + std::string(pattern) + "' invalid or incompatible with argument");
+    throw EConvertError("Format '" + std::string(pattern) +
+                        "' invalid or incompatible with argument");
 }
 
 } // namespace
@@ -32,7 +33,8 @@ std::string FormatList(std::string_view pattern, std::initializer_list<FormatArg
         }
         // Collect the specification and hand a checked, bounded one to snprintf.
         std::string spec = "%";
-        while (i < pattern.size() && std::string_view("-+ #0").find(pattern[i]) != std::string_view::npos) {
+        while (i < pattern.size() &&
+               std::string_view("-+ #0").find(pattern[i]) != std::string_view::npos) {
             spec += pattern[i++];
         }
         auto digits = [&] {
@@ -65,9 +67,10 @@ std::string FormatList(std::string_view pattern, std::initializer_list<FormatArg
             }
             spec += type == 'd' ? "lld" : type == 'u' ? "llu" : type == 'x' ? "llx" : "llX";
             const auto v = std::get<std::int64_t>(value);
-            n = type == 'd' ? std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<long long>(v))
-                            : std::snprintf(buffer, sizeof buffer, spec.c_str(),
-                                            static_cast<unsigned long long>(v));
+            n = type == 'd'
+                    ? std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<long long>(v))
+                    : std::snprintf(buffer, sizeof buffer, spec.c_str(),
+                                    static_cast<unsigned long long>(v));
             break;
         }
         case 'f': {
@@ -142,6 +145,8 @@ int StrToInt(std::string_view text) {
     return result;
 }
 
-std::string IntToStr(std::int64_t value) { return std::to_string(value); }
+std::string IntToStr(std::int64_t value) {
+    return std::to_string(value);
+}
 
 } // namespace kairelon

@@ -19,8 +19,7 @@ namespace kairelon {
 class FormatArg {
 public:
     template <typename T>
-        requires std::is_integral_v<T>
-    FormatArg(T v) : value_(static_cast<std::int64_t>(v)) {}
+    requires std::is_integral_v<T> FormatArg(T v) : value_(static_cast<std::int64_t>(v)) {}
     FormatArg(double v) : value_(v) {}
     FormatArg(const char* v) : value_(std::string(v ? v : "")) {}
     FormatArg(std::string_view v) : value_(std::string(v)) {}
@@ -38,7 +37,7 @@ template <typename... Args> std::string Format(std::string_view pattern, const A
     return FormatList(pattern, {FormatArg(args)...});
 }
 
-int StrToInt(std::string_view text);                    // EConvertError when not a number
+int StrToInt(std::string_view text); // EConvertError when not a number
 bool TryStrToInt(std::string_view text, int& result);
 std::string IntToStr(std::int64_t value);
 

@@ -7,7 +7,9 @@
 
 namespace kairelon {
 
-void ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void ProcessMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void WaitUntil(const std::function<bool()>& done) {
     while (!done()) {

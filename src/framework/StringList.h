@@ -18,7 +18,7 @@ using TStringList = std::vector<std::string>;
 TStringList SplitLines(std::string_view text);
 std::string JoinLines(const TStringList& list);
 
-TStringList LoadStringList(const std::string& path);              // EFOpenError when unreadable
+TStringList LoadStringList(const std::string& path); // EFOpenError when unreadable
 void SaveStringList(const std::string& path, const TStringList& list); // EFCreateError on failure
 
 int IndexOfText(const TStringList& list, std::string_view text); // -1 when absent

@@ -6,7 +6,9 @@
 #include <unordered_map>
 
 // Resources of a static library must be registered by name, outside any namespace.
-static void InitKairelonResources() { Q_INIT_RESOURCE(resources); }
+static void InitKairelonResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace kairelon {
 namespace {

@@ -31,7 +31,8 @@ TEST(DateTime, InvalidFieldsRaise) {
 TEST(DateTime, RoundTripsEveryMillisecondField) {
     for (int year : {1, 1899, 1900, 1970, 2000, 2024, 2026, 9999}) {
         for (int month : {1, 2, 12}) {
-            const TDateTime v = EncodeDateTime(year, month, DaysInMonth(year, month), 23, 59, 59, 999);
+            const TDateTime v =
+                EncodeDateTime(year, month, DaysInMonth(year, month), 23, 59, 59, 999);
             const DecodedDateTime d = DecodeDateTime(v);
             EXPECT_EQ(d.year, year);
             EXPECT_EQ(d.month, month);

@@ -20,9 +20,13 @@ IsolatedHome::~IsolatedHome() {
     unsetenv("XDG_STATE_HOME");
 }
 
-std::string IsolatedHome::Path() const { return dir_.path().toStdString(); }
+std::string IsolatedHome::Path() const {
+    return dir_.path().toStdString();
+}
 
-std::string IsolatedHome::RegistryDir() const { return Path() + "/registry"; }
+std::string IsolatedHome::RegistryDir() const {
+    return Path() + "/registry";
+}
 
 std::string BuiltProgram(const std::string& name) {
     return std::string(KAIRELON_BUILD_DIR) + "/src/" + name;
