@@ -1,7 +1,6 @@
 #include "framework/Exception.h"
 #include "framework/Format.h"
 #include "framework/StringList.h"
-#include "framework/StringTable.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -65,14 +64,4 @@ TEST(StringList, CaseInsensitiveSearch) {
     EXPECT_EQ(IndexOfText(list, "Beta"), 1);
     EXPECT_EQ(IndexOfText(list, "gamma"), -1);
     EXPECT_EQ(IndexOfText(list, "alph"), -1);
-}
-
-TEST(StringTable, QuotedTextsAndMissingNumbers) {
-    EXPECT_EQ(LoadStr(2003), "Hinweis");
-    EXPECT_EQ(LoadStr(2007), "Fehler");
-    EXPECT_EQ(LoadStr(1003),
-              "Es sind keine NTP - Server definiert. Sie sollten mindestens eine entsprechende "
-              "Adresse eingeben.");
-    EXPECT_EQ(LoadStr(999999), "");
-    EXPECT_EQ(LoadStr(-1), "");
 }
