@@ -1,0 +1,263 @@
+// Registry files on Linux: locations, change detection, locking and atomic replacement.
+#include "platform/RegistryFile.h"
+
+#include "framework/Exception.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace kairelon {
+
+namespace {
+
+constexpr const char* kUserFile = "user.reg";
+constexpr const char* kSystemFile = "system.reg";
+constexpr const char* kSystemFolder = "/var/lib/kairelon";
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+std::string HomeFolder() {
+    std::string home = Env("HOME");
+    if (!home.empty())
+        return home;
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
+    return "/";
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+[[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
+    throw ERegistryException(what + " '" + path + "': " + std::strerror(error));
+}
+
+// Closes a descriptor when leaving the scope; closing a lock file's descriptor releases the
+// lock.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return fd_; }
+    int Release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+std::int64_t Nanoseconds(const timespec& ts) {
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Creates the folder and, when needed, its parents (parents get 0700, as a configuration
+// folder should).
+bool MakeFolders(const std::string& folder, mode_t mode) {
+    struct stat st;
+    if (::stat(folder.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    std::string parent = FolderOf(folder);
+    if (parent != folder && !MakeFolders(parent, 0700))
+        return false;
+    if (::mkdir(folder.c_str(), mode) != 0 && errno != EEXIST)
+        return false;
+    // mkdir masks the mode with the umask; the setgid bit and group bits of the machine-wide
+    // folder must stand as asked.
+    ::chmod(folder.c_str(), mode);
+    return true;
+}
+
+} // namespace
+
+const char* RegistryRootName(RegistryRoot root) {
+    return root == RegistryRoot::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+}
+
+std::string RegistryFilePath(RegistryRoot root) {
+    const char* file = root == RegistryRoot::CurrentUser ? kUserFile : kSystemFile;
+    std::string dir = Env("KAIRELON_REGISTRY_DIR");
+    if (!dir.empty())
+        return dir + "/" + file;
+    if (root == RegistryRoot::LocalMachine)
+        return std::string(kSystemFolder) + "/" + file;
+    std::string config = Env("XDG_CONFIG_HOME");
+    if (config.empty() || config.front() != '/')
+        config = HomeFolder() + "/.config";
+    return config + "/kairelon/" + file;
+}
+
+RegistryFile::RegistryFile(std::string path, mode_t fileMode, mode_t folderMode)
+    : path_(std::move(path)), fileMode_(fileMode), folderMode_(folderMode) {}
+
+RegistryFile RegistryFile::ForRoot(RegistryRoot root) {
+    if (root == RegistryRoot::CurrentUser)
+        return RegistryFile(RegistryFilePath(root), 0600, 0700);
+    // The machine-wide file is shared with the service's group: group-readable and -writable,
+    // in a setgid folder so that what is written there keeps the folder's group.
+    mode_t folderMode = Env("KAIRELON_REGISTRY_DIR").empty() ? 02770 : 0700;
+    return RegistryFile(RegistryFilePath(root), 0660, folderMode);
+}
+
+RegistryFile::Stamp RegistryFile::StampOf(const struct stat& st) {
+    return Stamp{
+        true, st.st_dev, st.st_ino, st.st_size, Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
+}
+
+const RegistryDocument& RegistryFile::Current() {
+    Reload(false);
+    return doc_;
+}
+
+void RegistryFile::Reload(bool force) {
+    struct stat st;
+    if (::stat(path_.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            Fail("Cannot read the registry file", path_, errno);
+        if (!stamp_ || stamp_->exists || force) {
+            doc_ = RegistryDocument();
+            stamp_ = Stamp{};
+        }
+        return;
+    }
+    Stamp now = StampOf(st);
+    if (!force && stamp_ && *stamp_ == now)
+        return;
+
+    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0)
+        Fail("Cannot read the registry file", path_, errno);
+    if (::fstat(fd.Get(), &st) != 0)
+        Fail("Cannot read the registry file", path_, errno);
+    if (!S_ISREG(st.st_mode))
+        Fail("Cannot read the registry file", path_, EINVAL);
+    now = StampOf(st);
+    std::string text;
+    char buf[65536];
+    while (true) {
+        ssize_t n = ::read(fd.Get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            Fail("Cannot read the registry file", path_, errno);
+        }
+        if (n == 0)
+            break;
+        text.append(buf, static_cast<size_t>(n));
+    }
+    doc_ = RegistryDocument::Parse(text);
+    stamp_ = now;
+}
+
+void RegistryFile::EnsureFolder() const {
+    std::string folder = FolderOf(path_);
+    if (!MakeFolders(folder, folderMode_))
+        Fail("Cannot create the registry folder", folder, errno ? errno : ENOTDIR);
+}
+
+void RegistryFile::RemoveStaleTemporaries() const {
+    // Only the holder of the lock creates temporaries, so any found under the lock were left
+    // by a writer that died before its rename.
+    std::string folder = FolderOf(path_);
+    std::string prefix = "." + BaseName(path_) + ".tmp-";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
+            ::unlink((folder + "/" + entry->d_name).c_str());
+    }
+    ::closedir(dir);
+}
+
+void RegistryFile::Replace(const std::string& text) {
+    std::string folder = FolderOf(path_);
+    std::string temp = folder + "/." + BaseName(path_) + ".tmp-XXXXXX";
+    FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (fd.Get() < 0)
+        Fail("Cannot write the registry file", path_, errno);
+    auto failAndRemove = [&](int error) {
+        ::unlink(temp.c_str());
+        Fail("Cannot write the registry file", path_, error);
+    };
+    if (::fchmod(fd.Get(), fileMode_) != 0 || !WriteAll(fd.Get(), text) || ::fsync(fd.Get()) != 0)
+        failAndRemove(errno);
+    if (::close(fd.Release()) != 0)
+        failAndRemove(errno);
+    if (::rename(temp.c_str(), path_.c_str()) != 0)
+        failAndRemove(errno);
+    // Make the rename itself durable.
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() >= 0)
+        ::fsync(dir.Get());
+}
+
+void RegistryFile::Update(const std::function<bool(RegistryDocument&)>& change) {
+    EnsureFolder();
+    std::string lockPath = path_ + ".lock";
+    FileDescriptor lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, fileMode_));
+    if (lock.Get() < 0)
+        Fail("Cannot lock the registry file", lockPath, errno);
+    ::fchmod(lock.Get(), fileMode_); // against the umask; fails harmlessly on another's file
+    while (::flock(lock.Get(), LOCK_EX) != 0) {
+        if (errno != EINTR)
+            Fail("Cannot lock the registry file", lockPath, errno);
+    }
+    RemoveStaleTemporaries();
+    // Another process may have written since our last read: change what is there now.
+    Reload(true);
+    RegistryDocument next = doc_;
+    if (!change(next))
+        return;
+    Replace(next.Serialize());
+    doc_ = std::move(next);
+    // Nobody else writes while we hold the lock, so this stamp belongs to what we wrote.
+    struct stat st;
+    if (::stat(path_.c_str(), &st) == 0)
+        stamp_ = StampOf(st);
+    else
+        stamp_.reset();
+}
+
+} // namespace kairelon

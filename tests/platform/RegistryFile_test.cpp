@@ -1,0 +1,360 @@
+#include "framework/Exception.h"
+#include "platform/RegistryFile.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+using namespace kairelon;
+
+namespace {
+
+const std::string kKey = "HKEY_CURRENT_USER\\Software\\Quarnel Developments\\Kairel";
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+RegistryValue Text(const std::string& s) {
+    return RegistryValue{REG_SZ, std::vector<std::uint8_t>(s.begin(), s.end()), true};
+}
+
+RegistryValue Dword(std::uint32_t v) {
+    return RegistryValue{
+        REG_DWORD,
+        {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)},
+        true};
+}
+
+std::string TextOf(const RegistryValue* v) {
+    return v ? std::string(v->data.begin(), v->data.end()) : std::string("<missing>");
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+int CountTemporaries(const std::string& folder) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (e.path().filename().string().find(".tmp-") != std::string::npos)
+            ++n;
+    return n;
+}
+
+} // namespace
+
+TEST(RegistryDocument, ReadsEveryValueKindAndKeepsWhatItCannotParse) {
+    const std::string text = "Windows Registry Editor Version 5.00\r\n"
+                             "\r\n"
+                             "; a comment someone added\r\n"
+                             "[HKEY_CURRENT_USER\\Software\\Quarnel Developments\\Kairel]\r\n"
+                             "\"CurrentServer\"=\"time.example.org\"\r\n"
+                             "\"Quoted\"=\"a \\\"b\\\" c:\\\\d\"\r\n"
+                             "\"Timeout\"=dword:00002710\r\n"
+                             "\"NewTime\"=hex:ea,07,0c,00,\\\r\n"
+                             "  02,00,08,00\r\n"
+                             "\"Multi\"=hex(7):61,00,00\r\n"
+                             "@=\"default\"\r\n"
+                             "\"Broken\"=dword:xyz\r\n"
+                             "this line means nothing\r\n";
+    RegistryDocument doc = RegistryDocument::Parse(text);
+
+    EXPECT_EQ(doc.KeyPaths(), std::vector<std::string>{kKey});
+    const std::string lower = "hkey_current_user\\software\\quarnel developments\\KAIREL";
+    EXPECT_EQ(TextOf(doc.FindValue(lower, "currentserver")), "time.example.org");
+    EXPECT_EQ(TextOf(doc.FindValue(kKey, "Quoted")), "a \"b\" c:\\d");
+    ASSERT_NE(doc.FindValue(kKey, "Timeout"), nullptr);
+    EXPECT_EQ(doc.FindValue(kKey, "Timeout")->type, REG_DWORD);
+    EXPECT_EQ(doc.FindValue(kKey, "Timeout")->data, Dword(10000).data);
+    ASSERT_NE(doc.FindValue(kKey, "NewTime"), nullptr);
+    EXPECT_EQ(doc.FindValue(kKey, "NewTime")->type, REG_BINARY);
+    EXPECT_EQ(doc.FindValue(kKey, "NewTime")->data,
+              (std::vector<std::uint8_t>{0xea, 7, 0x0c, 0, 2, 0, 8, 0}));
+    EXPECT_EQ(doc.FindValue(kKey, "Multi")->type, 7u);
+    EXPECT_EQ(TextOf(doc.FindValue(kKey, "")), "default");
+    ASSERT_NE(doc.FindValue(kKey, "Broken"), nullptr);
+    EXPECT_FALSE(doc.FindValue(kKey, "Broken")->readable);
+    EXPECT_EQ(doc.KeptLines(),
+              (std::vector<std::string>{"; a comment someone added", "this line means nothing"}));
+
+    // Unchanged, the text comes back line for line (line ends become LF).
+    std::string lf = text;
+    std::erase(lf, '\r');
+    EXPECT_EQ(doc.Serialize(), lf);
+}
+
+TEST(RegistryDocument, ChangesTouchOnlyTheirOwnLines) {
+    RegistryDocument doc = RegistryDocument::Parse("Windows Registry Editor Version 5.00\n"
+                                                   "\n"
+                                                   "[HKEY_CURRENT_USER\\A]\n"
+                                                   "\"One\"=dword:00000001\n"
+                                                   "garbage in the middle\n"
+                                                   "\"Two\"=\"x\"\n"
+                                                   "\n"
+                                                   "[HKEY_CURRENT_USER\\B]\n"
+                                                   "\"Other\"=\"y\"\n");
+    EXPECT_TRUE(doc.SetValue("HKEY_CURRENT_USER\\a", "ONE", Dword(2)));
+    EXPECT_FALSE(doc.SetValue("HKEY_CURRENT_USER\\A", "One", Dword(2))); // same value
+    EXPECT_TRUE(doc.SetValue("HKEY_CURRENT_USER\\A", "Three", Text("3")));
+    EXPECT_TRUE(doc.SetValue("HKEY_CURRENT_USER\\C\\D", "New", Text("tab\there")));
+    EXPECT_TRUE(doc.SetValue("HKEY_CURRENT_USER\\A", "Lines", Text("a\r\nb")));
+    EXPECT_EQ(doc.Serialize(), "Windows Registry Editor Version 5.00\n"
+                               "\n"
+                               "[HKEY_CURRENT_USER\\A]\n"
+                               "\"One\"=dword:00000002\n"
+                               "garbage in the middle\n"
+                               "\"Two\"=\"x\"\n"
+                               "\"Three\"=\"3\"\n"
+                               "\"Lines\"=hex(1):61,0d,0a,62\n"
+                               "\n"
+                               "[HKEY_CURRENT_USER\\B]\n"
+                               "\"Other\"=\"y\"\n"
+                               "\n"
+                               "[HKEY_CURRENT_USER\\C\\D]\n"
+                               "\"New\"=\"tab\there\"\n");
+    RegistryDocument again = RegistryDocument::Parse(doc.Serialize());
+    EXPECT_EQ(TextOf(again.FindValue("HKEY_CURRENT_USER\\A", "Lines")), "a\r\nb");
+    EXPECT_TRUE(again.HasKey("HKEY_CURRENT_USER\\C"));   // a parent of a section
+    EXPECT_FALSE(again.HasKey("HKEY_CURRENT_USER\\Cx")); // not a parent, only a prefix
+    EXPECT_TRUE(again.DeleteValue("HKEY_CURRENT_USER\\B", "other"));
+    EXPECT_FALSE(again.DeleteValue("HKEY_CURRENT_USER\\B", "other"));
+}
+
+TEST(RegistryDocument, ValueLinesOutsideAnySectionAndOddHeadersAreKeptAsText) {
+    RegistryDocument doc = RegistryDocument::Parse("\"Orphan\"=\"x\"\n[-HKEY_CURRENT_USER\\X]\n"
+                                                   "[]\n[HKEY_CURRENT_USER\\\\K\\]\n"
+                                                   "\"Unterminated=\"y\"\n");
+    EXPECT_EQ(doc.KeyPaths(), std::vector<std::string>{"HKEY_CURRENT_USER\\K"});
+    EXPECT_EQ(doc.Values().size(), 0u);
+    EXPECT_EQ(doc.KeptLines().size(), 4u);
+}
+
+class RegistryFileTest : public ::testing::Test {
+protected:
+    test::IsolatedHome home;
+    std::string path = home.RegistryDir() + "/user.reg";
+};
+
+TEST_F(RegistryFileTest, LocationsFollowTheEnvironment) {
+    EXPECT_EQ(RegistryFilePath(RegistryRoot::CurrentUser), path);
+    EXPECT_EQ(RegistryFilePath(RegistryRoot::LocalMachine), home.RegistryDir() + "/system.reg");
+    unsetenv("KAIRELON_REGISTRY_DIR");
+    EXPECT_EQ(RegistryFilePath(RegistryRoot::CurrentUser),
+              home.Path() + "/config/kairelon/user.reg");
+    EXPECT_EQ(RegistryFilePath(RegistryRoot::LocalMachine), "/var/lib/kairelon/system.reg");
+}
+
+TEST_F(RegistryFileTest, PerUserFileIsPrivateInAPrivateFolder) {
+    unsetenv("KAIRELON_REGISTRY_DIR");
+    ::umask(022);
+    RegistryFile file = RegistryFile::ForRoot(RegistryRoot::CurrentUser);
+    file.Update(
+        [](RegistryDocument& doc) { return doc.SetValue(kKey, "RASPassword", Text("pw")); });
+    std::string folder = home.Path() + "/config/kairelon";
+    EXPECT_EQ(file.Path(), folder + "/user.reg");
+    EXPECT_EQ(ModeOf(folder), 0700u);
+    EXPECT_EQ(ModeOf(folder + "/user.reg"), 0600u);
+    // A file someone made readable is private again after the next write.
+    ::chmod(file.Path().c_str(), 0644);
+    file.Update(
+        [](RegistryDocument& doc) { return doc.SetValue(kKey, "RASPassword", Text("p2")); });
+    EXPECT_EQ(ModeOf(file.Path()), 0600u);
+    EXPECT_EQ(CountTemporaries(folder), 0);
+}
+
+TEST_F(RegistryFileTest, MachineWideFileStaysGroupWritable) {
+    ::umask(022);
+    RegistryFile file = RegistryFile::ForRoot(RegistryRoot::LocalMachine);
+    file.Update([](RegistryDocument& doc) {
+        return doc.SetValue("HKEY_LOCAL_MACHINE\\X", "NewTime", Dword(1));
+    });
+    EXPECT_EQ(ModeOf(file.Path()), 0660u);
+    EXPECT_EQ(ModeOf(file.Path() + ".lock"), 0660u);
+}
+
+TEST_F(RegistryFileTest, SeesChangesMadeOnDiskAndWritesOnTopOfThem) {
+    RegistryFile mine(path, 0600, 0700);
+    RegistryFile theirs(path, 0600, 0700);
+    EXPECT_FALSE(mine.Current().HasKey(kKey)); // no file yet: empty
+    mine.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); });
+    theirs.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "B", Text("2")); });
+    EXPECT_EQ(TextOf(mine.Current().FindValue(kKey, "B")), "2");
+    // An edit by hand, even one that keeps size and time, is a new file after rename.
+    std::string edited = ReadFile(path);
+    edited.replace(edited.find("\"2\""), 3, "\"3\"");
+    WriteFile(path + ".new", edited);
+    std::filesystem::rename(path + ".new", path);
+    EXPECT_EQ(TextOf(mine.Current().FindValue(kKey, "B")), "3");
+    mine.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("4")); });
+    EXPECT_EQ(TextOf(theirs.Current().FindValue(kKey, "B")), "3");
+    EXPECT_EQ(TextOf(theirs.Current().FindValue(kKey, "A")), "4");
+    // A file removed from under us reads as empty.
+    std::filesystem::remove(path);
+    EXPECT_EQ(mine.Current().FindValue(kKey, "A"), nullptr);
+}
+
+TEST_F(RegistryFileTest, AFileThatCannotBeReadIsReportedAndNeverOverwritten) {
+    std::filesystem::create_directory(path); // a folder where the file should be
+    RegistryFile file(path, 0600, 0700);
+    EXPECT_THROW(file.Current(), ERegistryException);
+    EXPECT_THROW(
+        file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); }),
+        ERegistryException);
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+TEST_F(RegistryFileTest, LeftoverTemporariesOfADeadWriterAreRemoved) {
+    WriteFile(home.RegistryDir() + "/.user.reg.tmp-abcdef", "half a file");
+    WriteFile(home.RegistryDir() + "/unrelated.tmp-x", "kept");
+    RegistryFile file(path, 0600, 0700);
+    file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); });
+    EXPECT_FALSE(std::filesystem::exists(home.RegistryDir() + "/.user.reg.tmp-abcdef"));
+    EXPECT_TRUE(std::filesystem::exists(home.RegistryDir() + "/unrelated.tmp-x"));
+}
+
+TEST_F(RegistryFileTest, AnUnchangedDocumentIsNotRewritten) {
+    RegistryFile file(path, 0600, 0700);
+    file.Update([](RegistryDocument& doc) { return doc.AddKey(kKey); });
+    struct stat before;
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    file.Update([](RegistryDocument& doc) { return doc.AddKey(kKey); });
+    struct stat after;
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+}
+
+// ---- Several processes on one file ----------------------------------------------------------
+//
+// The test program re-runs itself with a disabled helper test as the second process; the
+// helper takes its orders from the environment.
+
+namespace {
+
+QProcess* StartHelper(const std::string& test, const QProcessEnvironment& env) {
+    auto* p = new QProcess;
+    p->setProcessEnvironment(env);
+    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p->start(QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string()),
+             {QStringLiteral("--gtest_also_run_disabled_tests"),
+              QString::fromStdString("--gtest_filter=RegistryFileHelper." + test)});
+    return p;
+}
+
+QProcessEnvironment HelperEnv(const std::string& path, const std::string& prefix, int count) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KAIRELON_TEST_REGISTRY_FILE", QString::fromStdString(path));
+    env.insert("KAIRELON_TEST_PREFIX", QString::fromStdString(prefix));
+    env.insert("KAIRELON_TEST_COUNT", QString::number(count));
+    return env;
+}
+
+} // namespace
+
+// Writes "<prefix><i>" = i for i in 0..count-1, each as a write of its own.
+TEST(RegistryFileHelper, DISABLED_WriteDistinctValues) {
+    const char* file = std::getenv("KAIRELON_TEST_REGISTRY_FILE");
+    ASSERT_NE(file, nullptr);
+    std::string prefix = std::getenv("KAIRELON_TEST_PREFIX");
+    int count = std::atoi(std::getenv("KAIRELON_TEST_COUNT"));
+    RegistryFile reg(file, 0600, 0700);
+    for (int i = 0; i < count; ++i)
+        reg.Update([&](RegistryDocument& doc) {
+            return doc.SetValue(kKey, prefix + std::to_string(i), Dword(std::uint32_t(i)));
+        });
+}
+
+// Cycles through the names N0..N9 writing "w<i>" until killed.
+TEST(RegistryFileHelper, DISABLED_WriteUntilKilled) {
+    const char* file = std::getenv("KAIRELON_TEST_REGISTRY_FILE");
+    ASSERT_NE(file, nullptr);
+    RegistryFile reg(file, 0600, 0700);
+    for (int i = 0; i < 1000000; ++i)
+        reg.Update([&](RegistryDocument& doc) {
+            return doc.SetValue(kKey, "N" + std::to_string(i % 10), Text("w" + std::to_string(i)));
+        });
+}
+
+TEST_F(RegistryFileTest, TwoProcessesWritingAtOnceLoseNothing) {
+    const int count = 500;
+    std::unique_ptr<QProcess> a(
+        StartHelper("DISABLED_WriteDistinctValues", HelperEnv(path, "A", count)));
+    std::unique_ptr<QProcess> b(
+        StartHelper("DISABLED_WriteDistinctValues", HelperEnv(path, "B", count)));
+    ASSERT_TRUE(a->waitForFinished(100000));
+    ASSERT_TRUE(b->waitForFinished(100000));
+    ASSERT_EQ(a->exitCode(), 0);
+    ASSERT_EQ(b->exitCode(), 0);
+
+    RegistryDocument doc = RegistryDocument::Parse(ReadFile(path));
+    EXPECT_EQ(doc.Values().size(), 2u * count);
+    for (const std::string prefix : {"A", "B"})
+        for (int i = 0; i < count; ++i) {
+            const RegistryValue* v = doc.FindValue(kKey, prefix + std::to_string(i));
+            ASSERT_NE(v, nullptr) << prefix << i;
+            EXPECT_EQ(v->data, Dword(std::uint32_t(i)).data) << prefix << i;
+        }
+    EXPECT_EQ(CountTemporaries(home.RegistryDir()), 0);
+}
+
+TEST_F(RegistryFileTest, AWriterKilledMidwayLeavesOldOrNewValuesOnly) {
+    std::mt19937 random(12345);
+    for (int round = 0; round < 6; ++round) {
+        std::string initial = "Windows Registry Editor Version 5.00\n\n[" + kKey + "]\n";
+        for (int i = 0; i < 10; ++i)
+            initial += "\"N" + std::to_string(i) + "\"=\"old\"\n";
+        initial += "a line kept for round " + std::to_string(round) + "\n";
+        WriteFile(path, initial);
+
+        std::unique_ptr<QProcess> writer(
+            StartHelper("DISABLED_WriteUntilKilled", HelperEnv(path, "", 0)));
+        ASSERT_TRUE(writer->waitForStarted(10000));
+        // Wait until the writer is at work, then kill it at a random moment.
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (ReadFile(path) == initial && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
+        writer->kill(); // SIGKILL
+        ASSERT_TRUE(writer->waitForFinished(10000));
+
+        RegistryDocument doc = RegistryDocument::Parse(ReadFile(path));
+        EXPECT_EQ(doc.KeyPaths(), std::vector<std::string>{kKey});
+        EXPECT_EQ(doc.KeptLines(),
+                  std::vector<std::string>{"a line kept for round " + std::to_string(round)});
+        EXPECT_EQ(doc.Values().size(), 10u);
+        int changed = 0;
+        for (int i = 0; i < 10; ++i) {
+            std::string value = TextOf(doc.FindValue(kKey, "N" + std::to_string(i)));
+            EXPECT_TRUE(std::regex_match(value, std::regex("old|w[0-9]+"))) << value;
+            changed += value != "old";
+        }
+        EXPECT_GT(changed, 0);
+
+        // The lock died with the writer: the next write goes through and clears its leftovers.
+        RegistryFile after(path, 0600, 0700);
+        after.Update([](RegistryDocument& d) { return d.SetValue(kKey, "After", Text("x")); });
+        EXPECT_EQ(CountTemporaries(home.RegistryDir()), 0);
+    }
+}

@@ -1,0 +1,238 @@
+#include "framework/Exception.h"
+#include "platform/RegistryFile.h"
+#include "settings/Options.h"
+#include "settings/SettingsTable.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace kairelon;
+
+namespace {
+
+const std::string kUserKey = "HKEY_CURRENT_USER\\Software\\Quarnel Developments\\Kairel";
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string UserFileWith(const std::string& lines) {
+    return "Windows Registry Editor Version 5.00\n\n[" + kUserKey + "]\n" + lines;
+}
+
+// Runs a block without the power to write other users' folders: as root, the effective user
+// becomes "nobody" for the block's life.
+class Unprivileged {
+public:
+    Unprivileged() {
+        if (::geteuid() == 0)
+            switched_ = ::seteuid(65534) == 0;
+    }
+    ~Unprivileged() {
+        if (switched_)
+            (void)::seteuid(0);
+    }
+
+private:
+    bool switched_ = false;
+};
+
+} // namespace
+
+class OptionsTest : public ::testing::Test {
+protected:
+    test::IsolatedHome home;
+    std::string userFile = home.RegistryDir() + "/user.reg";
+    std::string machineFile = home.RegistryDir() + "/system.reg";
+};
+
+TEST_F(OptionsTest, FirstStartWritesEverySettingWithItsDefaultIntoAPrivateFile) {
+    CLocalOptions local;
+    ASSERT_TRUE(local.Open());
+    EXPECT_EQ(local.RootKey(), HKEY_CURRENT_USER);
+    for (const SettingInfo& s : AllSettings()) {
+        switch (s.type) {
+        case SettingType::Integer:
+            EXPECT_EQ(local.ReadIntegerDefault(s.name, s.integerDefault, true), s.integerDefault);
+            break;
+        case SettingType::Boolean:
+            EXPECT_EQ(local.ReadBoolDefault(s.name, s.integerDefault != 0, true),
+                      s.integerDefault != 0);
+            break;
+        case SettingType::String:
+            EXPECT_EQ(local.ReadStringDefault(s.name, s.stringDefault, true), s.stringDefault);
+            break;
+        }
+    }
+    EXPECT_EQ(ReadFile(userFile), UserFileWith("\"CurrentServer\"=\"\"\n"
+                                               "\"Timeout\"=dword:00002710\n"
+                                               "\"SyncModus\"=dword:00000002\n"
+                                               "\"Intervall\"=dword:0000001e\n"
+                                               "\"Einheit\"=dword:00000001\n"
+                                               "\"Wochentag\"=dword:00000000\n"
+                                               "\"Stunde\"=dword:0000000c\n"
+                                               "\"Minute\"=dword:0000001e\n"
+                                               "\"UseMaxAbweich\"=dword:00000000\n"
+                                               "\"MaxAbweichIntervall\"=dword:0000001e\n"
+                                               "\"MaxAbweichEinheit\"=dword:00000001\n"
+                                               "\"UseService\"=dword:00000000\n"
+                                               "\"ConnectRAS\"=dword:00000000\n"
+                                               "\"RASConnection\"=\"\"\n"
+                                               "\"RASUsername\"=\"\"\n"
+                                               "\"RASPassword\"=\"\"\n"
+                                               "\"AskOnShutdown\"=dword:00000001\n"));
+    struct stat st;
+    ASSERT_EQ(::stat(userFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(AllSettings().size(), 17u);
+    EXPECT_EQ(FindSetting("intervall")->integerDefault, 30);
+    EXPECT_EQ(FindSetting("NoSuchSetting"), nullptr);
+}
+
+TEST_F(OptionsTest, ValuesOfAnotherTypeYieldTheDefaultAndStayAsTheyAre) {
+    const std::string stored = UserFileWith("\"Intervall\"=\"45\"\n"
+                                            "\"UseService\"=dword:00000007\n"
+                                            "\"Timeout\"=dword:zz\n"
+                                            "\"CurrentServer\"=dword:00000001\n"
+                                            "\"OldTime\"=hex:01,02\n");
+    WriteFile(userFile, stored);
+    CLocalOptions local;
+    ASSERT_TRUE(local.Open());
+    EXPECT_EQ(local.ReadIntegerDefault("Intervall", 30, true), 30);
+    EXPECT_TRUE(local.ReadBoolDefault("UseService", false, true));
+    EXPECT_EQ(local.Read(settings::Timeout), 10000);
+    EXPECT_EQ(local.ReadCurrentServer(), "");
+    EXPECT_EQ(local.ReadDateTimeDefault("OldTime", 1.5, true), 1.5);
+    EXPECT_EQ(ReadFile(userFile), stored);
+}
+
+TEST_F(OptionsTest, WriteBackFalseWritesNothing) {
+    CLocalOptions local;
+    ASSERT_TRUE(local.Open());
+    const std::string before = ReadFile(userFile);
+    EXPECT_EQ(local.ReadStringDefault("RASUsername", "someone", false), "");
+    EXPECT_EQ(local.ReadIntegerDefault("Stunde", 12, false), 12);
+    EXPECT_TRUE(local.ReadBoolDefault("AskOnShutdown", true, false));
+    EXPECT_EQ(local.ReadDateTimeDefault("OldTime", 3.0, false), 0.0);
+    EXPECT_EQ(ReadFile(userFile), before);
+    EXPECT_FALSE(local.ValueExists("Stunde"));
+}
+
+TEST_F(OptionsTest, AnUnparseableLineSurvivesEveryWriteInPlace) {
+    WriteFile(userFile, UserFileWith("\"Timeout\"=dword:00001388\n"
+                                     "%% edited by hand, not a value %%\n"
+                                     "\"Minute\"=dword:00000005\n"));
+    CLocalOptions local;
+    ASSERT_TRUE(local.Open());
+    for (int i = 0; i < 50; ++i) {
+        local.Write(settings::Timeout, 1000 + i);
+        local.WriteRasPassword("pw" + std::to_string(i));
+        local.Write(settings::Minute, i);
+    }
+    EXPECT_EQ(ReadFile(userFile), UserFileWith("\"Timeout\"=dword:00000419\n"
+                                               "%% edited by hand, not a value %%\n"
+                                               "\"Minute\"=dword:00000031\n"
+                                               "\"RASPassword\"=\"pw49\"\n"));
+}
+
+TEST_F(OptionsTest, StringAccessorsReadWithDefaultAndWriteThrough) {
+    CLocalOptions local;
+    ASSERT_TRUE(local.Open());
+    EXPECT_EQ(local.ReadCurrentServer(), "");
+    EXPECT_TRUE(local.ValueExists("CurrentServer")); // written back
+    local.WriteCurrentServer("time.example.org");
+    local.WriteRasUsername("user");
+    local.WriteRasPassword("p\"w\\d");
+    local.WriteRasConnection("Modem");
+
+    CLocalOptions again; // a second store sees what the first wrote
+    ASSERT_TRUE(again.Open());
+    EXPECT_EQ(again.ReadCurrentServer(), "time.example.org");
+    EXPECT_EQ(again.ReadRasUsername(), "user");
+    EXPECT_EQ(again.ReadRasPassword(), "p\"w\\d");
+    EXPECT_EQ(again.ReadRasConnection(), "Modem");
+    EXPECT_EQ(again.Read(settings::RASConnection), "Modem");
+}
+
+TEST_F(OptionsTest, NewTimeIsSixteenBytesOfTheRecordInTheMachineWideStore) {
+    CGlobalOptions global;
+    ASSERT_TRUE(global.Open());
+    EXPECT_EQ(global.RootKey(), HKEY_LOCAL_MACHINE);
+    SYSTEMTIME st{2026, 12, 2, 8, 19, 42, 38, 5};
+    global.WriteNewTime(st);
+    global.WriteDateTime(kOldTimeValue, 46364.5);
+    EXPECT_NE(ReadFile(machineFile)
+                  .find("[HKEY_LOCAL_MACHINE\\Software\\Quarnel Developments\\Kairel]\n"
+                        "\"NewTime\"=hex:ea,07,0c,00,02,00,08,00,13,00,2a,00,26,00,05,00\n"
+                        "\"OldTime\"=hex:00,00,00,00,90,a3,e6,40\n"),
+              std::string::npos);
+    CGlobalOptions service;
+    ASSERT_TRUE(service.Open());
+    SYSTEMTIME back = service.ReadNewTime();
+    EXPECT_EQ(back.wYear, 2026);
+    EXPECT_EQ(back.wSecond, 38);
+    EXPECT_EQ(back.wMilliseconds, 5);
+    EXPECT_EQ(service.ReadDateTimeDefault(kOldTimeValue, 0.0, false), 46364.5);
+    service.WriteInteger(kNewTimeValue, 1);
+    EXPECT_THROW(service.ReadNewTime(), ERegistryException);
+}
+
+TEST_F(OptionsTest, MachineWideStoreInAFolderThatCannotBeWritten) {
+    // A folder of root's, open to everyone for reading only.
+    std::string folder = home.Path() + "/machine";
+    std::filesystem::create_directory(folder);
+    ::chmod(home.Path().c_str(), 0755);
+    ::chmod(folder.c_str(), 0755);
+    setenv("KAIRELON_REGISTRY_DIR", folder.c_str(), 1);
+    if (::geteuid() != 0)
+        ::chmod(folder.c_str(), 0555);
+
+    {
+        Unprivileged nobody;
+        CGlobalOptions global;
+        EXPECT_FALSE(global.Open());
+        EXPECT_EQ(global.ReadIntegerDefault("Anything", 7, true), 7);
+        EXPECT_TRUE(global.ReadBoolDefault("Flag", true, true));
+        EXPECT_EQ(global.ReadStringDefault("Text", "d", true), "d");
+        EXPECT_THROW(global.WriteNewTime(SYSTEMTIME{2026, 1, 4, 1, 0, 0, 0, 0}),
+                     ERegistryException);
+        EXPECT_FALSE(std::filesystem::exists(folder + "/system.reg"));
+    }
+
+    // The key exists and the file is readable, but not writable: Open succeeds, reads work,
+    // writes still raise.
+    ::chmod(folder.c_str(), 0755);
+    {
+        CGlobalOptions admin;
+        ASSERT_TRUE(admin.Open());
+        admin.WriteInteger("Stored", 3);
+    }
+    ::chmod((folder + "/system.reg").c_str(), 0644);
+    if (::geteuid() != 0)
+        ::chmod(folder.c_str(), 0555);
+    {
+        Unprivileged nobody;
+        CGlobalOptions global;
+        EXPECT_TRUE(global.Open());
+        EXPECT_EQ(global.ReadIntegerDefault("Stored", 0, true), 3);
+        EXPECT_EQ(global.ReadIntegerDefault("Missing", 9, true), 9);
+        EXPECT_THROW(global.WriteNewTime(SYSTEMTIME{2026, 1, 4, 1, 0, 0, 0, 0}),
+                     ERegistryException);
+    }
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(ReadFile(folder + "/system.reg").find("Missing"), std::string::npos);
+}
