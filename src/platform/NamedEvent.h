@@ -1,0 +1,77 @@
+// Named events shared between processes.
+//
+// The program and the clock-setting service meet through two named events, "KairelSyncBegin"
+// (program to service) and "KairelSyncDone" (service to program). A `TNamedEvent` is one
+// handle on such an event: the program opens an existing event without creating it, the
+// service creates both and removes them when it stops. An event is set, reset, and waited for
+// with a time-out measured on the monotonic clock, so a clock step during the wait neither
+// stretches nor shortens it. A waiter that is woken consumes the signal (the event returns to
+// the non-signalled state by itself).
+//
+// A handle whose open failed stays usable in the sense of the system's handle calls: it keeps
+// the error number of the failure, setting and resetting it has no effect, and a wait on it
+// fails at once. So a caller can run its fixed sequence of steps whether or not the opens
+// succeeded.
+//
+// The environment variable KAIRELON_EVENT_PREFIX puts a prefix before every event name; tests
+// use it so that they never meet each other or an installed service. This module does not
+// decide who may open an event beyond the permissions given to `Create`.
+#pragma once
+
+#include <cerrno>
+#include <string>
+
+namespace kairelon {
+
+inline constexpr const char* SyncBeginEventName = "KairelSyncBegin";
+inline constexpr const char* SyncDoneEventName = "KairelSyncDone";
+
+enum class TWaitResult {
+    Signalled, // the event was set; the wait consumed the signal
+    TimedOut,  // the time-out passed without a signal
+    Failed,    // the handle is not open, or the system refused the wait
+};
+
+class TNamedEvent {
+public:
+    TNamedEvent() = default; // a handle that is not open (error number EBADF)
+    ~TNamedEvent();          // closes the handle; the event itself stays
+    TNamedEvent(TNamedEvent&& other) noexcept;
+    TNamedEvent& operator=(TNamedEvent&& other) noexcept;
+    TNamedEvent(const TNamedEvent&) = delete;
+    TNamedEvent& operator=(const TNamedEvent&) = delete;
+
+    // Opens an event that exists, never creating it. When it does not exist or may not be
+    // opened, the handle is not open and Error() tells why (ENOENT, EACCES, EINVAL, ...).
+    static TNamedEvent Open(const std::string& name);
+
+    // Creates a new event in the non-signalled state, replacing one left behind by an earlier
+    // run (and with it any signal it still held). `groupId` < 0: only the owner may open it
+    // (mode 0600); otherwise the event belongs to that group and its members may open it
+    // (mode 0660).
+    static TNamedEvent Create(const std::string& name, long groupId);
+
+    // Removes the event's name; handles that are open stay valid. False with errno when the
+    // event did not exist or may not be removed.
+    static bool Remove(const std::string& name);
+
+    bool IsOpen() const { return handle_ != nullptr; }
+    int Error() const { return error_; } // errno of the failed open or of the last failed call
+
+    bool Set();   // signals the event (a second Set while it is signalled changes nothing)
+    bool Reset(); // clears a pending signal
+    // Waits at most timeoutMs milliseconds (0: only looks; negative counts as 0).
+    TWaitResult Wait(int timeoutMs);
+    void Close();
+
+private:
+    explicit TNamedEvent(void* handle) : handle_(handle) {}
+
+    void* handle_ = nullptr; // the semaphore; null when not open
+    int error_ = EBADF;      // until opened
+};
+
+// The system-wide object name of an event: "/" + KAIRELON_EVENT_PREFIX + name.
+std::string EventObjectName(const std::string& name);
+
+} // namespace kairelon
