@@ -1,0 +1,39 @@
+// Setting the clock at the end of a synchronisation: directly, or through the clock-setting
+// service.
+//
+// The direct route asks the clock to take the new UTC time and turns a refusal into
+// `ESetSystemTimeError` with the system's text for the reason. The service route,
+// `HandOverToService`, writes the time as "NewTime" (and the local time of day as "OldTime")
+// into the machine-wide store, signals the service's begin event and waits at most
+// `ServiceReplyTimeoutMs` for its done event; without that confirmation it raises
+// `EServiceError` with text 1074. `CheckServiceEvent` is the test the service check box makes:
+// does the service's begin event exist?
+//
+// This module owns none of its collaborators: the clock and the store are passed in. It does
+// not decide which route a run takes, nor report results; the run does that.
+#pragma once
+
+#include "framework/Exception.h"
+#include "platform/Clock.h"
+#include "platform/SystemTime.h"
+
+#include <string>
+
+namespace kairelon {
+
+KAIRELON_EXCEPTION(ESetSystemTimeError, Exception); // the clock refused the new time
+KAIRELON_EXCEPTION(EServiceError, Exception);       // the service did not confirm in time
+
+// How long the hand-over waits for the service's confirmation, in milliseconds.
+inline constexpr int ServiceReplyTimeoutMs = 10000;
+
+// Sets the clock to a UTC time; raises ESetSystemTimeError with the system error text of the
+// refusal.
+void SetClockDirectly(CClock& clock, const SYSTEMTIME& utc);
+
+// True when the service's begin event can be opened (it is closed again at once; nothing is
+// signalled). Otherwise false, and `message` holds text 1077 with the system error text of
+// the failure, for the message box the check box shows.
+bool CheckServiceEvent(std::string& message);
+
+} // namespace kairelon
