@@ -72,6 +72,8 @@ constexpr uint kSecretsRequestNew = 0x2;
 
 // How often a dial re-reads the activation state in case a change signal was missed.
 constexpr int kStatePollMs = 500;
+// How long a dial that saw its activation end waits for the change signal with the reason.
+constexpr int kReasonGraceMs = 200;
 
 void RegisterTypes() {
     static std::once_flag once;
@@ -388,7 +390,7 @@ public slots:
     void OnActiveStateChanged(const QDBusMessage& signal) {
         const QVariantList args = signal.arguments();
         if (args.size() >= 2) {
-            acStates_[signal.path()] = {args.at(0).toUInt(), args.at(1).toUInt()};
+            acStates_[signal.path()] = {args.at(0).toUInt(), args.at(1).toUInt(), true};
             Check();
         }
     }
@@ -479,9 +481,9 @@ private:
         const QVariant state = bus_->Property(path_, kActiveIface, QStringLiteral("State"), &reply);
         if (!state.isValid()) {
             if (IsGone(reply)) {
-                // The activation is gone: it failed, for the reason a signal may have told.
-                const auto it = acStates_.find(path_);
-                Fail(it != acStates_.end() ? it->second.second : kAcReasonUnknown);
+                // The activation is gone: it failed, for the reason its signal tells.
+                acStates_[path_].state = kAcDeactivated;
+                Check();
             } else {
                 Finish(ErrorForBusError(reply));
             }
@@ -493,7 +495,7 @@ private:
                 devices_.push_back(device.path());
             }
         }
-        acStates_[path_].first = state.toUInt();
+        acStates_[path_].state = state.toUInt();
         Check();
     }
 
@@ -502,16 +504,29 @@ private:
         if (finished_ || path_.isEmpty() || it == acStates_.end()) {
             return;
         }
-        if (it->second.first == kAcActivated) {
+        const AcState& ac = it->second;
+        if (ac.state == kAcActivated) {
             Finish(SUCCESS);
-        } else if (it->second.first == kAcDeactivated) {
-            Fail(it->second.second);
-        } else if (it->second.first > kAcDeactivated) {
-            Fail(kAcReasonUnknown);
+        } else if (ac.state >= kAcDeactivated) {
+            if (ac.signalled) {
+                Fail(ac.reason);
+            } else if (!graceStarted_) {
+                // Seen ended by reading its state: the signal with the reason is sent before
+                // and may still be on its way, so give it a moment before failing without it.
+                graceStarted_ = true;
+                QTimer::singleShot(kReasonGraceMs, this, [this] {
+                    const auto known = acStates_.find(path_);
+                    Fail(known != acStates_.end() && known->second.signalled ? known->second.reason
+                                                                             : kAcReasonUnknown);
+                });
+            }
         }
     }
 
     void Fail(uint acReason) {
+        if (finished_) {
+            return;
+        }
         if (acReason == kAcReasonDeviceDisconnected || acReason == kAcReasonUnknown) {
             for (const QString& device : devices_) {
                 uint reason = 0;
@@ -555,9 +570,15 @@ private:
     QString password_;
 
     Bus* bus_ = nullptr;
-    QString path_;                                      // the activation's object path
-    std::map<QString, std::pair<uint, uint>> acStates_; // path -> state, reason
-    std::map<QString, uint> deviceReasons_;             // device path -> last reason
+    QString path_; // the activation's object path
+    struct AcState {
+        uint state = 0;
+        uint reason = kAcReasonUnknown;
+        bool signalled = false; // state and reason came with the change signal
+    };
+    std::map<QString, AcState> acStates_; // active connection path -> its last state
+    bool graceStarted_ = false;
+    std::map<QString, uint> deviceReasons_; // device path -> last reason
     std::vector<QString> devices_;
     QEventLoop* loop_ = nullptr;
     bool finished_ = false;
