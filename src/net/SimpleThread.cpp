@@ -6,23 +6,22 @@
 
 #include <cstdio>
 #include <mutex>
-#include <typeinfo>
 #include <vector>
 
 namespace kairelon {
 
 namespace {
 
-// Threads whose method has returned, waiting to be deleted by the next reaper. A static
-// container stays reachable, so the few objects parked here at exit are not leaks.
-struct Graveyard {
+// Thread objects whose method has returned, ready to run another one. Never destroyed: a
+// thread may still be handing its object back while the process exits.
+struct Pool {
     std::mutex Lock;
-    std::vector<TSimpleThread*> Finished;
+    std::vector<TSimpleThread*> Idle;
 };
 
-Graveyard& TheGraveyard() {
-    static Graveyard* graveyard = new Graveyard; // never destroyed: threads may end after exit
-    return *graveyard;
+Pool& ThePool() {
+    static Pool* pool = new Pool;
+    return *pool;
 }
 
 std::atomic<int> LiveThreads{0};
@@ -35,7 +34,6 @@ void ReportEscapedException(const char* what) {
 
 TSimpleThread::TSimpleThread(bool createSuspended, TThreadMethod method, void* data)
     : Method(std::move(method)), Data(data) {
-    ReapFinishedThreads();
     LiveThreads.fetch_add(1, std::memory_order_relaxed);
     if (!createSuspended) {
         try {
@@ -47,18 +45,19 @@ TSimpleThread::TSimpleThread(bool createSuspended, TThreadMethod method, void* d
     }
 }
 
-TSimpleThread::~TSimpleThread() {
-    LiveThreads.fetch_sub(1, std::memory_order_relaxed);
-}
+TSimpleThread::~TSimpleThread() = default;
 
 void TSimpleThread::StartOrRaise() {
+    Released.store(false, std::memory_order_relaxed);
+    Aborting.store(false, std::memory_order_relaxed);
     Started.store(true, std::memory_order_relaxed);
     start();
     // QThread reports a failed creation only by leaving the thread neither running nor
-    // finished. Until Released is set no reaper deletes this object, so asking is safe even if
-    // the method has already returned.
+    // finished. Until Released is set the pool hands this object to nobody else, so asking is
+    // safe even if the method has already returned.
     if (!isRunning() && !isFinished()) {
         Started.store(false, std::memory_order_relaxed);
+        Released.store(true, std::memory_order_release);
         throw EOSError("Can't start a thread");
     }
     Released.store(true, std::memory_order_release);
@@ -68,29 +67,40 @@ void TSimpleThread::Resume() {
     if (Started.load(std::memory_order_relaxed)) {
         return;
     }
-    ReapFinishedThreads();
     StartOrRaise();
 }
 
 void TSimpleThread::AbortThread() {
     if (!Started.load(std::memory_order_relaxed)) {
-        delete this;
+        Released.store(true, std::memory_order_relaxed);
+        Park();
         return;
     }
+    Aborting.store(true, std::memory_order_relaxed);
     requestInterruption();
-    terminate();
+}
+
+bool TSimpleThread::AbortRequested() {
+    const auto* self = dynamic_cast<const TSimpleThread*>(QThread::currentThread());
+    return self != nullptr && self->Aborting.load(std::memory_order_relaxed);
+}
+
+void TSimpleThread::Park() {
+    Method = nullptr; // let go of whatever the method captured
+    Data = nullptr;
+    Started.store(false, std::memory_order_relaxed);
+    LiveThreads.fetch_sub(1, std::memory_order_relaxed);
+    Pool& pool = ThePool();
+    std::lock_guard<std::mutex> lock(pool.Lock);
+    pool.Idle.push_back(this);
 }
 
 void TSimpleThread::run() {
-    // Parks the object for the reaper however run ends: normal return, caught exception or
-    // the forced unwind of a cancellation.
-    struct Park {
+    // Hands the object back however run ends: normal return, caught exception, or the forced
+    // unwind of pthread_exit called inside the method.
+    struct ParkOnExit {
         TSimpleThread* Thread;
-        ~Park() {
-            Graveyard& graveyard = TheGraveyard();
-            std::lock_guard<std::mutex> lock(graveyard.Lock);
-            graveyard.Finished.push_back(Thread);
-        }
+        ~ParkOnExit() { Thread->Park(); }
     } park{this};
 
     try {
@@ -98,7 +108,7 @@ void TSimpleThread::run() {
             Method(Data);
         }
     } catch (const abi::__forced_unwind&) {
-        throw; // a cancellation (AbortThread) must unwind to the thread's end
+        throw; // the thread's own exit must unwind to its end
     } catch (const std::exception& e) {
         ReportEscapedException(e.what());
     } catch (...) {
@@ -106,29 +116,35 @@ void TSimpleThread::run() {
     }
 }
 
-void ReapFinishedThreads() {
-    std::vector<TSimpleThread*> ready;
+TSimpleThread* ExecuteInThread(void* data, TThreadMethod method) {
+    TSimpleThread* thread = nullptr;
     {
-        Graveyard& graveyard = TheGraveyard();
-        std::lock_guard<std::mutex> lock(graveyard.Lock);
-        auto keep = graveyard.Finished.begin();
-        for (TSimpleThread* thread : graveyard.Finished) {
-            if (thread->Released.load(std::memory_order_acquire)) {
-                ready.push_back(thread);
-            } else {
-                *keep++ = thread;
+        Pool& pool = ThePool();
+        std::lock_guard<std::mutex> lock(pool.Lock);
+        for (auto it = pool.Idle.begin(); it != pool.Idle.end(); ++it) {
+            if ((*it)->Released.load(std::memory_order_acquire)) {
+                thread = *it;
+                pool.Idle.erase(it);
+                break;
             }
         }
-        graveyard.Finished.erase(keep, graveyard.Finished.end());
     }
-    for (TSimpleThread* thread : ready) {
-        thread->wait(); // the method has returned; only QThread's own wind-down remains
-        delete thread;
+    if (thread == nullptr) {
+        return new TSimpleThread(false, std::move(method), data);
     }
-}
-
-TSimpleThread* ExecuteInThread(void* data, TThreadMethod method) {
-    return new TSimpleThread(false, std::move(method), data);
+    // Its last method has returned, but QThread may still be winding the old run down; a
+    // start before that ends would be ignored.
+    thread->wait();
+    thread->Method = std::move(method);
+    thread->Data = data;
+    LiveThreads.fetch_add(1, std::memory_order_relaxed);
+    try {
+        thread->StartOrRaise();
+    } catch (...) {
+        thread->Park();
+        throw;
+    }
+    return thread;
 }
 
 int LiveSimpleThreads() {

@@ -7,10 +7,13 @@
 // flag); the thread itself gives no completion signal to anyone.
 //
 // Lifetime: a started thread is never joined by its creator. When its method has returned the
-// thread parks its object in a process-wide list of finished threads, and the next thread
-// created anywhere in the process (or `ReapFinishedThreads`) waits for the finished ones to
-// wind down and deletes them. So the pointer `ExecuteInThread` returns is only good while the
-// method runs; keep no copy of it afterwards.
+// thread hands its object back to a process-wide pool of idle thread objects (dropping the
+// method and what it captured); `ExecuteInThread` takes its objects from that pool before it
+// makes new ones. So the pointer `ExecuteInThread` returns is only good while the method runs;
+// keep no copy of it afterwards. The operating-system thread itself always ends with the
+// method; only the small `QThread` object is kept for reuse, as many as ever ran at once.
+// (Reusing rather than deleting them also keeps Qt's own clean-up of a finished thread from
+// racing with a delete on another thread.)
 //
 // An exception escaping the method ends only that thread: it is caught there, reported as one
 // line on standard error (the debugger output) and passed to nobody.
@@ -39,12 +42,16 @@ public:
     // EOSError when the system cannot start a thread (the object stays suspended and alive).
     void Resume();
 
-    // Stops the thread and frees it. A thread that was never started is freed at once. A
-    // running thread cannot be suspended on this platform: it is asked to stop
-    // (`isInterruptionRequested` turns true) and cancelled at its next cancellation point (a
-    // sleep, wait, read or write), unwinding its stack so destructors run; its object is freed
-    // when it has ended. Never blocks.
+    // Stops the thread and frees it. A thread that was never started is freed at once (it goes
+    // back to the pool without running). A running thread is asked to stop: neither suspending
+    // nor killing a thread from outside is safe here (it could be holding a lock of the C
+    // library or of Qt, which would then stay locked for good), so the method sees
+    // `isInterruptionRequested()` (or `AbortRequested()`) turn true and is expected to return
+    // soon; its object is freed when it has. Never blocks.
     void AbortThread();
+
+    // Inside a method: whether AbortThread was called for the thread running it.
+    static bool AbortRequested();
 
     TThreadMethod Method; // what the thread runs
     void* Data;           // the argument passed to Method
@@ -53,25 +60,23 @@ protected:
     void run() override; // Execute: Method(Data), nothing else
 
 private:
-    ~TSimpleThread() override; // only the thread's own clean-up frees it
+    ~TSimpleThread() override; // never deleted: a finished thread object goes back to the pool
 
     void StartOrRaise();
+    void Park();
 
-    friend void ReapFinishedThreads();
-    std::atomic<bool> Started{false};  // start() was called
-    std::atomic<bool> Released{false}; // the starter has checked the start; may be reaped
+    friend TSimpleThread* ExecuteInThread(void* data, TThreadMethod method);
+    std::atomic<bool> Started{false};  // started and its method not yet returned
+    std::atomic<bool> Released{false}; // its starter is done with it; the pool may hand it out
+    std::atomic<bool> Aborting{false}; // AbortThread was called while it ran
 };
 
 // Creates a started `TSimpleThread` running method(data) and returns it (see the lifetime rule
 // above). Raises EOSError when the system cannot start a thread.
 TSimpleThread* ExecuteInThread(void* data, TThreadMethod method);
 
-// Deletes the objects of threads whose method has returned. Called by every new thread; tests
-// and shutdown code may call it to free finished threads at once. Never blocks for longer than
-// a finished thread needs to wind down.
-void ReapFinishedThreads();
-
-// Number of TSimpleThread objects alive (started or not, not yet deleted); for tests.
+// Number of TSimpleThread objects in use: created or handed out and not yet freed (their
+// method has not returned, or they wait suspended). For tests.
 int LiveSimpleThreads();
 
 } // namespace kairelon

@@ -28,18 +28,15 @@ bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds lim
     return true;
 }
 
-// All objects of finished threads are deleted again.
-bool AllThreadsFreed(int before) {
-    return Eventually([before] {
-        ReapFinishedThreads();
-        return LiveSimpleThreads() == before;
-    });
+// Every thread object has been handed back (each test starts from there and ends there).
+bool AllThreadsFreed() {
+    return Eventually([] { return LiveSimpleThreads() == 0; });
 }
 
 } // namespace
 
 TEST(SimpleThread, RunsTheMethodOnceWithItsDataOnANewThread) {
-    const int before = LiveSimpleThreads();
+    ASSERT_TRUE(AllThreadsFreed());
     std::promise<std::thread::id> ran;
     std::atomic<int> calls{0};
     int payload = 42;
@@ -53,70 +50,92 @@ TEST(SimpleThread, RunsTheMethodOnceWithItsDataOnANewThread) {
     ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
     EXPECT_NE(result.get(), std::this_thread::get_id());
     EXPECT_EQ(seen, &payload);
-    EXPECT_TRUE(AllThreadsFreed(before)); // the thread freed itself; nobody joined it
+    EXPECT_TRUE(AllThreadsFreed()); // the thread freed itself; nobody joined it
     EXPECT_EQ(calls.load(), 1);
 }
 
 TEST(SimpleThread, ManyThreadsFreeThemselves) {
-    const int before = LiveSimpleThreads();
+    ASSERT_TRUE(AllThreadsFreed());
     std::atomic<int> done{0};
     for (int i = 0; i < 200; ++i) {
         ExecuteInThread(nullptr, [&done](void*) { done.fetch_add(1); });
     }
     ASSERT_TRUE(Eventually([&done] { return done.load() == 200; }));
-    EXPECT_TRUE(AllThreadsFreed(before));
+    EXPECT_TRUE(AllThreadsFreed());
+}
+
+TEST(SimpleThread, AThreadStartedRightAfterAnotherEndedRunsToo) {
+    // The object of a thread that has just finished is reused at once; no start may be lost.
+    ASSERT_TRUE(AllThreadsFreed());
+    for (int i = 0; i < 300; ++i) {
+        std::promise<void> ran;
+        ExecuteInThread(nullptr, [&ran](void*) { ran.set_value(); });
+        ASSERT_EQ(ran.get_future().wait_for(10s), std::future_status::ready) << i;
+    }
+    EXPECT_TRUE(AllThreadsFreed());
 }
 
 TEST(SimpleThread, ASuspendedThreadRunsOnlyAfterResume) {
-    const int before = LiveSimpleThreads();
+    ASSERT_TRUE(AllThreadsFreed());
     std::atomic<bool> ran{false};
     auto* thread = new TSimpleThread(
         true, [&ran](void*) { ran = true; }, nullptr);
-    EXPECT_EQ(LiveSimpleThreads(), before + 1);
+    EXPECT_EQ(LiveSimpleThreads(), 1);
     std::this_thread::sleep_for(30ms);
     EXPECT_FALSE(ran.load());
     thread->Resume();
     EXPECT_TRUE(Eventually([&ran] { return ran.load(); }));
-    EXPECT_TRUE(AllThreadsFreed(before));
+    EXPECT_TRUE(AllThreadsFreed());
 }
 
 TEST(SimpleThread, AbortingASuspendedThreadFreesItWithoutRunningIt) {
-    const int before = LiveSimpleThreads();
+    ASSERT_TRUE(AllThreadsFreed());
     std::atomic<bool> ran{false};
     auto* thread = new TSimpleThread(
         true, [&ran](void*) { ran = true; }, nullptr);
     thread->AbortThread();
-    EXPECT_EQ(LiveSimpleThreads(), before);
+    EXPECT_EQ(LiveSimpleThreads(), 0);
     std::this_thread::sleep_for(20ms);
     EXPECT_FALSE(ran.load());
 }
 
-TEST(SimpleThread, AbortingARunningThreadStopsItAndUnwindsItsStack) {
-    const int before = LiveSimpleThreads();
+TEST(SimpleThread, AbortingARunningThreadAsksItToStopWithoutBlocking) {
+    ASSERT_TRUE(AllThreadsFreed());
     std::atomic<bool> started{false};
-    std::atomic<bool> unwound{false};
-    std::atomic<bool> finishedNormally{false};
-    struct Guard {
-        std::atomic<bool>& Flag;
-        ~Guard() { Flag = true; }
-    };
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> release{false};
     TSimpleThread* thread = ExecuteInThread(nullptr, [&](void*) {
-        Guard guard{unwound};
         started = true;
-        for (int i = 0; i < 3000; ++i) { // 30 s at most, far beyond any test's patience
-            QThread::msleep(10);
+        while (!TSimpleThread::AbortRequested()) { // 10 s at most if the request never came
+            QThread::msleep(5);
+            if (release) {
+                return;
+            }
         }
-        finishedNormally = true;
+        stopped = true;
     });
     ASSERT_TRUE(Eventually([&started] { return started.load(); }));
-    thread->AbortThread(); // never blocks
-    EXPECT_TRUE(Eventually([&unwound] { return unwound.load(); }, 5s));
-    EXPECT_FALSE(finishedNormally.load());
-    EXPECT_TRUE(AllThreadsFreed(before));
+    const auto asked = std::chrono::steady_clock::now();
+    thread->AbortThread();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 100ms);
+    const bool ended = Eventually([&stopped] { return stopped.load(); }, 5s);
+    release = true;
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(AllThreadsFreed());
+    EXPECT_FALSE(TSimpleThread::AbortRequested()); // only for the aborted thread
+
+    // A thread object reused after an abort starts without the request.
+    std::promise<bool> requested;
+    ExecuteInThread(nullptr,
+                    [&requested](void*) { requested.set_value(TSimpleThread::AbortRequested()); });
+    auto result = requested.get_future();
+    ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
+    EXPECT_FALSE(result.get());
+    EXPECT_TRUE(AllThreadsFreed());
 }
 
 TEST(SimpleThread, AnExceptionEndsOnlyItsOwnThread) {
-    const int before = LiveSimpleThreads();
+    ASSERT_TRUE(AllThreadsFreed());
     testing::internal::CaptureStderr();
     std::atomic<bool> thrown{false};
     ExecuteInThread(nullptr, [&thrown](void*) {
@@ -124,14 +143,14 @@ TEST(SimpleThread, AnExceptionEndsOnlyItsOwnThread) {
         throw std::runtime_error("refill broke");
     });
     ASSERT_TRUE(Eventually([&thrown] { return thrown.load(); }));
-    EXPECT_TRUE(AllThreadsFreed(before));
+    EXPECT_TRUE(AllThreadsFreed());
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("refill broke"), std::string::npos) << err;
 
     std::atomic<bool> next{false};
     ExecuteInThread(nullptr, [&next](void*) { next = true; }); // the process lives on
     EXPECT_TRUE(Eventually([&next] { return next.load(); }));
-    EXPECT_TRUE(AllThreadsFreed(before));
+    EXPECT_TRUE(AllThreadsFreed());
 }
 
 TEST(SimpleThread, TheCreatorKeepsPumpingItsEventLoopWhileTheMethodRuns) {
