@@ -21,6 +21,8 @@
 
 namespace kairelon {
 
+class CGlobalOptions;
+
 KAIRELON_EXCEPTION(ESetSystemTimeError, Exception); // the clock refused the new time
 KAIRELON_EXCEPTION(EServiceError, Exception);       // the service did not confirm in time
 
@@ -30,6 +32,17 @@ inline constexpr int ServiceReplyTimeoutMs = 10000;
 // Sets the clock to a UTC time; raises ESetSystemTimeError with the system error text of the
 // refusal.
 void SetClockDirectly(CClock& clock, const SYSTEMTIME& utc);
+
+// Hands the UTC time to the clock-setting service and waits for its confirmation, in this
+// order: write "NewTime" and "OldTime" (the local time of day) into the machine-wide store;
+// open the begin and the done event (a failure goes to the debugger output as its system
+// error text, and the hand-over goes on); clear a confirmation left over from an earlier
+// hand-over; set the begin event; wait at most ServiceReplyTimeoutMs for the done event;
+// reset it; close both. Without confirmation raises EServiceError with text 1074; a refused
+// write raises the store's ERegistryException. The wait blocks the calling thread.
+void HandOverToService(CGlobalOptions& options, const SYSTEMTIME& utc);
+// The same with another wait for the confirmation, in milliseconds; for tests only.
+void HandOverToServiceWaiting(CGlobalOptions& options, const SYSTEMTIME& utc, int waitMs);
 
 // True when the service's begin event can be opened (it is closed again at once; nothing is
 // signalled). Otherwise false, and `message` holds text 1077 with the system error text of

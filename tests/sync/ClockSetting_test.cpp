@@ -2,8 +2,11 @@
 
 #include "framework/DateTime.h"
 #include "framework/StringTable.h"
+#include "platform/DebugOutput.h"
 #include "platform/NamedEvent.h"
+#include "settings/Options.h"
 #include "support/EventPrefix.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -60,3 +63,136 @@ TEST(ServiceCheckBox, WithTheServiceRunningThereIsNoMessageAndNothingIsSignalled
     EXPECT_EQ(begin.Wait(0), TWaitResult::TimedOut);
 }
 
+namespace {
+
+long long MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+struct CapturedDebugOutput {
+    CapturedDebugOutput() {
+        previous = SetDebugOutputSink([this](const std::string& line) { lines.push_back(line); });
+    }
+    ~CapturedDebugOutput() { SetDebugOutputSink(previous); }
+    std::vector<std::string> lines;
+    DebugOutputSink previous;
+};
+
+// A hand-over in a temporary registry folder and under unique event names.
+class HandOver : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(options_.Open()); }
+
+    // Raises nothing and gives the message of the EServiceError, or "" when confirmed.
+    std::string Run(int waitMs) {
+        try {
+            HandOverToServiceWaiting(options_, kRemote, waitMs);
+            return "";
+        } catch (const EServiceError& e) {
+            return e.Message();
+        }
+    }
+    std::vector<std::uint8_t> Stored(const char* name) {
+        CGlobalOptions reader;
+        EXPECT_TRUE(reader.Open());
+        const int size = reader.GetDataSize(name);
+        std::vector<std::uint8_t> bytes(size > 0 ? static_cast<std::size_t>(size) : 0);
+        if (size > 0) {
+            reader.ReadBinaryData(name, bytes.data(), size);
+        }
+        return bytes;
+    }
+
+    static constexpr SYSTEMTIME kRemote{2026, 12, 0, 8, 21, 5, 30, 0};
+    test::IsolatedHome home_;
+    test::UniqueEventPrefix prefix_;
+    CGlobalOptions options_;
+};
+
+} // namespace
+
+TEST_F(HandOver, WithoutAServiceBothOpensFailToTheDebuggerOutputAndNothingIsAwaited) {
+    CapturedDebugOutput output;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        HandOverToService(options_, kRemote); // the product's wait: must not be spent
+        FAIL() << "no exception";
+    } catch (const EServiceError& e) {
+        EXPECT_EQ(e.Message(), LoadStr(1074));
+    }
+    EXPECT_LT(MsSince(start), 1000);
+    EXPECT_EQ(output.lines,
+              (std::vector<std::string>{"No such file or directory", "No such file or directory"}));
+}
+
+TEST_F(HandOver, WritesNewTimeAndOldTimeAsTheServiceReadsThem) {
+    CapturedDebugOutput output;
+    const TDateTime before = Time();
+    Run(0);
+    const TDateTime after = Time();
+    const std::vector<std::uint8_t> newTime = Stored("NewTime");
+    EXPECT_EQ(newTime,
+              (std::vector<std::uint8_t>{0xea, 0x07, 12, 0, 0, 0, 8, 0, 21, 0, 5, 0, 30, 0, 0, 0}));
+    const std::vector<std::uint8_t> oldTime = Stored("OldTime");
+    ASSERT_EQ(oldTime.size(), 8u);
+    double value = 0;
+    std::memcpy(&value, oldTime.data(), 8);
+    EXPECT_GE(value, 0.0);
+    EXPECT_LT(value, 1.0);
+    if (after >= before) { // not across midnight
+        EXPECT_GE(value, before);
+        EXPECT_LE(value, after);
+    }
+}
+
+TEST_F(HandOver, AServiceThatNeverAnswersEndsInTheServiceError) {
+    TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
+    TNamedEvent done = TNamedEvent::Create(SyncDoneEventName, -1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(300), LoadStr(1074));
+    EXPECT_GE(MsSince(start), 300);
+    EXPECT_EQ(begin.Wait(0), TWaitResult::Signalled); // the service was asked
+}
+
+TEST_F(HandOver, TheProductWaitsTenSecondsForTheService) {
+    TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
+    TNamedEvent done = TNamedEvent::Create(SyncDoneEventName, -1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(HandOverToService(options_, kRemote), EServiceError);
+    const long long waited = MsSince(start);
+    EXPECT_GE(waited, ServiceReplyTimeoutMs);
+    EXPECT_LT(waited, ServiceReplyTimeoutMs + 1500);
+}
+
+TEST_F(HandOver, AConfirmationInTimeEndsTheWaitAndIsResetAfterwards) {
+    TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
+    TNamedEvent done = TNamedEvent::Create(SyncDoneEventName, -1);
+    std::thread service([&] {
+        if (begin.Wait(5000) == TWaitResult::Signalled) {
+            done.Set();
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(5000), "");
+    EXPECT_LT(MsSince(start), 4000);
+    service.join();
+    EXPECT_EQ(done.Wait(0), TWaitResult::TimedOut);
+}
+
+TEST_F(HandOver, ALateConfirmationOfAnEarlierHandOverDoesNotCount) {
+    TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
+    TNamedEvent done = TNamedEvent::Create(SyncDoneEventName, -1);
+    done.Set(); // the service answered after the last hand-over had given up
+    EXPECT_EQ(Run(200), LoadStr(1074));
+}
+
+TEST_F(HandOver, ARefusedWriteRaisesTheStoresExceptionBeforeAnythingIsSignalled) {
+    TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
+    setenv("KAIRELON_REGISTRY_DIR", "/dev/null/no-folder", 1);
+    CGlobalOptions unwritable;
+    unwritable.Open();
+    EXPECT_THROW(HandOverToServiceWaiting(unwritable, kRemote, 200), ERegistryException);
+    EXPECT_EQ(begin.Wait(0), TWaitResult::TimedOut);
+}
