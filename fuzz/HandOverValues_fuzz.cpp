@@ -1,0 +1,37 @@
+// The service's checks of "NewTime" and "OldTime" on arbitrary bytes, as any member of the
+// service's group could write them: never crash, and accept only what the program writes.
+#include "daemons/ClockService.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace kairelon;
+    // The first byte splits the input between the two values.
+    const std::size_t split = size == 0 ? 0 : std::min<std::size_t>(data[0], size - 1);
+    const std::vector<std::uint8_t> newTime(data + (size ? 1 : 0), data + (size ? 1 + split : 0));
+    const std::vector<std::uint8_t> oldTime(data + (size ? 1 + split : 0), data + size);
+
+    SYSTEMTIME utc;
+    if (CheckNewTime(newTime, utc).empty()) {
+        FILETIME ft;
+        if (newTime.size() != 16 || utc.wDayOfWeek != 0 || utc.wMilliseconds != 0 ||
+            utc.wYear < 1970 || !SystemTimeToFileTime(utc, ft)) {
+            std::abort();
+        }
+    }
+    double now = 0.5;
+    if (oldTime.size() >= 8) {
+        std::memcpy(&now, oldTime.data(), 8);
+        now = now - static_cast<double>(static_cast<std::int64_t>(now)); // any time of day
+        if (!(now >= 0.0 && now < 1.0)) {
+            now = 0.5;
+        }
+    }
+    CheckHandOverAge(oldTime, now);
+    return 0;
+}

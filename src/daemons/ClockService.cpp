@@ -1,0 +1,221 @@
+#include "daemons/ClockService.h"
+
+#include "framework/Exception.h"
+#include "framework/Format.h"
+#include "settings/Options.h"
+
+#include <grp.h>
+
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+namespace kairelon {
+namespace {
+
+// The system's text for an error number; "n/a" where it has none.
+std::string SystemErrorText(int error) {
+    char buffer[256];
+    const std::string text = strerror_r(error, buffer, sizeof buffer);
+    return text.empty() || text.rfind("Unknown error", 0) == 0 ? "n/a" : text;
+}
+
+constexpr int kStopLookMs = 250;
+constexpr double kMsPerDay = 86400000.0;
+// How far the service's reading may lie before the program's and still count as the same
+// moment: the two round their time of day independently.
+constexpr double kEarlyToleranceMs = 1000.0;
+
+std::uint16_t Word(const std::vector<std::uint8_t>& bytes, std::size_t index) {
+    return static_cast<std::uint16_t>(bytes[2 * index] | (bytes[2 * index + 1] << 8));
+}
+
+} // namespace
+
+std::string CheckNewTime(const std::vector<std::uint8_t>& bytes, SYSTEMTIME& utc) {
+    if (bytes.empty()) {
+        return "\"NewTime\" is missing";
+    }
+    if (bytes.size() != sizeof(SYSTEMTIME)) {
+        return Format("\"NewTime\" has %d bytes instead of 16", static_cast<int>(bytes.size()));
+    }
+    const SYSTEMTIME st{Word(bytes, 0), Word(bytes, 1), Word(bytes, 2), Word(bytes, 3),
+                        Word(bytes, 4), Word(bytes, 5), Word(bytes, 6), Word(bytes, 7)};
+    const std::string fields = SystemTimeText(st) + Format(" (day of week %d)", st.wDayOfWeek);
+    FILETIME ft;
+    if (!SystemTimeToFileTime(st, ft)) {
+        return "\"NewTime\" " + fields + " is no real date and time";
+    }
+    if (st.wYear < 1970) {
+        return "\"NewTime\" " + fields + " lies before 1970";
+    }
+    if (st.wDayOfWeek != 0 || st.wMilliseconds != 0) {
+        return "\"NewTime\" " + fields + " is not as the program writes it " +
+               "(day of week 0, milliseconds 0)";
+    }
+    utc = st;
+    return {};
+}
+
+std::string CheckHandOverAge(const std::vector<std::uint8_t>& bytes, TDateTime nowTimeOfDay) {
+    if (bytes.empty()) {
+        return "\"OldTime\" is missing";
+    }
+    if (bytes.size() != sizeof(double)) {
+        return Format("\"OldTime\" has %d bytes instead of 8", static_cast<int>(bytes.size()));
+    }
+    std::uint64_t raw = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        raw |= static_cast<std::uint64_t>(bytes[i]) << (8 * i);
+    }
+    double old = 0;
+    std::memcpy(&old, &raw, sizeof old);
+    if (!std::isfinite(old) || old < 0.0 || old >= 1.0) {
+        return "\"OldTime\" is no time of day";
+    }
+    double ageMs = (nowTimeOfDay - old) * kMsPerDay;
+    if (ageMs < -kEarlyToleranceMs) {
+        ageMs += kMsPerDay; // written before midnight, read after it
+    }
+    if (ageMs > MaxHandOverAgeMs) {
+        return Format("the hand-over is stale: \"OldTime\" lies %.1f s back (more than %d s; "
+                      "the program and the service must use the same time zone)",
+                      ageMs / 1000.0, MaxHandOverAgeMs / 1000);
+    }
+    return {};
+}
+
+namespace {
+
+// A binary value as it stands; empty when missing. Raises the store's exception when the
+// value has another type or cannot be read.
+std::vector<std::uint8_t> ReadBinary(TRegistry& store, const char* name) {
+    if (!store.ValueExists(name)) {
+        return {};
+    }
+    const int size = store.GetDataSize(name);
+    if (size <= 0) {
+        return {};
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    const int read = store.ReadBinaryData(name, bytes.data(), size);
+    bytes.resize(static_cast<std::size_t>(read));
+    return bytes;
+}
+
+} // namespace
+
+THandOverValues ReadHandOverValues() {
+    // Opened without creating anything: the service only reads the machine-wide store.
+    CGlobalOptions store;
+    store.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (!store.OpenKey(kOptionsKey, false)) {
+        throw ERegistryException(std::string("the key \"") + kOptionsKey + "\" is missing");
+    }
+    return THandOverValues{ReadBinary(store, kNewTimeValue), ReadBinary(store, kOldTimeValue)};
+}
+
+long ServiceGroupId() {
+    group entry{};
+    group* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getgrnam_r("kairelon", &entry, buffer.data(), buffer.size(), &found) != 0 || !found) {
+        return -1;
+    }
+    return static_cast<long>(found->gr_gid);
+}
+
+CClockService::CClockService(CClock& clock, Log log, ReadValues read, LocalTimeOfDay timeOfDay)
+    : clock_(clock), log_(std::move(log)), read_(std::move(read)),
+      timeOfDay_(std::move(timeOfDay)) {
+    if (!read_) {
+        read_ = ReadHandOverValues;
+    }
+    if (!timeOfDay_) {
+        timeOfDay_ = [] { return Time(); };
+    }
+}
+
+CClockService::~CClockService() {
+    Stop();
+}
+
+bool CClockService::Start(long groupId) {
+    begin_ = TNamedEvent::Create(SyncBeginEventName, groupId);
+    done_ = TNamedEvent::Create(SyncDoneEventName, groupId);
+    for (const auto* event : {&begin_, &done_}) {
+        if (!event->IsOpen()) {
+            const char* name = event == &begin_ ? SyncBeginEventName : SyncDoneEventName;
+            log_("cannot create the event " + EventObjectName(name) + ": " +
+                 SystemErrorText(event->Error()));
+            Stop();
+            return false;
+        }
+    }
+    started_ = true;
+    log_(Format("ready: events %s and %s, %s", EventObjectName(SyncBeginEventName),
+                EventObjectName(SyncDoneEventName),
+                groupId < 0 ? std::string("for root alone (no group \"kairelon\")")
+                            : Format("for the group with id %d", groupId)));
+    return true;
+}
+
+bool CClockService::ServeOnce(int waitMs) {
+    if (begin_.Wait(waitMs) != TWaitResult::Signalled) {
+        return false;
+    }
+    begin_.Reset(); // several signals before we woke ask for one hand-over
+    HandOver();
+    return true;
+}
+
+void CClockService::Run(const std::function<bool()>& stopRequested) {
+    while (!stopRequested()) {
+        ServeOnce(kStopLookMs);
+    }
+}
+
+void CClockService::Stop() {
+    begin_.Close();
+    done_.Close();
+    if (started_) {
+        TNamedEvent::Remove(SyncBeginEventName);
+        TNamedEvent::Remove(SyncDoneEventName);
+        started_ = false;
+        log_("stopped: events removed");
+    }
+}
+
+THandOverOutcome CClockService::HandOver() {
+    THandOverValues values;
+    try {
+        values = read_();
+    } catch (const std::exception& e) {
+        log_(std::string("refused: the machine-wide store cannot be read: ") + e.what());
+        return THandOverOutcome::Failed;
+    }
+    SYSTEMTIME utc;
+    std::string reason = CheckNewTime(values.NewTime, utc);
+    if (reason.empty()) {
+        reason = CheckHandOverAge(values.OldTime, timeOfDay_());
+    }
+    if (!reason.empty()) {
+        log_("refused: " + reason);
+        return THandOverOutcome::Refused;
+    }
+    const int error = clock_.SetSystemTime(utc);
+    if (error != 0) {
+        log_("refused: the clock cannot be set to " + SystemTimeText(utc) +
+             " UTC: " + SystemErrorText(error));
+        return THandOverOutcome::Failed;
+    }
+    if (!done_.Set()) {
+        log_("the clock was set to " + SystemTimeText(utc) +
+             " UTC, but the done event cannot be set: " + SystemErrorText(done_.Error()));
+        return THandOverOutcome::Failed;
+    }
+    log_("confirmed: the clock was set to " + SystemTimeText(utc) + " UTC");
+    return THandOverOutcome::Confirmed;
+}
+
+} // namespace kairelon

@@ -1,0 +1,94 @@
+// The clock-setting service: sets the clock for programs whose users may not.
+//
+// `CClockService` creates the two named events (so that members of the `kairelon` group, or
+// root alone where that group does not exist, can open them), waits for the begin event,
+// reads "NewTime" and "OldTime" from the machine-wide store, checks them, sets the clock and
+// only then sets the done event. It never confirms a time it did not set, and it logs every
+// refusal with its reason. Creating the events at start discards a begin signal left over
+// from before, and a hand-over older than the program's wait (judged from "OldTime", the
+// program's local time of day just before it signalled) is refused: the program has already
+// reported failure and the time is stale.
+//
+// The clock, the log and the local time of day are injected; this class does not install
+// signal handlers or parse command lines (the program's main does).
+#pragma once
+
+#include "framework/DateTime.h"
+#include "platform/Clock.h"
+#include "platform/NamedEvent.h"
+#include "platform/SystemTime.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kairelon {
+
+// The hand-over values as read from the store. A missing value is an empty vector.
+struct THandOverValues {
+    std::vector<std::uint8_t> NewTime;
+    std::vector<std::uint8_t> OldTime;
+};
+
+// The latest age of a hand-over that is still acted on, in milliseconds: the program's wait.
+inline constexpr int MaxHandOverAgeMs = 10000;
+
+// Checks "NewTime" as the program writes it: 16 bytes, a real date and time the clock can
+// hold, day of week 0 and milliseconds 0. Empty when sound (and `utc` filled), otherwise the
+// reason for refusing.
+std::string CheckNewTime(const std::vector<std::uint8_t>& bytes, SYSTEMTIME& utc);
+
+// Checks that "OldTime" (8 bytes, a time of day in [0, 1)) lies no more than
+// MaxHandOverAgeMs before `nowTimeOfDay` (a time of day as well), allowing for midnight
+// between them. Empty when fresh, otherwise the reason for refusing.
+std::string CheckHandOverAge(const std::vector<std::uint8_t>& bytes, TDateTime nowTimeOfDay);
+
+enum class THandOverOutcome {
+    Confirmed, // the clock was set and the done event signalled
+    Refused,   // the values were missing, unsound or stale; nothing set, nothing confirmed
+    Failed,    // the clock or the store refused; nothing confirmed
+};
+
+class CClockService {
+public:
+    using Log = std::function<void(const std::string& line)>;
+    using ReadValues = std::function<THandOverValues()>;
+    using LocalTimeOfDay = std::function<TDateTime()>;
+
+    // `read` defaults to the machine-wide store; `timeOfDay` to the local time of the clock.
+    CClockService(CClock& clock, Log log, ReadValues read = {}, LocalTimeOfDay timeOfDay = {});
+    ~CClockService(); // removes the events if still there
+    CClockService(const CClockService&) = delete;
+    CClockService& operator=(const CClockService&) = delete;
+
+    // Creates both events for the given group (< 0: owner only). False, with the reason
+    // logged, when they cannot be created.
+    bool Start(long groupId);
+    // Waits at most waitMs for the begin event and serves one hand-over if it came. False
+    // when no signal came in time.
+    bool ServeOnce(int waitMs);
+    // Serves hand-overs until `stopRequested` says so (asked at least every 250 ms).
+    void Run(const std::function<bool()>& stopRequested);
+    // Closes and removes both events, so programs find no service any more.
+    void Stop();
+
+    THandOverOutcome HandOver(); // one hand-over, after its begin signal
+
+private:
+    CClock& clock_;
+    Log log_;
+    ReadValues read_;
+    LocalTimeOfDay timeOfDay_;
+    TNamedEvent begin_;
+    TNamedEvent done_;
+    bool started_ = false;
+};
+
+// The group that may hand over times: the id of `kairelon`, or -1 where it does not exist.
+long ServiceGroupId();
+
+// The hand-over values from the machine-wide store of this process's registry folder.
+THandOverValues ReadHandOverValues();
+
+} // namespace kairelon

@@ -1,0 +1,84 @@
+// kairelon-clockd: the clock-setting service. Parses the command line, installs the stop
+// signals and runs the service until SIGTERM or SIGINT.
+#include "daemons/ClockService.h"
+#include "platform/DebugOutput.h"
+
+#include <signal.h>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void RequestStop(int) {
+    stopRequested = 1;
+}
+
+void Log(const std::string& line) {
+    kairelon::OutputDebugString("kairelon-clockd: " + line);
+}
+
+constexpr const char* kHelp =
+    "Usage: kairelon-clockd [--dry-run]\n"
+    "\n"
+    "The clock-setting service of Kairelon. It creates the events KairelSyncBegin and\n"
+    "KairelSyncDone for the members of the group \"kairelon\" (for root alone where that group\n"
+    "does not exist). When a program signals KairelSyncBegin, it reads \"NewTime\" from the\n"
+    "machine-wide settings, checks it, sets the clock and signals KairelSyncDone. Every\n"
+    "refusal is logged with its reason on standard error. It stops on SIGTERM or SIGINT and\n"
+    "removes its events.\n"
+    "\n"
+    "Options:\n"
+    "  --dry-run   never change the clock; log what would have been set\n"
+    "  --help      show this text\n"
+    "  --version   show the version\n"
+    "\n"
+    "Environment:\n"
+    "  KAIRELON_REGISTRY_DIR   folder of the settings files (default /var/lib/kairelon)\n"
+    "  KAIRELON_EVENT_PREFIX   prefix of the event names (for tests)\n";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool dryRun = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("kairelon-clockd %s\n", KAIRELON_VERSION);
+            return 0;
+        }
+        if (arg == "--dry-run") {
+            dryRun = true;
+            continue;
+        }
+        std::fprintf(stderr, "kairelon-clockd: unknown option '%s' (try --help)\n", argv[i]);
+        return 64;
+    }
+
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+
+    kairelon::CRealClock realClock;
+    kairelon::CDryRunClock dryRunClock;
+    kairelon::CClock& clock = dryRun ? static_cast<kairelon::CClock&>(dryRunClock) : realClock;
+    if (dryRun) {
+        Log("dry run: the clock is never changed");
+    }
+    kairelon::CClockService service(clock, Log);
+    if (!service.Start(kairelon::ServiceGroupId())) {
+        return 1;
+    }
+    service.Run([] { return stopRequested != 0; });
+    service.Stop();
+    return 0;
+}

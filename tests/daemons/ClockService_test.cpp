@@ -1,0 +1,232 @@
+#include "daemons/ClockService.h"
+
+#include "framework/DateTime.h"
+#include "framework/Exception.h"
+#include "support/EventPrefix.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+using namespace kairelon;
+
+namespace {
+
+std::vector<std::uint8_t> Bytes(const SYSTEMTIME& st) {
+    std::vector<std::uint8_t> out;
+    for (const std::uint16_t w : {st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute,
+                                  st.wSecond, st.wMilliseconds}) {
+        out.push_back(static_cast<std::uint8_t>(w & 0xff));
+        out.push_back(static_cast<std::uint8_t>(w >> 8));
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> Bytes(double value) {
+    std::vector<std::uint8_t> out(8);
+    std::memcpy(out.data(), &value, 8); // the test machine is little endian, like the file
+    return out;
+}
+
+TDateTime TimeOfDay(int h, int m, int s, int ms = 0) {
+    return EncodeTime(h, m, s, ms);
+}
+
+const SYSTEMTIME kRemote{2026, 12, 0, 8, 21, 5, 30, 0};
+
+} // namespace
+
+TEST(NewTimeCheck, AcceptsTheRecordAsTheProgramWritesIt) {
+    SYSTEMTIME utc;
+    EXPECT_EQ(CheckNewTime(Bytes(kRemote), utc), "");
+    EXPECT_EQ(utc.wYear, 2026);
+    EXPECT_EQ(utc.wDay, 8);
+    EXPECT_EQ(utc.wSecond, 30);
+}
+
+TEST(NewTimeCheck, RefusesWhatIsNoRealTimeOrNotAsTheProgramWritesIt) {
+    SYSTEMTIME utc;
+    EXPECT_EQ(CheckNewTime({}, utc), "\"NewTime\" is missing");
+    auto shortRecord = Bytes(kRemote);
+    shortRecord.pop_back();
+    EXPECT_EQ(CheckNewTime(shortRecord, utc), "\"NewTime\" has 15 bytes instead of 16");
+    auto longRecord = Bytes(kRemote);
+    longRecord.push_back(0);
+    EXPECT_NE(CheckNewTime(longRecord, utc), "");
+
+    const auto refused = [&](SYSTEMTIME st, const char* why) {
+        const std::string reason = CheckNewTime(Bytes(st), utc);
+        EXPECT_NE(reason.find(why), std::string::npos) << reason;
+    };
+    refused({2026, 2, 0, 30, 0, 0, 0, 0}, "no real date and time");
+    refused({2026, 12, 0, 8, 24, 0, 0, 0}, "no real date and time");
+    refused({2026, 12, 0, 8, 23, 60, 0, 0}, "no real date and time");
+    refused({0, 0, 0, 0, 0, 0, 0, 0}, "no real date and time");
+    refused({1969, 12, 0, 31, 23, 59, 59, 0}, "before 1970");
+    refused({2026, 12, 2, 8, 21, 5, 30, 0}, "day of week 0, milliseconds 0");
+    refused({2026, 12, 0, 8, 21, 5, 30, 500}, "day of week 0, milliseconds 0");
+}
+
+TEST(HandOverAge, FreshWithinTheProgramsWaitAndStaleBeyondIt) {
+    const TDateTime old = TimeOfDay(12, 0, 0);
+    EXPECT_EQ(CheckHandOverAge(Bytes(old), TimeOfDay(12, 0, 0)), "");
+    EXPECT_EQ(CheckHandOverAge(Bytes(old), TimeOfDay(12, 0, 9, 900)), "");
+    EXPECT_EQ(CheckHandOverAge(Bytes(old), TimeOfDay(11, 59, 59, 600)), ""); // rounding apart
+    EXPECT_NE(CheckHandOverAge(Bytes(old), TimeOfDay(12, 0, 10, 500)).find("stale"),
+              std::string::npos);
+    EXPECT_NE(CheckHandOverAge(Bytes(old), TimeOfDay(13, 0, 0)).find("stale"), std::string::npos);
+    // A reading well before the program's is no fresh hand-over but one from yesterday.
+    EXPECT_NE(CheckHandOverAge(Bytes(old), TimeOfDay(11, 59, 50)).find("stale"), std::string::npos);
+}
+
+TEST(HandOverAge, AllowsForMidnightBetweenWritingAndReading) {
+    EXPECT_EQ(CheckHandOverAge(Bytes(TimeOfDay(23, 59, 58)), TimeOfDay(0, 0, 3)), "");
+    EXPECT_NE(CheckHandOverAge(Bytes(TimeOfDay(23, 59, 40)), TimeOfDay(0, 0, 5)).find("stale"),
+              std::string::npos);
+}
+
+TEST(HandOverAge, RefusesAMissingOrMalformedOldTime) {
+    const TDateTime now = TimeOfDay(12, 0, 0);
+    EXPECT_EQ(CheckHandOverAge({}, now), "\"OldTime\" is missing");
+    EXPECT_EQ(CheckHandOverAge({1, 2, 3, 4}, now), "\"OldTime\" has 4 bytes instead of 8");
+    EXPECT_EQ(CheckHandOverAge(Bytes(46000.5), now), "\"OldTime\" is no time of day");
+    EXPECT_EQ(CheckHandOverAge(Bytes(-0.25), now), "\"OldTime\" is no time of day");
+    EXPECT_EQ(CheckHandOverAge(Bytes(std::nan("")), now), "\"OldTime\" is no time of day");
+}
+
+namespace {
+
+// A service with a fake clock, values given by the test and its log kept.
+class ServiceTest : public testing::Test {
+protected:
+    ServiceTest()
+        : service_(
+              clock_,
+              [this](const std::string& line) {
+                  std::lock_guard lock(mutex_);
+                  log_ += line + "\n";
+              },
+              [this] {
+                  if (readFails_) {
+                      throw ERegistryException("the store is gone");
+                  }
+                  return values_;
+              },
+              [this] { return now_; }) {}
+
+    std::string Log() {
+        std::lock_guard lock(mutex_);
+        return log_;
+    }
+    // What a program does: signal the begin event, then see whether done is signalled.
+    static TWaitResult Program(int waitMs) {
+        TNamedEvent begin = TNamedEvent::Open(SyncBeginEventName);
+        TNamedEvent done = TNamedEvent::Open(SyncDoneEventName);
+        EXPECT_TRUE(begin.IsOpen() && done.IsOpen());
+        begin.Set();
+        return done.Wait(waitMs);
+    }
+
+    test::UniqueEventPrefix prefix_;
+    CFakeClock clock_;
+    THandOverValues values_{Bytes(kRemote), Bytes(TimeOfDay(21, 5, 29))};
+    TDateTime now_ = TimeOfDay(21, 5, 31);
+    bool readFails_ = false;
+    std::mutex mutex_;
+    std::string log_;
+    CClockService service_;
+};
+
+} // namespace
+
+TEST_F(ServiceTest, SetsTheClockAndOnlyThenConfirms) {
+    ASSERT_TRUE(service_.Start(-1));
+    std::thread program([] { EXPECT_EQ(Program(5000), TWaitResult::Signalled); });
+    EXPECT_TRUE(service_.ServeOnce(5000));
+    program.join();
+    ASSERT_EQ(clock_.SetCalls().size(), 1u);
+    EXPECT_EQ(clock_.SetCalls()[0].wHour, 21);
+    EXPECT_EQ(clock_.SetCalls()[0].wSecond, 30);
+    EXPECT_NE(Log().find("confirmed: the clock was set to 2026-12-08 21:05:30.000 UTC"),
+              std::string::npos)
+        << Log();
+}
+
+TEST_F(ServiceTest, NeverConfirmsATimeItDidNotSet) {
+    ASSERT_TRUE(service_.Start(-1));
+    TNamedEvent done = TNamedEvent::Open(SyncDoneEventName);
+
+    values_.NewTime = Bytes(SYSTEMTIME{2026, 12, 3, 8, 21, 5, 30, 0});
+    EXPECT_EQ(service_.HandOver(), THandOverOutcome::Refused);
+    now_ = TimeOfDay(21, 6, 0);
+    values_.NewTime = Bytes(kRemote);
+    EXPECT_EQ(service_.HandOver(), THandOverOutcome::Refused);
+    now_ = TimeOfDay(21, 5, 31);
+    clock_.RefuseWith(EPERM);
+    EXPECT_EQ(service_.HandOver(), THandOverOutcome::Failed);
+    clock_.RefuseWith(0);
+    readFails_ = true;
+    EXPECT_EQ(service_.HandOver(), THandOverOutcome::Failed);
+
+    EXPECT_EQ(done.Wait(0), TWaitResult::TimedOut);
+    EXPECT_TRUE(clock_.SetCalls().empty());
+    const std::string log = Log();
+    EXPECT_NE(log.find("refused: \"NewTime\" 2026-12-08 21:05:30.000 (day of week 3) is not as the "
+                       "program writes it"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("refused: the hand-over is stale"), std::string::npos) << log;
+    EXPECT_NE(log.find("Operation not permitted"), std::string::npos) << log;
+    EXPECT_NE(log.find("refused: the machine-wide store cannot be read: the store is gone"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(ServiceTest, ABeginSignalFromBeforeTheStartIsNotActedOn) {
+    {
+        TNamedEvent leftover = TNamedEvent::Create(SyncBeginEventName, -1);
+        ASSERT_TRUE(leftover.Set());
+    }
+    ASSERT_TRUE(service_.Start(-1));
+    EXPECT_FALSE(service_.ServeOnce(200));
+    EXPECT_TRUE(clock_.SetCalls().empty());
+}
+
+TEST_F(ServiceTest, SeveralSignalsBeforeItWokeAskForOneHandOver) {
+    ASSERT_TRUE(service_.Start(-1));
+    TNamedEvent begin = TNamedEvent::Open(SyncBeginEventName);
+    begin.Set();
+    begin.Set();
+    EXPECT_TRUE(service_.ServeOnce(1000));
+    EXPECT_FALSE(service_.ServeOnce(100));
+    EXPECT_EQ(clock_.SetCalls().size(), 1u);
+}
+
+TEST_F(ServiceTest, StoppingRemovesTheEventsAndRunEndsOnItsFlag) {
+    ASSERT_TRUE(service_.Start(-1));
+    std::atomic<bool> stop{false};
+    std::thread runner([&] { service_.Run([&] { return stop.load(); }); });
+    EXPECT_EQ(Program(5000), TWaitResult::Signalled);
+    const auto start = std::chrono::steady_clock::now();
+    stop = true;
+    runner.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    service_.Stop();
+    EXPECT_EQ(TNamedEvent::Open(SyncBeginEventName).Error(), ENOENT);
+    EXPECT_EQ(TNamedEvent::Open(SyncDoneEventName).Error(), ENOENT);
+    EXPECT_NE(Log().find("stopped"), std::string::npos);
+}
+
+TEST_F(ServiceTest, AStartThatCannotCreateTheEventsSaysWhy) {
+    setenv("KAIRELON_EVENT_PREFIX", "no/such/", 1);
+    EXPECT_FALSE(service_.Start(-1));
+    EXPECT_NE(Log().find("cannot create the event /no/such/KairelSyncBegin: Invalid argument"),
+              std::string::npos)
+        << Log();
+}

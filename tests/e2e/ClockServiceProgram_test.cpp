@@ -1,0 +1,194 @@
+// The clock-setting service as a whole program: `kairelon-clockd --dry-run` on a temporary
+// registry folder and under unique event names, so it never meets an installed service and
+// never changes the clock.
+#include "framework/DateTime.h"
+#include "framework/StringTable.h"
+#include "platform/NamedEvent.h"
+#include "settings/Options.h"
+#include "support/EventPrefix.h"
+#include "support/TestSupport.h"
+#include "sync/ClockSetting.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+using namespace kairelon;
+
+namespace {
+
+class ServiceProcess {
+public:
+    explicit ServiceProcess(const QStringList& args = {QStringLiteral("--dry-run")}) {
+        process_.start(QString::fromStdString(test::BuiltProgram("kairelon-clockd")), args);
+    }
+    ~ServiceProcess() { Stop(); }
+
+    // Waits until the log holds the text; false after timeoutMs.
+    bool WaitForLog(const std::string& text, int timeoutMs = 5000) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (log_.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= end ||
+                process_.state() == QProcess::NotRunning) {
+                Read();
+                return log_.find(text) != std::string::npos;
+            }
+            process_.waitForReadyRead(50);
+            Read();
+        }
+        return true;
+    }
+    bool WaitUntilReady() { return WaitForLog("kairelon-clockd: ready:"); }
+
+    // Stops it with SIGTERM; the exit code, or -1 when it did not end normally.
+    int Stop() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000)) {
+                process_.kill();
+                process_.waitForFinished(5000);
+                Read();
+                return -1;
+            }
+        }
+        Read();
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+    const std::string& Log() {
+        Read();
+        return log_;
+    }
+
+private:
+    void Read() { log_ += process_.readAllStandardError().toStdString(); }
+
+    QProcess process_;
+    std::string log_;
+};
+
+constexpr SYSTEMTIME kRemote{2026, 12, 0, 8, 21, 5, 30, 0};
+
+class ClockServiceProgram : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(options_.Open()); }
+
+    // Writes the values as a program would, then signals the begin event and waits for done.
+    TWaitResult Signal(int waitMs) {
+        TNamedEvent begin = TNamedEvent::Open(SyncBeginEventName);
+        TNamedEvent done = TNamedEvent::Open(SyncDoneEventName);
+        EXPECT_TRUE(begin.IsOpen() && done.IsOpen());
+        begin.Set();
+        return done.Wait(waitMs);
+    }
+    std::vector<std::uint8_t> Stored(const char* name) {
+        CGlobalOptions reader;
+        EXPECT_TRUE(reader.Open());
+        const int size = reader.GetDataSize(name);
+        std::vector<std::uint8_t> bytes(size > 0 ? static_cast<std::size_t>(size) : 0);
+        if (size > 0) {
+            reader.ReadBinaryData(name, bytes.data(), size);
+        }
+        return bytes;
+    }
+
+    test::IsolatedHome home_;
+    test::UniqueEventPrefix prefix_;
+    CGlobalOptions options_;
+};
+
+} // namespace
+
+TEST_F(ClockServiceProgram, AHandOverRoundTripIsConfirmedWithTheTimeWritten) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.WaitUntilReady()) << service.Log();
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NO_THROW(HandOverToService(options_, kRemote));
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::seconds(ServiceReplyTimeoutMs / 1000));
+
+    EXPECT_EQ(Stored("NewTime"),
+              (std::vector<std::uint8_t>{0xea, 0x07, 12, 0, 0, 0, 8, 0, 21, 0, 5, 0, 30, 0, 0, 0}));
+    EXPECT_EQ(Stored("OldTime").size(), 8u);
+    ASSERT_TRUE(service.WaitForLog("confirmed:"));
+    EXPECT_EQ(service.Stop(), 0);
+    const std::string& log = service.Log();
+    EXPECT_NE(
+        log.find("would set the clock to 2026-12-08 21:05:30.000 UTC\n"
+                 "kairelon-clockd: confirmed: the clock was set to 2026-12-08 21:05:30.000 UTC"),
+        std::string::npos)
+        << log;
+    std::printf("---- service log of the round trip\n%s----\n", log.c_str());
+}
+
+TEST_F(ClockServiceProgram, AnInvalidNewTimeIsRefusedWithItsReasonAndNotConfirmed) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.WaitUntilReady()) << service.Log();
+    const std::uint8_t bad[16] = {0xea, 0x07, 2, 0, 0, 0, 30, 0, 12, 0, 0, 0, 0, 0, 0, 0};
+    options_.WriteBinaryData("NewTime", bad, 16); // 30 February
+    options_.WriteDateTime("OldTime", Time());
+    EXPECT_EQ(Signal(2000), TWaitResult::TimedOut);
+    EXPECT_TRUE(
+        service.WaitForLog("refused: \"NewTime\" 2026-02-30 12:00:00.000 (day of week 0) is "
+                           "no real date and time"))
+        << service.Log();
+    EXPECT_EQ(service.Log().find("would set"), std::string::npos);
+}
+
+TEST_F(ClockServiceProgram, AStaleHandOverIsRefused) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.WaitUntilReady()) << service.Log();
+    options_.WriteNewTime(kRemote);
+    TDateTime stale = Time() - 60000.0 / MSecsPerDay; // a minute ago
+    if (stale < 0) {
+        stale += 1.0;
+    }
+    options_.WriteDateTime("OldTime", stale);
+    EXPECT_EQ(Signal(2000), TWaitResult::TimedOut);
+    EXPECT_TRUE(service.WaitForLog("refused: the hand-over is stale")) << service.Log();
+    EXPECT_EQ(service.Log().find("would set"), std::string::npos);
+}
+
+TEST_F(ClockServiceProgram, ABeginSignalSetBeforeTheServiceStartedIsNotActedOn) {
+    options_.WriteNewTime(kRemote);
+    options_.WriteDateTime("OldTime", Time());
+    TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
+    TNamedEvent done = TNamedEvent::Create(SyncDoneEventName, -1);
+    begin.Set(); // asked while no service ran
+    begin.Close();
+
+    ServiceProcess service;
+    ASSERT_TRUE(service.WaitUntilReady()) << service.Log();
+    EXPECT_EQ(done.Wait(1000), TWaitResult::TimedOut);
+    EXPECT_EQ(service.Log().find("would set"), std::string::npos) << service.Log();
+
+    EXPECT_NO_THROW(HandOverToService(options_, kRemote)); // a new hand-over is served
+}
+
+TEST_F(ClockServiceProgram, StopsOnSigtermAndRemovesItsEvents) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.WaitUntilReady()) << service.Log();
+    EXPECT_TRUE(TNamedEvent::Open(SyncBeginEventName).IsOpen());
+    EXPECT_EQ(service.Stop(), 0);
+    EXPECT_EQ(TNamedEvent::Open(SyncBeginEventName).Error(), ENOENT);
+    EXPECT_EQ(TNamedEvent::Open(SyncDoneEventName).Error(), ENOENT);
+    EXPECT_NE(service.Log().find("kairelon-clockd: stopped"), std::string::npos);
+
+    std::string message;
+    EXPECT_FALSE(CheckServiceEvent(message)); // the check box finds no service now
+}
+
+TEST(ClockServiceCommandLine, HelpAndUnknownOptions) {
+    const auto help = test::RunProgram("kairelon-clockd", {"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind("Usage: kairelon-clockd", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("--dry-run"), std::string::npos);
+
+    const auto bad = test::RunProgram("kairelon-clockd", {"--set-now"});
+    EXPECT_EQ(bad.exitCode, 64);
+    EXPECT_NE(bad.err.find("unknown option"), std::string::npos) << bad.err;
+}
