@@ -82,6 +82,8 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
     if (!file)
         return false;
     std::string path = FullPath(key);
+    if (!RegistryDocument::CanStore(path))
+        return false;
     try {
         bool isRoot = path.find('\\') == std::string::npos;
         if (!isRoot && !file->Current().HasKey(path)) {
@@ -180,7 +182,7 @@ const RegistryValue& TRegistry::ReadValue(const std::string& name, std::uint32_t
 
 void TRegistry::WriteValue(const std::string& name, const RegistryValue& value) {
     RegistryFile* file = FileForRoot();
-    if (currentPath_.empty() || !file)
+    if (currentPath_.empty() || !file || !RegistryDocument::CanStore(name))
         throw ERegistryException("Failed to set data for '" + name + "'");
     try {
         std::string path = currentPath_;

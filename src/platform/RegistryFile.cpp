@@ -110,6 +110,8 @@ bool ReadHexList(std::string_view s, std::vector<std::uint8_t>& out) {
             return false;
         ++pos;
         skipSpace();
+        if (pos == s.size()) // a list cut after its comma, as by a dangling continuation
+            return true;
     }
 }
 
@@ -262,8 +264,10 @@ RegistryDocument RegistryDocument::Parse(std::string_view text) {
             line.path = NormaliseKeyPath(t.substr(1, t.size() - 2));
             section = line.path;
         } else if (!section.empty() && !t.empty() && (t.front() == '"' || t.front() == '@')) {
+            // A continuation line starts with a blank, so a value or section line that
+            // follows a dangling backslash is never swallowed.
             bool more = ContinuesOnNextLine(raw[i]);
-            while (more && i + 1 < raw.size()) {
+            while (more && i + 1 < raw.size() && !raw[i + 1].empty() && IsBlank(raw[i + 1][0])) {
                 ++i;
                 line.text += '\n';
                 line.text += raw[i];
@@ -346,9 +350,13 @@ const RegistryValue* RegistryDocument::FindValue(std::string_view path,
     return i < 0 ? nullptr : &lines_[static_cast<size_t>(i)].value;
 }
 
+bool RegistryDocument::CanStore(std::string_view text) {
+    return text.find_first_of("\r\n") == std::string_view::npos;
+}
+
 bool RegistryDocument::AddKey(std::string_view path) {
     std::string normal = NormaliseKeyPath(path);
-    if (normal.empty() || FindSection(normal) >= 0)
+    if (normal.empty() || !CanStore(normal) || FindSection(normal) >= 0)
         return false;
     if (lines_.empty()) {
         lines_.push_back(Line{LineKind::Text, std::string(kHeader), {}, {}, {}});
@@ -363,7 +371,7 @@ bool RegistryDocument::AddKey(std::string_view path) {
 bool RegistryDocument::SetValue(std::string_view path, std::string_view name,
                                 const RegistryValue& value) {
     std::string normal = NormaliseKeyPath(path);
-    if (normal.empty())
+    if (normal.empty() || !CanStore(normal) || !CanStore(name))
         return false;
     int at = FindValueLine(normal, name);
     if (at >= 0) {

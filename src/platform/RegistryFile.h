@@ -53,7 +53,11 @@ public:
     bool HasKey(std::string_view path) const;
     const RegistryValue* FindValue(std::string_view path, std::string_view name) const;
 
-    // Each returns whether the document changed.
+    // Whether a key path or value name can be stored: line breaks cannot.
+    static bool CanStore(std::string_view text);
+
+    // Each returns whether the document changed; a path or name that cannot be stored changes
+    // nothing.
     bool AddKey(std::string_view path);
     bool SetValue(std::string_view path, std::string_view name, const RegistryValue& value);
     bool DeleteValue(std::string_view path, std::string_view name);

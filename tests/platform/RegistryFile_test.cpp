@@ -358,3 +358,18 @@ TEST_F(RegistryFileTest, AWriterKilledMidwayLeavesOldOrNewValuesOnly) {
         EXPECT_EQ(CountTemporaries(home.RegistryDir()), 0);
     }
 }
+
+TEST(RegistryDocument, ANewValueAfterADanglingContinuationStaysItsOwnLine) {
+    RegistryDocument doc = RegistryDocument::Parse("[HKEY_CURRENT_USER\\A]\n"
+                                                   "\"Bin\"=hex:01,02,\\\n"
+                                                   "  03\n"
+                                                   "\"Cut\"=hex:01,\\\n");
+    EXPECT_EQ(doc.FindValue("HKEY_CURRENT_USER\\A", "Bin")->data,
+              (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_TRUE(doc.SetValue("HKEY_CURRENT_USER\\A", "New", Text("x")));
+    RegistryDocument again = RegistryDocument::Parse(doc.Serialize());
+    EXPECT_EQ(TextOf(again.FindValue("HKEY_CURRENT_USER\\A", "New")), "x");
+    EXPECT_EQ(again.FindValue("HKEY_CURRENT_USER\\A", "Cut")->data, std::vector<std::uint8_t>{1});
+    EXPECT_FALSE(again.SetValue("HKEY_CURRENT_USER\\A", "two\nlines", Text("x")));
+    EXPECT_FALSE(again.AddKey("HKEY_CURRENT_USER\\B\nC"));
+}

@@ -1,0 +1,59 @@
+// Fuzzes the registry-file parser: it must never crash, and writing what it read and reading
+// that again must give the same keys, values and kept lines. A value set afterwards must read
+// back as set, with every other line unchanged.
+#include "platform/RegistryFile.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+using namespace kairelon;
+
+namespace {
+
+bool SameValue(const RegistryValue& a, const RegistryValue& b) {
+    return a.type == b.type && a.data == b.data && a.readable == b.readable;
+}
+
+bool SameContent(const RegistryDocument& a, const RegistryDocument& b) {
+    if (a.KeyPaths() != b.KeyPaths() || a.KeptLines() != b.KeptLines())
+        return false;
+    auto va = a.Values(), vb = b.Values();
+    if (va.size() != vb.size())
+        return false;
+    for (size_t i = 0; i < va.size(); ++i)
+        if (va[i].path != vb[i].path || va[i].name != vb[i].name ||
+            !SameValue(va[i].value, vb[i].value))
+            return false;
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
+    std::string_view text(reinterpret_cast<const char*>(data), size);
+    RegistryDocument first = RegistryDocument::Parse(text);
+    std::string written = first.Serialize();
+    RegistryDocument second = RegistryDocument::Parse(written);
+    if (!SameContent(first, second) || second.Serialize() != written)
+        std::abort();
+
+    // Set a value whose name and text come from the input's first bytes.
+    std::string_view head = text.substr(0, 16);
+    std::string name(head.substr(0, head.size() / 2));
+    RegistryValue value{REG_SZ, std::vector<std::uint8_t>(head.begin(), head.end()), true};
+    const std::string key = second.KeyPaths().empty() ? std::string("HKEY_CURRENT_USER\\Fuzz")
+                                                      : second.KeyPaths().back();
+    auto before = second.KeptLines();
+    if (!RegistryDocument::CanStore(name) || !RegistryDocument::CanStore(key)) {
+        if (second.SetValue(key, name, value))
+            std::abort();
+        return 0;
+    }
+    second.SetValue(key, name, value);
+    RegistryDocument third = RegistryDocument::Parse(second.Serialize());
+    const RegistryValue* back = third.FindValue(key, name);
+    if (!back || back->type != REG_SZ || back->data != value.data || third.KeptLines() != before)
+        std::abort();
+    return 0;
+}
