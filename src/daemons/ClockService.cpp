@@ -20,6 +20,18 @@ std::string SystemErrorText(int error) {
     return text.empty() || text.rfind("Unknown error", 0) == 0 ? "n/a" : text;
 }
 
+// "ea,07,0c,00" as the registry file shows binary data; "(missing)" for none.
+std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
+    if (bytes.empty()) {
+        return "(missing)";
+    }
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        text += Format(text.empty() ? "%.2x" : ",%.2x", byte);
+    }
+    return text;
+}
+
 constexpr int kStopLookMs = 250;
 constexpr double kMsPerDay = 86400000.0;
 // How far the service's reading may lie before the program's and still count as the same
@@ -194,6 +206,8 @@ THandOverOutcome CClockService::HandOver() {
         log_(std::string("refused: the machine-wide store cannot be read: ") + e.what());
         return THandOverOutcome::Failed;
     }
+    log_("hand-over: \"NewTime\" " + HexBytes(values.NewTime) + ", \"OldTime\" " +
+         HexBytes(values.OldTime));
     SYSTEMTIME utc;
     std::string reason = CheckNewTime(values.NewTime, utc);
     if (reason.empty()) {
@@ -210,11 +224,11 @@ THandOverOutcome CClockService::HandOver() {
         return THandOverOutcome::Failed;
     }
     if (!done_.Set()) {
-        log_("the clock was set to " + SystemTimeText(utc) +
-             " UTC, but the done event cannot be set: " + SystemErrorText(done_.Error()));
+        log_(SystemTimeText(utc) + " UTC handed to the clock, but the done event cannot be set: " +
+             SystemErrorText(done_.Error()));
         return THandOverOutcome::Failed;
     }
-    log_("confirmed: the clock was set to " + SystemTimeText(utc) + " UTC");
+    log_("confirmed: " + SystemTimeText(utc) + " UTC handed to the clock");
     return THandOverOutcome::Confirmed;
 }
 

@@ -153,7 +153,11 @@ TEST_F(ServiceTest, SetsTheClockAndOnlyThenConfirms) {
     ASSERT_EQ(clock_.SetCalls().size(), 1u);
     EXPECT_EQ(clock_.SetCalls()[0].wHour, 21);
     EXPECT_EQ(clock_.SetCalls()[0].wSecond, 30);
-    EXPECT_NE(Log().find("confirmed: the clock was set to 2026-12-08 21:05:30.000 UTC"),
+    EXPECT_NE(Log().find("hand-over: \"NewTime\" ea,07,0c,00,00,00,08,00,15,00,05,00,1e,00,00,00, "
+                         "\"OldTime\" "),
+              std::string::npos)
+        << Log();
+    EXPECT_NE(Log().find("confirmed: 2026-12-08 21:05:30.000 UTC handed to the clock"),
               std::string::npos)
         << Log();
 }

@@ -117,9 +117,14 @@ TEST_F(ClockServiceProgram, AHandOverRoundTripIsConfirmedWithTheTimeWritten) {
     ASSERT_TRUE(service.WaitForLog("confirmed:"));
     EXPECT_EQ(service.Stop(), 0);
     const std::string& log = service.Log();
+    // What the service read is what the program wrote: 16 bytes, day of week and milliseconds 0.
+    EXPECT_NE(log.find("kairelon-clockd: hand-over: \"NewTime\" "
+                       "ea,07,0c,00,00,00,08,00,15,00,05,00,1e,00,00,00, \"OldTime\" "),
+              std::string::npos)
+        << log;
     EXPECT_NE(
         log.find("would set the clock to 2026-12-08 21:05:30.000 UTC\n"
-                 "kairelon-clockd: confirmed: the clock was set to 2026-12-08 21:05:30.000 UTC"),
+                 "kairelon-clockd: confirmed: 2026-12-08 21:05:30.000 UTC handed to the clock"),
         std::string::npos)
         << log;
     std::printf("---- service log of the round trip\n%s----\n", log.c_str());
