@@ -155,19 +155,27 @@ CClockService::~CClockService() {
 bool CClockService::Start(long groupId) {
     begin_ = TNamedEvent::Create(SyncBeginEventName, groupId);
     done_ = TNamedEvent::Create(SyncDoneEventName, groupId);
-    for (const auto* event : {&begin_, &done_}) {
-        if (!event->IsOpen()) {
-            const char* name = event == &begin_ ? SyncBeginEventName : SyncDoneEventName;
+    for (const char* name : {SyncBeginEventName, SyncDoneEventName}) {
+        const TNamedEvent& event = name == SyncBeginEventName ? begin_ : done_;
+        if (!event.IsOpen()) {
             log_("cannot create the event " + EventObjectName(name) + ": " +
-                 SystemErrorText(event->Error()));
-            Stop();
+                 SystemErrorText(event.Error()));
+            // Leave nothing behind that a program could take for a running service.
+            if (begin_.IsOpen()) {
+                TNamedEvent::Remove(SyncBeginEventName);
+            }
+            if (done_.IsOpen()) {
+                TNamedEvent::Remove(SyncDoneEventName);
+            }
+            begin_.Close();
+            done_.Close();
             return false;
         }
     }
     started_ = true;
     log_(Format("ready: events %s and %s, %s", EventObjectName(SyncBeginEventName),
                 EventObjectName(SyncDoneEventName),
-                groupId < 0 ? std::string("for root alone (no group \"kairelon\")")
+                groupId < 0 ? std::string("for its owner alone (no group \"kairelon\")")
                             : Format("for the group with id %d", groupId)));
     return true;
 }

@@ -4,6 +4,9 @@
 #include "framework/Exception.h"
 #include "support/EventPrefix.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -233,4 +236,16 @@ TEST_F(ServiceTest, AStartThatCannotCreateTheEventsSaysWhy) {
     EXPECT_NE(Log().find("cannot create the event /no/such/KairelSyncBegin: Invalid argument"),
               std::string::npos)
         << Log();
+}
+
+TEST_F(ServiceTest, AHalfFailedStartLeavesNoEventBehind) {
+    // Something that is no semaphore stands where the done event belongs.
+    const std::string blocker = "/dev/shm/sem." + EventObjectName(SyncDoneEventName).substr(1);
+    ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
+    EXPECT_FALSE(service_.Start(-1));
+    rmdir(blocker.c_str());
+    EXPECT_NE(Log().find("cannot create the event " + EventObjectName(SyncDoneEventName)),
+              std::string::npos)
+        << Log();
+    EXPECT_EQ(TNamedEvent::Open(SyncBeginEventName).Error(), ENOENT);
 }
