@@ -2,6 +2,7 @@
 
 #include "framework/Exception.h"
 #include "framework/Format.h"
+#include "platform/SystemError.h"
 #include "settings/Options.h"
 
 #include <grp.h>
@@ -12,13 +13,6 @@
 
 namespace kairelon {
 namespace {
-
-// The system's text for an error number; "n/a" where it has none.
-std::string SystemErrorText(int error) {
-    char buffer[256];
-    const std::string text = strerror_r(error, buffer, sizeof buffer);
-    return text.empty() || text.rfind("Unknown error", 0) == 0 ? "n/a" : text;
-}
 
 // "ea,07,0c,00" as the registry file shows binary data; "(missing)" for none.
 std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
@@ -159,7 +153,7 @@ bool CClockService::Start(long groupId) {
         const TNamedEvent& event = name == SyncBeginEventName ? begin_ : done_;
         if (!event.IsOpen()) {
             log_("cannot create the event " + EventObjectName(name) + ": " +
-                 SystemErrorText(event.Error()));
+                 SystemErrorText(static_cast<std::uint32_t>(event.Error())));
             // Leave nothing behind that a program could take for a running service.
             if (begin_.IsOpen()) {
                 TNamedEvent::Remove(SyncBeginEventName);
@@ -228,12 +222,12 @@ THandOverOutcome CClockService::HandOver() {
     const int error = clock_.SetSystemTime(utc);
     if (error != 0) {
         log_("refused: the clock cannot be set to " + SystemTimeText(utc) +
-             " UTC: " + SystemErrorText(error));
+             " UTC: " + SystemErrorText(static_cast<std::uint32_t>(error)));
         return THandOverOutcome::Failed;
     }
     if (!done_.Set()) {
         log_(SystemTimeText(utc) + " UTC handed to the clock, but the done event cannot be set: " +
-             SystemErrorText(done_.Error()));
+             SystemErrorText(static_cast<std::uint32_t>(done_.Error())));
         return THandOverOutcome::Failed;
     }
     log_("confirmed: " + SystemTimeText(utc) + " UTC handed to the clock");

@@ -4,24 +4,16 @@
 #include "framework/StringTable.h"
 #include "platform/DebugOutput.h"
 #include "platform/NamedEvent.h"
+#include "platform/SystemError.h"
 #include "settings/Options.h"
-
-#include <cstring>
 
 namespace kairelon {
 namespace {
 
-// The system's text for an error number; "n/a" where it has none.
-std::string SystemErrorText(int error) {
-    char buffer[256];
-    const std::string text = strerror_r(error, buffer, sizeof buffer);
-    return text.empty() || text.rfind("Unknown error", 0) == 0 ? "n/a" : text;
-}
-
 TNamedEvent OpenServiceEvent(const char* name) {
     TNamedEvent event = TNamedEvent::Open(name);
     if (!event.IsOpen()) {
-        OutputDebugString(SystemErrorText(event.Error()));
+        OutputDebugString(SystemErrorText(static_cast<std::uint32_t>(event.Error())));
     }
     return event;
 }
@@ -31,7 +23,7 @@ TNamedEvent OpenServiceEvent(const char* name) {
 void SetClockDirectly(CClock& clock, const SYSTEMTIME& utc) {
     const int error = clock.SetSystemTime(utc);
     if (error != 0) {
-        throw ESetSystemTimeError(SystemErrorText(error));
+        throw ESetSystemTimeError(SystemErrorText(static_cast<std::uint32_t>(error)));
     }
 }
 
@@ -64,7 +56,7 @@ bool CheckServiceEvent(std::string& message) {
         begin.Close();
         return true;
     }
-    message = Format(LoadStr(1077), SystemErrorText(begin.Error()));
+    message = Format(LoadStr(1077), SystemErrorText(static_cast<std::uint32_t>(begin.Error())));
     return false;
 }
 
