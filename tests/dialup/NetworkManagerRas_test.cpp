@@ -370,3 +370,14 @@ TEST_F(MockNetworkManager, CredentialsReachTheServiceOnlyForThatDial) {
     EXPECT_EQ(errorText, RasErrorText(ERROR_INTERACTIVE_MODE));
     EXPECT_FALSE(IsRasConnected(*api, "DSL")) << "a failed activation is no connection";
 }
+
+TEST(NetworkManagerRasLoad, ABusThatCannotBeReachedMeansNoLayer) {
+    QTemporaryDir dir;
+    const QByteArray address = "unix:path=" + dir.filePath("no-bus").toUtf8();
+    qputenv("KAIRELON_DIALUP_BUS", address);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    EXPECT_EQ(LoadSystemRasLayer(), nullptr);
+    EXPECT_LT(elapsed.elapsed(), 5000);
+    qunsetenv("KAIRELON_DIALUP_BUS");
+}

@@ -22,6 +22,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusReply>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QDeadlineTimer>
@@ -223,6 +224,8 @@ public:
                       const QVariantList& args = {}) const {
         QDBusMessage msg = QDBusMessage::createMethodCall(kService, path, iface, method);
         msg.setArguments(args);
+        // Asking must not start the service: where it is not running, there is no dial-up.
+        msg.setAutoStartService(false);
         return connection_.call(msg, QDBus::Block, timeoutMs_);
     }
 
@@ -594,6 +597,11 @@ public:
 
     // True when the service answers; notes which operations it offers.
     bool Probe() {
+        const QDBusReply<bool> running =
+            bus_.Connection().interface()->isServiceRegistered(kService);
+        if (!running.isValid() || !running.value()) {
+            return false;
+        }
         const QDBusMessage version =
             bus_.Call(kManagerPath, kPropertiesIface, QStringLiteral("Get"),
                       {kManagerIface, QStringLiteral("Version")});
