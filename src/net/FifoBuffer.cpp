@@ -179,7 +179,14 @@ void TNMFifoBuffer::DropDiskPart() {
     }
 }
 
-void TNMFifoBuffer::WaitForRefill(bool raiseRefillError) {
+inline void TNMFifoBuffer::WaitForRefill(bool raiseRefillError) {
+    // The common case, nothing running and nothing to report, costs one load and one test.
+    if (Shuffling.load(std::memory_order_acquire) || (raiseRefillError && !RefillError.empty())) {
+        WaitForRefillSlowly(raiseRefillError);
+    }
+}
+
+void TNMFifoBuffer::WaitForRefillSlowly(bool raiseRefillError) {
     if (Shuffling.load(std::memory_order_acquire)) {
         std::unique_lock<std::mutex> lock(ShuffleLock);
         ShuffleDone.wait(lock, [this] { return !Shuffling.load(std::memory_order_acquire); });
@@ -268,7 +275,7 @@ void TNMFifoBuffer::Reallocate(int size) {
     MemoryWritePos = MemoryCount % size;
 }
 
-void TNMFifoBuffer::CopyOutOfMemory(char* destination, int count) const {
+inline void TNMFifoBuffer::CopyOutOfMemory(char* destination, int count) const {
     if (count <= 0) {
         return;
     }
@@ -280,7 +287,7 @@ void TNMFifoBuffer::CopyOutOfMemory(char* destination, int count) const {
     }
 }
 
-void TNMFifoBuffer::CopyIntoMemory(const char* source, int count) {
+inline void TNMFifoBuffer::CopyIntoMemory(const char* source, int count) {
     if (count <= 0) {
         return;
     }
@@ -289,7 +296,10 @@ void TNMFifoBuffer::CopyIntoMemory(const char* source, int count) {
     if (first < count) {
         std::memcpy(MemoryStream.get(), source + first, static_cast<std::size_t>(count - first));
     }
-    MemoryWritePos = (MemoryWritePos + count) % MemoryAllocated;
+    MemoryWritePos += count;
+    if (MemoryWritePos >= MemoryAllocated) {
+        MemoryWritePos -= MemoryAllocated;
+    }
     MemoryCount += count;
 }
 
@@ -362,7 +372,7 @@ int TNMFifoBuffer::Append(const void* source, int count) {
     return count;
 }
 
-int TNMFifoBuffer::CopyFromHead(char* destination, int count, int& fromDisk) {
+inline int TNMFifoBuffer::CopyFromHead(char* destination, int count, int& fromDisk) {
     const int fromMemory = std::min(count, MemoryCount);
     CopyOutOfMemory(destination, fromMemory);
     fromDisk = 0;
@@ -398,7 +408,10 @@ int TNMFifoBuffer::Remove(void* destination, int count) {
     const int fromMemory = CopyFromHead(static_cast<char*>(destination), count, fromDisk);
 
     MemoryCount -= fromMemory;
-    MemoryReadPos = MemoryCount > 0 ? (MemoryReadPos + fromMemory) % MemoryAllocated : 0;
+    MemoryReadPos += fromMemory;
+    if (MemoryReadPos >= MemoryAllocated) {
+        MemoryReadPos -= MemoryAllocated;
+    }
     DiskCount -= fromDisk;
     DiskReadPos += fromDisk;
     if (fromDisk > 0 && DiskCount == 0) {

@@ -106,6 +106,7 @@ private:
     void _Shuffle(void* data);
 
     void WaitForRefill(bool raiseRefillError = true);
+    void WaitForRefillSlowly(bool raiseRefillError);
     void StartRefill();
     void DropDiskPart();
     void ReleaseMemory();
