@@ -18,8 +18,9 @@
 //
 // How the parts are kept:
 // - The memory part is a ring inside a storage area that grows as bytes arrive (doubling, at
-//   most to `MemoryCapacity`), is released when the memory part runs empty while holding more
-//   than 1 MiB, and on `Clear`. A new buffer holds no storage at all.
+//   most to `MemoryCapacity`). When the memory part runs empty, storage of up to 8 MiB is kept
+//   for the next burst and larger storage is given back; `Clear` gives back all. A new buffer
+//   holds no storage at all.
 // - All memory bytes are older than all disk bytes: while the disk part holds bytes, every
 //   appended byte goes to the disk part, even if the memory part has room.
 // - The overflow file ("Buf<hex>.tmp" in $TMPDIR or /tmp, mode 0600) is created at the first
