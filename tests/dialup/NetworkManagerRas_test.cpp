@@ -28,6 +28,9 @@
 
 #include <atomic>
 
+#include <signal.h>
+#include <sys/prctl.h>
+
 using namespace kairelon;
 
 namespace {
@@ -38,6 +41,11 @@ using Entries = std::vector<std::pair<std::string, int>>;
 const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kMockIface = QStringLiteral("org.freedesktop.DBus.Mock");
 const QString kMainObj = QStringLiteral("/org/freedesktop");
+
+// The bus and the mock end with the test, even when the test itself dies.
+void EndWithParent() {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+}
 
 QString Python() {
     return QFile::exists(QStringLiteral("/usr/bin/python3"))
@@ -62,6 +70,7 @@ protected:
                             "python3-dbusmock); the mock NetworkManager test cannot run";
         }
         ASSERT_TRUE(dir.isValid());
+        bus.setChildProcessModifier(EndWithParent);
         bus.setProgram(daemon);
         bus.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"),
                           QStringLiteral("--print-address=1"),
@@ -81,6 +90,7 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address);
         mock.setProcessEnvironment(env);
+        mock.setChildProcessModifier(EndWithParent);
         mock.setStandardOutputFile(QProcess::nullDevice());
         mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         mock.start(Python(),
