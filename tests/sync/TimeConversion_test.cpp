@@ -1,0 +1,166 @@
+// Reading the daytime reply by columns, the century rule, the clock difference, and the strip
+// of control and non-ASCII bytes.
+#include "sync/TimeConversion.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+using namespace kairelon;
+
+namespace {
+
+struct Read {
+    bool ok = false;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, msec = -1;
+    double timeDatePart = -1;
+    double dateTimePart = -1;
+};
+
+Read Convert(const std::string& reply) {
+    Read r;
+    TDateTime date = -1;
+    TDateTime time = -1;
+    r.ok = NTPtoDateTime(reply, date, time);
+    if (r.ok) {
+        DecodeDate(date, r.year, r.month, r.day);
+        DecodeTime(time, r.hour, r.minute, r.second, r.msec);
+        r.dateTimePart = date - static_cast<long long>(date);
+        r.timeDatePart = static_cast<long long>(time);
+    }
+    return r;
+}
+
+SYSTEMTIME At(int year, int month, int day, int hour, int minute, int second, int ms = 0) {
+    SYSTEMTIME st;
+    st.wYear = static_cast<std::uint16_t>(year);
+    st.wMonth = static_cast<std::uint16_t>(month);
+    st.wDay = static_cast<std::uint16_t>(day);
+    st.wHour = static_cast<std::uint16_t>(hour);
+    st.wMinute = static_cast<std::uint16_t>(minute);
+    st.wSecond = static_cast<std::uint16_t>(second);
+    st.wMilliseconds = static_cast<std::uint16_t>(ms);
+    return st;
+}
+
+} // namespace
+
+TEST(NTPtoDateTime, ReadsTheFixedColumnsOfADaytimeLine) {
+    const Read r = Convert("60652 24-12-08 04:13:14 00 0 0 742.2 UTC(NIST) *");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.year, 2024);
+    EXPECT_EQ(r.month, 12);
+    EXPECT_EQ(r.day, 8);
+    EXPECT_EQ(r.hour, 4);
+    EXPECT_EQ(r.minute, 13);
+    EXPECT_EQ(r.second, 14);
+    EXPECT_EQ(r.msec, 0);
+    EXPECT_EQ(r.dateTimePart, 0.0) << "the date result has no time of day";
+    EXPECT_EQ(r.timeDatePart, 0.0) << "the time result has no date";
+}
+
+TEST(NTPtoDateTime, CenturyRuleSplitsAtFifty) {
+    EXPECT_EQ(Convert("xxxxx 99-01-01 00:00:00").year, 1999);
+    EXPECT_EQ(Convert("xxxxx 51-01-01 00:00:00").year, 1951);
+    EXPECT_EQ(Convert("xxxxx 50-01-01 00:00:00").year, 2050);
+    EXPECT_EQ(Convert("xxxxx 00-01-01 00:00:00").year, 2000);
+    // "+5" is a valid integer: year 2005; "-1" as an unsigned 16-bit year is out of range.
+    EXPECT_EQ(Convert("xxxxx +5-01-01 00:00:00").year, 2005);
+    EXPECT_FALSE(Convert("xxxxx -1-01-01 00:00:00").ok);
+}
+
+TEST(NTPtoDateTime, SeparatorsAreNotChecked) {
+    const Read r = Convert("abcdefg24X02Y29Z23#59$58 whatever");
+    ASSERT_FALSE(r.ok) << "column 7 holds 'g2'";
+    const Read s = Convert("abcdef24X02Y29Z23#59$58 whatever");
+    ASSERT_TRUE(s.ok);
+    EXPECT_EQ(s.year, 2024);
+    EXPECT_EQ(s.month, 2);
+    EXPECT_EQ(s.day, 29);
+    EXPECT_EQ(s.hour, 23);
+    EXPECT_EQ(s.minute, 59);
+    EXPECT_EQ(s.second, 58);
+}
+
+TEST(NTPtoDateTime, InvalidFieldsMakeItFail) {
+    EXPECT_FALSE(Convert("60652 24-12-08 24:00:00").ok) << "hour 24";
+    EXPECT_FALSE(Convert("60652 24-12-08 23:60:00").ok) << "minute 60";
+    EXPECT_FALSE(Convert("60652 24-12-08 23:00:60").ok) << "second 60";
+    EXPECT_FALSE(Convert("60652 24-13-08 23:00:00").ok) << "month 13";
+    EXPECT_FALSE(Convert("60652 24-00-08 23:00:00").ok) << "month 0";
+    EXPECT_FALSE(Convert("60652 24-02-30 23:00:00").ok) << "30 February";
+    EXPECT_FALSE(Convert("60652 23-02-29 23:00:00").ok) << "29 February of a common year";
+    EXPECT_TRUE(Convert("60652 24-02-29 23:00:00").ok) << "29 February of a leap year";
+    EXPECT_FALSE(Convert("60652 2a-12-08 04:13:14").ok) << "a letter";
+    EXPECT_FALSE(Convert("60652 24-12-08 04: 3:14").ok) << "a blank inside a field";
+}
+
+TEST(NTPtoDateTime, ShortTextsAndOtherLayouts) {
+    EXPECT_FALSE(Convert("").ok);
+    EXPECT_FALSE(Convert("60652 24-12-08 04:13:").ok) << "21 characters: no second";
+    const Read exactly22 = Convert("60652 24-12-08 04:13:7");
+    ASSERT_TRUE(exactly22.ok) << "22 characters: the second is column 22 alone";
+    EXPECT_EQ(exactly22.second, 7);
+    EXPECT_FALSE(Convert("Sun Dec  8 04:13:14 2024").ok);
+    // No other layout is recognised.
+    EXPECT_FALSE(Convert("Sunday, December 8, 2024 04:13:14-UTC").ok);
+}
+
+TEST(GetTimeDifference, WholeMinutesCutTowardsZeroWhicheverIsLater) {
+    const SYSTEMTIME base = At(2024, 12, 8, 4, 13, 0);
+    EXPECT_EQ(GetTimeDifference(base, At(2024, 12, 8, 4, 13, 59)), 0);
+    EXPECT_EQ(GetTimeDifference(At(2024, 12, 8, 4, 13, 59), base), 0);
+    EXPECT_EQ(GetTimeDifference(base, At(2024, 12, 8, 4, 14, 59)), 1);
+    EXPECT_EQ(GetTimeDifference(At(2024, 12, 8, 4, 14, 59), base), 1);
+    EXPECT_EQ(GetTimeDifference(base, At(2024, 12, 8, 4, 13, 59, 999)), 0);
+    EXPECT_EQ(GetTimeDifference(base, base), 0);
+    // Across a year end and a leap day.
+    EXPECT_EQ(GetTimeDifference(At(2023, 12, 31, 23, 59, 0), At(2024, 1, 1, 0, 1, 0)), 2);
+    EXPECT_EQ(GetTimeDifference(At(2024, 2, 28, 0, 0, 0), At(2024, 3, 1, 0, 0, 0)), 2 * 1440);
+    // The day of week is ignored.
+    SYSTEMTIME odd = base;
+    odd.wDayOfWeek = 6;
+    EXPECT_EQ(GetTimeDifference(odd, At(2024, 12, 8, 5, 13, 0)), 60);
+}
+
+TEST(GetTimeDifference, DistancesBeyondThe32BitRangeSaturate) {
+    // 1601 to 9999 is about 4.4e9 minutes: more than an int holds.
+    EXPECT_EQ(GetTimeDifference(At(1601, 1, 1, 0, 0, 0), At(9999, 12, 31, 23, 59, 59)), INT_MAX);
+    EXPECT_EQ(GetTimeDifference(At(9999, 12, 31, 23, 59, 59), At(1601, 1, 1, 0, 0, 0)), INT_MAX);
+    // 1951 to 2050, the range of the century rule, fits.
+    EXPECT_EQ(GetTimeDifference(At(1951, 1, 1, 0, 0, 0), At(2051, 1, 1, 0, 0, 0)),
+              (100LL * 365 + 25) * 1440);
+}
+
+TEST(CopyFileTime, CopiesBothHalves) {
+    FILETIME source;
+    source.dwLowDateTime = 0x89ABCDEFu;
+    source.dwHighDateTime = 0x01234567u;
+    FILETIME destination;
+    CopyFileTime(source, destination);
+    EXPECT_EQ(destination.dwLowDateTime, 0x89ABCDEFu);
+    EXPECT_EQ(destination.dwHighDateTime, 0x01234567u);
+}
+
+TEST(StripControlCharacters, KeepsBytes32To127AndDropsTheRest) {
+    std::string text = "\n60652 24-12-08 04:13:14 00 0 0 742.2 UTC(NIST) *\r\n";
+    StripControlCharacters(text);
+    EXPECT_EQ(text, "60652 24-12-08 04:13:14 00 0 0 742.2 UTC(NIST) *");
+
+    std::string all;
+    for (int i = 0; i < 256; ++i) {
+        all += static_cast<char>(i);
+    }
+    StripControlCharacters(all);
+    ASSERT_EQ(all.size(), 96u);
+    EXPECT_EQ(all.front(), ' ');
+    EXPECT_EQ(all.back(), '\x7F') << "127 is kept";
+
+    std::string utf8 = "caf\xC3\xA9\t!";
+    StripControlCharacters(utf8);
+    EXPECT_EQ(utf8, "caf!");
+    std::string empty;
+    StripControlCharacters(empty);
+    EXPECT_EQ(empty, "");
+}
