@@ -1,0 +1,842 @@
+#include "net/Powersock.h"
+
+#include "framework/Format.h"
+#include "framework/Messages.h"
+#include "net/HiddenWindow.h"
+#include "platform/Resolver.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace kairelon {
+namespace {
+
+// The sockets layer, started once per process on first use and stopped at process end.
+struct WinsockLayer {
+    std::atomic<bool> started{false};
+    sock::WSADATA data;
+
+    WinsockLayer() {
+        try {
+            started = sock::WSAStartup(0x0101, &data) == 0;
+        } catch (...) {
+        }
+    }
+    ~WinsockLayer() {
+        try {
+            if (started) {
+                sock::WSACleanup();
+            }
+        } catch (...) {
+        }
+    }
+};
+
+WinsockLayer& Layer() {
+    static WinsockLayer layer;
+    return layer;
+}
+
+std::string HighLow(std::uint16_t version) {
+    return std::to_string(version >> 8) + "." + std::to_string(version & 0xFF);
+}
+
+// The socket window's procedure: messages from 1125 up go to the component stored in the
+// window, everything else gets the default answer.
+LRESULT SocketWindowProc(HWND window, unsigned message, WPARAM wParam, LPARAM lParam) {
+    auto* object = static_cast<TPowersock*>(GetWindowLongPtr(window));
+    if (object != nullptr && message >= FirstSocketMessage) {
+        TMessage record{message, wParam, lParam, 0};
+        object->Wndproc(record);
+        return record.Result;
+    }
+    return DefWindowProc(window, message, wParam, lParam);
+}
+
+void BlockForEvents() {
+    QEventLoop loop; // makes sure this thread has an event dispatcher to sleep in
+    loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+} // namespace
+
+const TWinsockMessage WinsockMessage[51] = {
+    {10004, "Interrupted system call"},
+    {10009, "Bad file number"},
+    {10013, "Permission denied"},
+    {10014, "Bad address"},
+    {10022, "Invalid argument"},
+    {10024, "Too many open files"},
+    {10035, "Operation would block"},
+    {10036, "Operation now in progress"},
+    {10037, "Operation already in progress"},
+    {10038, "Socket operation on non-socket"},
+    {10039, "Destination address required"},
+    {10040, "Message too long"},
+    {10041, "Wrong protocol type for socket"},
+    {10042, "Bad protocol option"},
+    {10043, "Protocol not supported"},
+    {10044, "Socket type not supported"},
+    {10045, "Operation not supported on socket"},
+    {10046, "Protocol family not supported"},
+    {10047, "Address family not supported by protocol family"},
+    {10048, "Address already in use"},
+    {10049, "Can't assign requested address"},
+    {10050, "Network is down"},
+    {10051, "Network is unreachable"},
+    {10052, "Network dropped connection or reset"},
+    {10053, "Software caused connection abort"},
+    {10054, "Connection reset by peer"},
+    {10055, "No buffer space available"},
+    {10056, "Socket is already connected"},
+    {10057, "Socket is not connected"},
+    {10058, "Can't send after socket shutdown"},
+    {10059, "Too many references, can't splice"},
+    {10060, "Connection timed out"},
+    {10061, "Connection refused"},
+    {10062, "Too many levels of symbolic links"},
+    {10063, "File name too long"},
+    {10064, "Host is down"},
+    {10065, "No route to Host"},
+    {10066, "Directory not empty"},
+    {10067, "Too many processes"},
+    {10068, "Too many users"},
+    {10069, "Disc quota exceeded"},
+    {10070, "Stale NFS file handle"},
+    {10071, "Too many levels of remote in path"},
+    {10091, "Network subsystem is unavailable"},
+    {10092, "Incompatible version of WINSOCK.DLL"},
+    {10093, "Successful WSAStartup not yet performed"},
+    {11001, "Host not found"},
+    {11002, "Non-Authoritative Host not found"},
+    {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
+    {11004, "Valid name, no data record of requested type"},
+    {0, "Unrecognized error code"},
+};
+
+HWND PsockAllocateHWnd(TPowersock* object) {
+    return AllocateHWnd(PsockWindowClassName, SocketWindowProc, object);
+}
+
+bool WinsockStarted() {
+    return Layer().started;
+}
+const sock::WSADATA& WinsockData() {
+    return Layer().data;
+}
+void SetWinsockStartedForTesting(bool started) {
+    Layer().started = started;
+}
+
+TSignalEvent::TSignalEvent() : owner_(QThread::currentThread()) {}
+
+void TSignalEvent::SetEvent() {
+    set_.store(true);
+    if (QThread::currentThread() != owner_) {
+        WakeUp(owner_);
+    }
+}
+
+// ---- Construction and destruction ----------------------------------------------------------
+
+TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner) {
+    StatusMessage(8, "Create");
+    IoBuffer.assign(IoBufferSize, 0);
+    WindowHandle = PsockAllocateHWnd(this);
+    if (!Designing()) {
+        ReceiveBuffer = std::make_unique<TNMFifoBuffer>();
+    }
+    ProxyHost.clear();
+    HostEntryBuffer.assign(1024, 0);
+    TimeoutTimer = new TThreadTimer(this);
+    TimeoutTimer->SetEnabled(false);
+    TimeoutTimer->SetOnTimer([this](TObject* Sender) { TimerFired(Sender); });
+    TimeOut = 0;
+    WinsockInfo.clear();
+    if (WinsockStarted()) {
+        const sock::WSADATA& data = WinsockData();
+        WinsockInfo.push_back("Version= " + HighLow(data.wVersion));
+        WinsockInfo.push_back("High Version= " + HighLow(data.wHighVersion));
+        WinsockInfo.push_back(std::string("Description= ") + data.szDescription);
+        WinsockInfo.push_back(std::string("System= ") + data.szSystemStatus);
+        WinsockInfo.push_back("Max Sockets= " + std::to_string(data.iMaxSockets));
+        WinsockInfo.push_back("Max Udp pack size= " + std::to_string(data.iMaxUdpDg));
+    }
+    Canceled = false;
+    ShuttingDown = false;
+    Connected = false;
+    try {
+        InitWinsock();
+    } catch (...) {
+        // The destructor does not run for a constructor that raised: release by hand.
+        DestroyWindow(WindowHandle);
+        WindowHandle = nullptr;
+        if (SocketHandle != sock::INVALID_SOCKET) {
+            sock::closesocket(SocketHandle);
+        }
+        throw;
+    }
+}
+
+TPowersock::~TPowersock() {
+    MarkDestroying();
+    StatusMessage(8, "Destroy");
+    try {
+        TPowersock::Abort();
+        Cancel();
+    } catch (...) {
+    }
+    WinsockInfo.clear();
+    delete TimeoutTimer;
+    TimeoutTimer = nullptr;
+    if (LookupHandle != 0) {
+        sock::WSACancelAsyncRequest(LookupHandle);
+        LookupHandle = 0;
+    }
+    HostEntryBuffer.clear();
+    DestroyWindow(WindowHandle);
+    WindowHandle = nullptr;
+    ReceiveBuffer.reset();
+    ShuttingDown = true;
+    if (!Designing()) {
+        try {
+            RequestCloseSocket();
+        } catch (...) {
+        }
+    }
+}
+
+void TPowersock::InitWinsock() {
+    StatusMessage(8, "Initializing Winsock");
+    if (Designing() || !WinsockStarted()) {
+        return;
+    }
+    try {
+        CreateSocket(FirstSocketEvents);
+    } catch (...) {
+        throw ESockError("Initializaton of windows sockets failed");
+    }
+}
+
+void TPowersock::CreateSocket(long events) {
+    SocketHandle = sock::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (SocketHandle == sock::INVALID_SOCKET) {
+        ErrorManager(sock::WSAEWOULDBLOCK);
+        throw ESockError(SocketErrorStr(static_cast<std::uint16_t>(LastErrorNo)));
+    }
+    linger off{};
+    off.l_onoff = 0;
+    off.l_linger = 0;
+    sock::setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, &off, sizeof off);
+    sock::WSAAsyncSelect(SocketHandle, WindowHandle, SocketNotifyMessage, events);
+}
+
+void TPowersock::CheckWinsock() {
+    if (!WinsockStarted() || SocketHandle == sock::INVALID_SOCKET) {
+        throw ESockError(SocketErrorStr(sock::WSANOTINITIALISED));
+    }
+}
+
+// ---- Notifications -------------------------------------------------------------------------
+
+void TPowersock::Wndproc(TMessage& message) {
+    const int event = sock::WSAGETSELECTEVENT(message.LParam);
+    const int error = sock::WSAGETSELECTERROR(message.LParam);
+    LastEventOk = error == 0;
+    message.Result = 0;
+    try {
+        if (message.Msg == SocketNotifyMessage) {
+            switch (event) {
+            case sock::FD_READ:
+                ReadToBuffer();
+                if (OnDataReady) {
+                    OnDataReady(this);
+                }
+                break;
+            case sock::FD_ACCEPT:
+                Connected = true;
+                SignalEvent.SetEvent();
+                if (OnAccept) {
+                    OnAccept(this);
+                }
+                break;
+            case sock::FD_CONNECT:
+                ConnectError = error;
+                // A failed attempt changes LastEventOk, which the connect wait tests: wake it.
+                SignalEvent.SetEvent();
+                if (LastEventOk) {
+                    Connected = true;
+                    if (OnConnect) {
+                        OnConnect(this);
+                    }
+                }
+                break;
+            case sock::FD_CLOSE:
+                if (Connected) {
+                    try {
+                        ClearInput();
+                        RequestCloseSocket();
+                    } catch (...) {
+                    }
+                }
+                SignalEvent.SetEvent();
+                if (OnDisconnect) {
+                    OnDisconnect(this);
+                }
+                break;
+            default:
+                break;
+            }
+        } else if (message.Msg == AsyncReplyMessage) {
+            AsyncReplied = true;
+            SignalEvent.SetEvent();
+            if (event == sock::FD_ACCEPT) {
+                Connected = true;
+                if (!Destroying() && OnConnect) {
+                    OnConnect(this);
+                }
+            }
+        }
+    } catch (...) {
+        // A handler's failure must not leave the window procedure.
+    }
+}
+
+void TPowersock::Wait() {
+    while (!SignalEvent.IsSet()) {
+        BlockForEvents();
+    }
+    SignalEvent.ResetEvent();
+}
+
+void TPowersock::WaitForMessages() {
+    BlockForEvents();
+}
+
+// ---- Time-out ------------------------------------------------------------------------------
+
+void TPowersock::TimerOn() {
+    StatusMessage(8, "Timer On");
+    TimedOut = false;
+    TimeoutTimer->SetEnabled(false);
+    if (TimeOut < 0) {
+        throw ERangeError("Range check error");
+    }
+    TimeoutTimer->SetInterval(static_cast<std::uint32_t>(TimeOut));
+    TimeoutTimer->SetEnabled(true);
+}
+
+void TPowersock::TimerOff() {
+    StatusMessage(8, "Timer Off");
+    TimeoutTimer->SetEnabled(false);
+}
+
+void TPowersock::TimerFired(TObject* /*Sender*/) {
+    StatusMessage(8, "Timer Triggered");
+    TimerOff();
+    TimedOut = true;
+    SignalEvent.SetEvent();
+    Abort();
+}
+
+void TPowersock::Abort() {
+    StatusMessage(8, "Abort");
+    Cancel();
+}
+
+void TPowersock::Cancel() {
+    StatusMessage(8, "Canceling");
+    Canceled = true;
+    SignalEvent.SetEvent();
+}
+
+// ---- Lookup and connection -----------------------------------------------------------------
+
+void TPowersock::ResolveRemoteHost() {
+    StatusMessage(8, "Resolve Host");
+    const std::string& name = ProxyHost.empty() ? Host : ProxyHost;
+    const std::size_t length = std::min<std::size_t>(name.size(), IoBufferSize - 1);
+    std::memcpy(IoBuffer.data(), name.data(), length);
+    IoBuffer[length] = '\0';
+    RemoteAddress.sin_addr.s_addr = sock::inet_addr(IoBuffer.data());
+    if (RemoteAddress.sin_addr.s_addr != sock::INADDR_NONE_VALUE) {
+        return; // a dotted address needs no lookup
+    }
+    RemoteAddress.sin_addr.s_addr = 0;
+    TimerOn();
+    AsyncReplied = false;
+    LookupHandle = sock::WSAAsyncGetHostByName(WindowHandle, AsyncReplyMessage, IoBuffer.data(),
+                                               HostEntryBuffer.data(),
+                                               static_cast<int>(HostEntryBuffer.size()));
+    if (LookupHandle == 0) {
+        TimerOff();
+        throw ESockError("Host Lookup Failed");
+    }
+    try {
+        do {
+            Wait();
+        } while (!AsyncReplied && !TimedOut && !Canceled);
+    } catch (...) {
+        TimerOff();
+        sock::WSACancelAsyncRequest(LookupHandle);
+        LookupHandle = 0;
+        throw;
+    }
+    TimerOff();
+    if (!AsyncReplied) {
+        // Nobody waits for this answer any more: it must not land in a later lookup.
+        sock::WSACancelAsyncRequest(LookupHandle);
+    }
+    LookupHandle = 0;
+    if (TimedOut) {
+        throw ESockError("Host Lookup Timed Out");
+    }
+    if (Canceled) {
+        throw ESockError("Host Lookup Canceled");
+    }
+    std::uint32_t address = 0;
+    if (!LastEventOk ||
+        !sock::FirstHostAddress(HostEntryBuffer.data(), static_cast<int>(HostEntryBuffer.size()),
+                                address)) {
+        throw ESockError("Host Lookup Failed");
+    }
+    RemoteAddress.sin_addr.s_addr = address;
+    if (OnHostResolved) {
+        OnHostResolved(this);
+    }
+}
+
+void TPowersock::ResolveWithRetry() {
+    int attempts = 0;
+    for (;;) {
+        RemoteAddress.sin_addr.s_addr = 0;
+        try {
+            ResolveRemoteHost();
+        } catch (const ESockError& error) {
+            if (error.Message() == "Host Lookup Timed Out" ||
+                error.Message() == "Host Lookup Canceled") {
+                throw;
+            }
+        }
+        if (RemoteAddress.sin_addr.s_addr != 0) {
+            return;
+        }
+        if (attempts > 0 || !OnInvalidHost) {
+            throw ESockError("Null Remote Address");
+        }
+        bool handled = false;
+        OnInvalidHost(handled);
+        if (!handled) {
+            throw ESockError("Null Remote Address");
+        }
+        ++attempts;
+    }
+}
+
+void TPowersock::Connect() {
+    StatusMessage(8, "Connecting");
+    Canceled = false;
+    if (ReceiveBuffer) {
+        ReceiveBuffer->Clear();
+    }
+    if (Connected) {
+        throw ESockError("Already connected");
+    }
+    CheckWinsock();
+    ResolveWithRetry();
+    RemoteAddress.sin_family = AF_INET;
+    RemoteAddress.sin_port =
+        htons(static_cast<std::uint16_t>(ProxyHost.empty() ? Port : ProxyPort));
+    AsyncReplied = false;
+    LastEventOk = true;
+    if (sock::connect(SocketHandle, RemoteAddress) == sock::SOCKET_ERROR) {
+        ErrorManager(sock::WSAEWOULDBLOCK);
+    }
+    TimerOn();
+    try {
+        while (!Connected && !TimedOut && !Canceled && LastEventOk) {
+            Wait();
+        }
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
+    TimerOff();
+    CloseAfterData();
+    if (TimedOut || Canceled || !LastEventOk) {
+        if (OnConnectionFailed) {
+            OnConnectionFailed(this);
+        }
+        if (TimedOut) {
+            try {
+                Disconnect();
+            } catch (...) {
+            }
+            throw ESockError("Connection Timed out");
+        }
+        if (Canceled) {
+            throw ESockError("Connection Canceled");
+        }
+        throw ESockError("Connection Failed");
+    }
+}
+
+void TPowersock::Disconnect() {
+    StatusMessage(8, "Disconnecting");
+    if (Connected) {
+        RequestCloseSocket();
+    }
+}
+
+void TPowersock::RequestCloseSocket() {
+    StatusMessage(4, "Request Close Socket");
+    Connected = false;
+    if (SocketHandle == sock::INVALID_SOCKET) {
+        return;
+    }
+    sock::closesocket(SocketHandle);
+    SocketHandle = sock::INVALID_SOCKET;
+    std::exception_ptr handlerFailure;
+    if (!Destroying() && OnDisconnect) {
+        try {
+            OnDisconnect(this);
+        } catch (...) {
+            handlerFailure = std::current_exception();
+        }
+    }
+    if (!ShuttingDown) {
+        // Always leave a fresh socket, so the instance can connect again.
+        CreateSocket(LaterSocketEvents);
+    }
+    if (handlerFailure) {
+        std::rethrow_exception(handlerFailure);
+    }
+}
+
+void TPowersock::CertifyConnect() {
+    StatusMessage(8, "Checking Connection");
+    int attempts = 0;
+    while (!Connected) {
+        if (attempts > 0 || !OnConnectionRequired) {
+            throw Exception("Not Connected");
+        }
+        bool handled = false;
+        OnConnectionRequired(handled);
+        if (!handled) {
+            throw Exception("Not Connected");
+        }
+        ++attempts;
+    }
+}
+
+// ---- Receiving -----------------------------------------------------------------------------
+
+int TPowersock::ClearInput() {
+    StatusMessage(8, "Clearing Input");
+    std::vector<char> scratch(MaxChunk);
+    return sock::recv(SocketHandle, scratch.data(), MaxChunk, 0);
+}
+
+void TPowersock::ReadToBuffer() {
+    int n = 0;
+    do {
+        n = sock::recv(SocketHandle, IoBuffer.data(), MaxChunk, 0);
+        if (n == 0) {
+            RequestCloseSocket();
+        }
+        if (n > 0) {
+            ReceiveBuffer->Append(IoBuffer.data(), n);
+        }
+        SignalEvent.SetEvent();
+    } while (n >= MaxChunk);
+}
+
+bool TPowersock::DataAvailable() {
+    if (ReceiveBuffer->BufferSize() > 0) {
+        return true;
+    }
+    char byte = 0;
+    const int n = sock::recv(SocketHandle, &byte, 1, MSG_PEEK);
+    if (n > 0) {
+        ReadToBuffer();
+        return true;
+    }
+    if (n == 0) {
+        if (Connected) {
+            try {
+                ClearInput();
+                RequestCloseSocket();
+            } catch (...) {
+            }
+        }
+        SignalEvent.SetEvent();
+        if (OnDisconnect) {
+            OnDisconnect(this);
+        }
+        return true;
+    }
+    return false;
+}
+
+std::string TPowersock::Read(int count) {
+    StatusMessage(8, "Read( " + std::to_string(count) + " )");
+    if (count < 0 || count > 0xFFFF) {
+        throw ERangeError("Range check error");
+    }
+    if (count == 0) {
+        const int held = ReceiveBuffer->BufferSize();
+        if (held > 0xFFFF) {
+            throw ERangeError("Range check error");
+        }
+        count = held;
+    }
+    TimerOn();
+    try {
+        while (ReceiveBuffer->BufferSize() < count && !Canceled && !TimedOut) {
+            Wait();
+        }
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
+    TimerOff();
+    std::string result;
+    if (count != 0) {
+        result.resize(static_cast<std::size_t>(std::min(count, ReceiveBuffer->BufferSize())));
+        const int taken = ReceiveBuffer->Remove(result.data(), static_cast<int>(result.size()));
+        result.resize(static_cast<std::size_t>(std::max(taken, 0)));
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+    return result;
+}
+
+std::string TPowersock::ReadLn() {
+    StatusMessage(8, "ReadLn");
+    std::string result;
+    int n = 0;
+    TimerOn();
+    try {
+        while (!TimedOut && !Canceled) {
+            if (DataAvailable()) {
+                n = ReceiveBuffer->Search("\n");
+                if (n > 0) {
+                    break;
+                }
+            }
+            Wait();
+        }
+        if (n > 0) {
+            result.resize(static_cast<std::size_t>(n));
+            const int taken = ReceiveBuffer->Remove(result.data(), n);
+            result.resize(static_cast<std::size_t>(std::max(taken, 0)));
+        }
+        if (Canceled) {
+            Canceled = false;
+            throw EAbortError("Socket readln aborted");
+        }
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
+    TimerOff();
+    return result;
+}
+
+// ---- Sending -------------------------------------------------------------------------------
+
+void TPowersock::SendBuffer(const char* data, int length) {
+    StatusMessage(4, "Sending Buffer");
+    TimerOn();
+    try {
+        if (!Canceled) {
+            if (length < 0 || length > 0xFFFF) {
+                throw ERangeError("Range check error");
+            }
+            if (length == 0) {
+                const std::size_t size = data != nullptr ? ::strnlen(data, 0x10000) : 0;
+                if (size > 0xFFFF) {
+                    throw ERangeError("Range check error");
+                }
+                length = static_cast<int>(size);
+            }
+            int remaining = length;
+            while (remaining != 0 && !Canceled && !TimedOut) {
+                const int n = sock::send(SocketHandle, data + (length - remaining), remaining, 0);
+                if (n == 0) {
+                    break;
+                }
+                if (n > 0) {
+                    remaining -= n;
+                } else {
+                    ErrorManager(sock::WSAEWOULDBLOCK);
+                    // Full: sleep until there is room, a message or the time-out.
+                    WaitForMessages();
+                }
+            }
+        }
+        if (Canceled) {
+            Canceled = false;
+            throw EAbortError("Socket send aborted");
+        }
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
+    TimerOff();
+}
+
+void TPowersock::Write(const std::string& text) {
+    StatusMessage(8, "Write");
+    if (text.size() <= 0xFFFF) {
+        std::memcpy(IoBuffer.data(), text.data(), text.size());
+        IoBuffer[text.size()] = '\0';
+        SendBuffer(IoBuffer.data(), 0);
+        return;
+    }
+    QBuffer stream;
+    stream.setData(text.data(), static_cast<qsizetype>(text.size()));
+    stream.open(QIODevice::ReadOnly);
+    SendStream(stream);
+}
+
+void TPowersock::Writeln(const std::string& text) {
+    StatusMessage(8, "Writeln");
+    Write(text + "\r\n");
+}
+
+// ---- Errors and status ---------------------------------------------------------------------
+
+std::string TPowersock::ErrorManager(std::uint16_t ignore) {
+    LastErrorNo = sock::WSAGetLastError();
+    if (LastErrorNo != ignore && LastErrorNo > 10000) {
+        const std::string text = SocketErrorStr(static_cast<std::uint16_t>(LastErrorNo));
+        if (OnError) {
+            OnError(this, static_cast<std::uint16_t>(LastErrorNo), text);
+        }
+        throw ESockError(text);
+    }
+    return std::string();
+}
+
+void TPowersock::SetWSAError(std::uint16_t number, std::string text) {
+    StatusMessage(8, "Setting Winsock Error");
+    LastErrorNo = number;
+    if (text.empty()) {
+        text = SocketErrorStr(number);
+    }
+    sock::WSASetLastError(number);
+    if (OnError) {
+        OnError(this, number, text);
+    }
+}
+
+std::string TPowersock::SocketErrorStr(std::uint16_t number) {
+    StatusMessage(8, "Looking Up Error Message");
+    std::string result;
+    if (number == 0) {
+        return result;
+    }
+    for (const TWinsockMessage& entry : WinsockMessage) {
+        if (entry.Number == number) {
+            result = std::to_string(number) + ":" + entry.Text;
+        }
+    }
+    if (result.empty()) {
+        result = "Unknown Error No. " + std::to_string(number);
+    }
+    return result;
+}
+
+int TPowersock::GetLastErrorNo() {
+    StatusMessage(8, "Getting LastError Number");
+    return LastErrorNo;
+}
+
+void TPowersock::SetLastErrorNo(int number) {
+    StatusMessage(8, "Setting LastError Number");
+    LastErrorNo = number;
+}
+
+void TPowersock::StatusMessage(std::uint8_t level, const std::string& text) {
+    if (level > ReportLevel) {
+        return;
+    }
+    LastStatus = text;
+    if (!Destroying() && OnStatus) {
+        try {
+            OnStatus(this, LastStatus);
+        } catch (...) {
+        }
+    }
+}
+
+// ---- Socket options and addresses ----------------------------------------------------------
+
+void TPowersock::Close(sock::SOCKET socket) {
+    StatusMessage(8, "Closing Socket");
+    if (socket < 0) {
+        throw ERangeError("Range check error");
+    }
+    sock::closesocket(socket);
+}
+
+void TPowersock::CloseAfterData() {
+    linger value{};
+    value.l_onoff = 0;
+    value.l_linger = 0;
+    sock::setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, &value, sizeof value);
+}
+
+void TPowersock::CloseImmediate() {
+    // Lingering on with a time of 0: a close ends the connection at once.
+    linger value{};
+    value.l_onoff = 1;
+    value.l_linger = 0;
+    sock::setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, &value, sizeof value);
+}
+
+std::string TPowersock::GetRemoteIP() {
+    StatusMessage(8, "Getting Remote IP");
+    return sock::inet_ntoa(RemoteAddress.sin_addr.s_addr);
+}
+
+std::string TPowersock::GetLocalIP() {
+    StatusMessage(8, "Getting Local IP");
+    char name[200] = {};
+    if (sock::gethostname(name, sizeof name - 1) != 0) {
+        return std::string();
+    }
+    TResolveResult result;
+    try {
+        result = CurrentResolver()->Resolve(name);
+    } catch (...) {
+        return std::string();
+    }
+    if (result.error != 0 || result.addresses.empty()) {
+        return std::string();
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&result.addresses.front());
+    return Format("%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+void TPowersock::SetFifoCapacity(int bytes) {
+    ReceiveBuffer->_SetMemoryBufferCapacity(bytes);
+}
+
+int TPowersock::GetFifoCapacity() {
+    return ReceiveBuffer->MemoryCapacity();
+}
+
+} // namespace kairelon

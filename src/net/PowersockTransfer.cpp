@@ -1,0 +1,125 @@
+// The stream and server operations of the socket component that the daytime exchange and the
+// line protocols rest on: sending a stream, the command/reply exchange, listening and
+// accepting. The captures, the file and rest-of-stream sends and the text helpers join them
+// here.
+#include "net/Powersock.h"
+
+#include "framework/Messages.h"
+
+#include <QIODevice>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+namespace kairelon {
+
+void TPowersock::SendStream(QIODevice& stream) {
+    StatusMessage(8, "SendStream");
+    stream.seek(0);
+    if (!Canceled) {
+        BytesSent = 0;
+        BytesTotal = static_cast<std::int32_t>(stream.size());
+        while (!stream.atEnd() && !Canceled) {
+            const qint64 chunk = stream.read(IoBuffer.data(), MaxChunk);
+            if (chunk <= 0) {
+                break;
+            }
+            int remaining = static_cast<int>(chunk);
+            while (remaining != 0 && !Canceled) {
+                const int n =
+                    sock::send(SocketHandle, IoBuffer.data() + (chunk - remaining), remaining, 0);
+                if (n == 0) {
+                    return; // the connection takes nothing more
+                }
+                if (n > 0) {
+                    remaining -= n;
+                    BytesSent += n;
+                    if (OnSendProgress) {
+                        OnSendProgress(this);
+                    }
+                    ProcessMessages();
+                } else {
+                    ErrorManager(sock::WSAEWOULDBLOCK);
+                    WaitForMessages();
+                }
+            }
+        }
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+std::string TPowersock::Transaction(const std::string& command) {
+    StatusMessage(8, "Transaction");
+    ReplyNumber = 0;
+    Writeln(command);
+    LastReply = ReadLn();
+    if (!LastReply.empty()) {
+        StatusMessage(1, LastReply);
+        std::string digits;
+        for (const char c : LastReply) {
+            if (c < '0' || c > '9' || digits.size() == 10) {
+                break;
+            }
+            digits += c;
+        }
+        if (!digits.empty()) {
+            const long long value = std::stoll(digits);
+            if (value > 32767) {
+                throw ERangeError("Range check error");
+            }
+            ReplyNumber = static_cast<std::int16_t>(value);
+        }
+    }
+    return LastReply;
+}
+
+void TPowersock::Listen(bool useReplyMessage) {
+    StatusMessage(8, "Listening");
+    RemoteAddress = sockaddr_in{};
+    RemoteAddress.sin_family = AF_INET;
+    RemoteAddress.sin_addr.s_addr = sock::inet_addr("0.0.0.0");
+    RemoteAddress.sin_port = htons(static_cast<std::uint16_t>(Port));
+    sock::bind(SocketHandle, RemoteAddress);
+    sock::WSAAsyncSelect(SocketHandle, WindowHandle,
+                         useReplyMessage ? AsyncReplyMessage : SocketNotifyMessage,
+                         FirstSocketEvents);
+    sock::listen(SocketHandle, 5);
+}
+
+sock::SOCKET TPowersock::Accept() {
+    StatusMessage(4, "Accepting");
+    TimerOn();
+    try {
+        while (!AsyncReplied && !Canceled) {
+            Wait();
+        }
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
+    TimerOff();
+    if (Canceled) {
+        throw ESockError("Accepting Canceled");
+    }
+    if (!LastEventOk) {
+        throw ESockError("Error creating Data Connection");
+    }
+    sockaddr_in peer{};
+    const sock::SOCKET accepted = sock::accept(SocketHandle, &peer);
+    if (accepted == sock::INVALID_SOCKET) {
+        ErrorManager(0);
+        throw ESockError("Error creating Data Connection");
+    }
+    sock::WSAAsyncSelect(accepted, WindowHandle, SocketNotifyMessage, FirstSocketEvents);
+    RemoteAddress = peer;
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+    return accepted;
+}
+
+} // namespace kairelon
