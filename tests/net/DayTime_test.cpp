@@ -1,0 +1,402 @@
+// The daytime client against loopback servers of every kind and an injected resolver: what it
+// returns, what it raises, the order of its events, and that its waits are bounded and sleep.
+#include "net/DayTime.h"
+
+#include "support/EventLoop.h"
+#include "support/FakeResolver.h"
+#include "support/LoopbackServer.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace kairelon;
+using kairelon::test::FakeResolver;
+using kairelon::test::LoopbackServer;
+using kairelon::test::PumpFor;
+using kairelon::test::PumpUntil;
+using kairelon::test::RefusedPort;
+using kairelon::test::ResolverScope;
+
+namespace {
+
+const std::string kLine = "\n60652 24-12-08 04:13:14 00 0 0 742.2 UTC(NIST) *\n";
+
+struct Recorder {
+    std::vector<std::string> order;
+    int connects = 0;
+    int disconnects = 0;
+    int invalid = 0;
+    int resolved = 0;
+    int failed = 0;
+
+    void Bind(TNMDayTime& d) {
+        d.OnConnect = [this](TObject*) {
+            ++connects;
+            order.push_back("connect");
+        };
+        d.OnDisconnect = [this](TObject*) {
+            ++disconnects;
+            order.push_back("disconnect");
+        };
+        d.OnInvalidHost = [this](bool&) {
+            ++invalid;
+            order.push_back("invalid");
+        };
+        d.OnHostResolved = [this](TObject*) { ++resolved; };
+        d.OnConnectionFailed = [this](TObject*) { ++failed; };
+    }
+};
+
+struct Outcome {
+    std::string text;
+    std::string error;
+    std::string kind; // "", "ESockError", "EAbortError", "ERangeError", "Exception"
+    qint64 ms = 0;
+    double cpu = 0;
+};
+
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+Outcome Call(TNMDayTime& d) {
+    Outcome o;
+    QElapsedTimer clock;
+    clock.start();
+    const double cpu = ProcessCpuSeconds();
+    try {
+        o.text = d.GetTimeStr();
+    } catch (const ESockError& e) {
+        o.kind = "ESockError";
+        o.error = e.Message();
+    } catch (const EAbortError& e) {
+        o.kind = "EAbortError";
+        o.error = e.Message();
+    } catch (const ERangeError& e) {
+        o.kind = "ERangeError";
+        o.error = e.Message();
+    } catch (const Exception& e) {
+        o.kind = "Exception";
+        o.error = e.Message();
+    }
+    o.ms = clock.elapsed();
+    o.cpu = ProcessCpuSeconds() - cpu;
+    return o;
+}
+
+void Aim(TNMDayTime& d, int port, int timeOut) {
+    d.Host = "127.0.0.1";
+    d.Port = port;
+    d.TimeOut = timeOut;
+}
+
+} // namespace
+
+TEST(DayTime, DefaultsArePort13AndHalfASecond) {
+    TNMDayTime d;
+    EXPECT_EQ(d.Port, 13);
+    EXPECT_EQ(d.TimeOut, 500);
+    EXPECT_EQ(d.ReportLevel, 0);
+    EXPECT_EQ(d.Host, "");
+}
+
+TEST(DayTime, ReturnsTheLineAsSentWithConnectBeforeDisconnect) {
+    LoopbackServer server(LoopbackServer::SendAndClose(kLine));
+    TNMDayTime d;
+    Recorder r;
+    r.Bind(d);
+    std::vector<std::string> statuses;
+    d.OnStatus = [&](TObject*, const std::string& s) { statuses.push_back(s); };
+    Aim(d, server.Port(), 5000);
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.kind, "") << o.error;
+    EXPECT_EQ(o.text, kLine);
+    EXPECT_FALSE(d.Connected);
+    EXPECT_EQ(r.connects, 1);
+    EXPECT_GE(r.disconnects, 1);
+    EXPECT_LE(r.disconnects, 2);
+    ASSERT_FALSE(r.order.empty());
+    EXPECT_EQ(r.order.front(), "connect");
+    EXPECT_EQ(r.invalid, 0);
+    EXPECT_EQ(r.resolved, 0) << "a dotted address is not looked up";
+    EXPECT_EQ(r.failed, 0);
+    EXPECT_TRUE(statuses.empty()) << "report level 0";
+    PumpFor(100);
+    EXPECT_LE(r.disconnects, 3) << "at most one more, late";
+    EXPECT_EQ(r.connects, 1);
+
+    // The instance is ready for the next exchange at once.
+    const Outcome again = Call(d);
+    EXPECT_EQ(again.text, kLine) << again.error;
+}
+
+TEST(DayTime, BackToBackExchangesEachGetTheirOwnLine) {
+    int served = 0;
+    std::mutex lock;
+    LoopbackServer server([&](int fd, LoopbackServer&) {
+        std::lock_guard<std::mutex> guard(lock);
+        LoopbackServer::SendAll(fd, "line " + std::to_string(++served) + "\r\n");
+    });
+    TNMDayTime d;
+    Aim(d, server.Port(), 5000);
+    for (int i = 1; i <= 30; ++i) {
+        const Outcome o = Call(d);
+        ASSERT_EQ(o.text, "line " + std::to_string(i) + "\r\n") << o.error;
+    }
+}
+
+TEST(DayTime, AServerThatClosesWithoutSendingGivesAnEmptyText) {
+    LoopbackServer server(LoopbackServer::CloseAtOnce());
+    TNMDayTime d;
+    Recorder r;
+    r.Bind(d);
+    Aim(d, server.Port(), 5000);
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.kind, "") << o.error;
+    EXPECT_EQ(o.text, "");
+    EXPECT_EQ(r.connects, 1);
+    EXPECT_GE(r.disconnects, 1);
+    EXPECT_FALSE(d.Connected);
+}
+
+TEST(DayTime, ASilentServerIsBoundedByTheTimeOutAndTheWaitSleeps) {
+    LoopbackServer server(LoopbackServer::NeverSend());
+    TNMDayTime d;
+    Recorder r;
+    r.Bind(d);
+    Aim(d, server.Port(), 1000);
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.kind, "EAbortError");
+    EXPECT_EQ(o.error, "Socket send aborted");
+    EXPECT_GE(o.ms, 990);
+    EXPECT_LT(o.ms, 4000);
+    EXPECT_LT(o.cpu, 0.05) << "no busy polling";
+    EXPECT_EQ(r.order, (std::vector<std::string>{"connect", "disconnect"}));
+    EXPECT_FALSE(d.Connected) << "the connection is closed all the same";
+    EXPECT_FALSE(d.Canceled);
+}
+
+TEST(DayTime, ARefusedConnectionEndsAsConnectionTimedOutAfterTheTimeOut) {
+    RefusedPort refused;
+    TNMDayTime d;
+    Recorder r;
+    r.Bind(d);
+    Aim(d, refused.Port(), 400);
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.kind, "Exception") << "the general class, not ESockError";
+    EXPECT_EQ(o.error, "Connection Timed out");
+    EXPECT_GE(o.ms, 390);
+    EXPECT_LT(o.cpu, 0.05);
+    EXPECT_EQ(r.failed, 0) << "OnConnectionFailed is not fired";
+    EXPECT_EQ(r.connects, 0);
+    EXPECT_EQ(r.disconnects, 0) << "no disconnect after a connect time-out";
+}
+
+TEST(DayTime, ARefusedConnectionWithoutTimeLimitFailsAtOnce) {
+    RefusedPort refused;
+    TNMDayTime d;
+    Aim(d, refused.Port(), 0);
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.kind, "ESockError");
+    EXPECT_EQ(o.error, "Connection Failed");
+    EXPECT_LT(o.ms, 2000);
+}
+
+TEST(DayTime, AReplyInTwoPiecesMayBeReadPartly) {
+    LoopbackServer server(LoopbackServer::SendInPieces("60652 24-12-08 ", 300, "04:13:14\n"));
+    TNMDayTime d;
+    Aim(d, server.Port(), 5000);
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.kind, "") << o.error;
+    EXPECT_EQ(o.text, "60652 24-12-08 ") << "the first data seen, not a whole line";
+    EXPECT_FALSE(d.Connected);
+}
+
+TEST(DayTime, MoreThan65535BytesAtOnceIsARangeErrorAndTheConnectionStillCloses) {
+    LoopbackServer server(LoopbackServer::SendAndClose(std::string(100000, 'x')));
+    TNMDayTime d;
+    Recorder r;
+    r.Bind(d);
+    Aim(d, server.Port(), 5000);
+    auto onConnect = d.OnConnect;
+    d.OnConnect = [&](TObject* sender) {
+        onConnect(sender);
+        // Let every byte arrive before the data wait looks.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    };
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.kind, "ERangeError");
+    EXPECT_EQ(r.connects, 1);
+    EXPECT_GE(r.disconnects, 1);
+    EXPECT_FALSE(d.Connected);
+}
+
+TEST(DayTime, AServerClosingLateAfterItsTextDoesNotReachTheFreshSocket) {
+    LoopbackServer server(LoopbackServer::SendWaitClose(kLine, 300));
+    TNMDayTime d;
+    Recorder r;
+    r.Bind(d);
+    Aim(d, server.Port(), 5000);
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.text, kLine) << o.error;
+    EXPECT_EQ(r.disconnects, 1) << "closed by the client, once";
+    PumpFor(500);
+    EXPECT_EQ(r.disconnects, 1);
+    EXPECT_FALSE(d.Connected);
+}
+
+TEST(DayTime, CalledWhileConnectedRaisesWithoutEvents) {
+    LoopbackServer server(LoopbackServer::NeverSend());
+    TNMDayTime d;
+    Aim(d, server.Port(), 5000);
+    d.Connect();
+    Recorder r;
+    r.Bind(d);
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.kind, "ESockError");
+    EXPECT_EQ(o.error, "Already connected");
+    EXPECT_TRUE(r.order.empty());
+    d.Disconnect();
+}
+
+TEST(DayTime, ACancelDuringTheDataWaitAbortsOnceTheTextHasArrived) {
+    LoopbackServer server(LoopbackServer::SendInPieces("", 300, kLine));
+    TNMDayTime d;
+    Recorder r;
+    r.Bind(d);
+    Aim(d, server.Port(), 5000);
+    QTimer::singleShot(100, [&d] { d.Cancel(); });
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.kind, "EAbortError");
+    EXPECT_EQ(o.error, "Socket send aborted");
+    EXPECT_GE(o.ms, 250) << "the cancel does not end the data wait by itself";
+    EXPECT_EQ(r.order.front(), "connect");
+    EXPECT_EQ(r.order.back(), "disconnect");
+    EXPECT_FALSE(d.Connected);
+}
+
+TEST(DayTimeLookup, UnknownHostAsksTheHandlerOnceThenNullRemoteAddress) {
+    auto resolver = std::make_shared<FakeResolver>();
+    ResolverScope scope(resolver);
+    TNMDayTime d;
+    Recorder r;
+    r.Bind(d);
+    d.Host = "nowhere.test";
+    d.TimeOut = 2000;
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.kind, "ESockError");
+    EXPECT_EQ(o.error, "Null Remote Address");
+    EXPECT_EQ(r.order, (std::vector<std::string>{"invalid"}));
+}
+
+TEST(DayTimeLookup, AHandlerThatCorrectsTheHostGetsTheExchange) {
+    auto resolver = std::make_shared<FakeResolver>();
+    resolver->Add("time.test", "127.0.0.1");
+    ResolverScope scope(resolver);
+    LoopbackServer server(LoopbackServer::SendAndClose(kLine));
+    TNMDayTime d;
+    Recorder r;
+    r.Bind(d);
+    d.OnInvalidHost = [&](bool& handled) {
+        ++r.invalid;
+        d.Host = "time.test";
+        handled = true;
+    };
+    d.Host = "typo.test";
+    d.Port = server.Port();
+    d.TimeOut = 2000;
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.text, kLine) << o.error;
+    EXPECT_EQ(r.invalid, 1);
+    EXPECT_EQ(r.resolved, 1);
+}
+
+TEST(DayTimeLookup, SlowAndCancelledLookups) {
+    auto resolver = std::make_shared<FakeResolver>();
+    resolver->Add("slow.test", "127.0.0.1");
+    ResolverScope scope(resolver);
+    TNMDayTime d;
+    Recorder r;
+    r.Bind(d);
+    d.Host = "slow.test";
+    d.Port = 1;
+    d.TimeOut = 150;
+    resolver->SetDelayMs(500);
+    const Outcome timedOut = Call(d);
+    EXPECT_EQ(timedOut.error, "Host Lookup Timed Out");
+    EXPECT_EQ(r.invalid, 0);
+
+    d.TimeOut = 0;
+    QTimer::singleShot(100, [&d] { d.Abort(); });
+    const Outcome canceled = Call(d);
+    EXPECT_EQ(canceled.error, "Host Lookup Canceled");
+    EXPECT_LT(canceled.ms, 450);
+    EXPECT_EQ(r.connects, 0);
+}
+
+TEST(DayTimeLookup, LookupAndConnectEachHaveTheirOwnCountdown) {
+    auto resolver = std::make_shared<FakeResolver>();
+    resolver->Add("far.test", "127.0.0.1");
+    resolver->SetDelayMs(900);
+    ResolverScope scope(resolver);
+    // A full backlog holds the handshake back until the next SYN retransmission (about 1 s).
+    LoopbackServer server(LoopbackServer::SendWaitClose(kLine, 200), 0, /*paused=*/true);
+    TPowersock filler;
+    filler.Host = "127.0.0.1";
+    filler.Port = server.Port();
+    filler.TimeOut = 5000;
+    filler.Connect();
+
+    TNMDayTime d;
+    d.Host = "far.test";
+    d.Port = server.Port();
+    d.TimeOut = 1600;
+    d.OnHostResolved = [&](TObject*) {
+        // Room in the queue only after the first handshake attempt was dropped.
+        QTimer::singleShot(200, [&server] { server.Resume(); });
+    };
+    const Outcome o = Call(d);
+    EXPECT_EQ(o.text, kLine) << o.error;
+    EXPECT_GT(o.ms, 1600) << "lookup and connect together took longer than one countdown";
+}
+
+TEST(DayTimeLateConnection, TheLateConnectionsTextIsNeverReturned) {
+    LoopbackServer server(LoopbackServer::SendWaitClose("LATE\r\n", 600), 0, /*paused=*/true);
+    TPowersock filler;
+    filler.Host = "127.0.0.1";
+    filler.Port = server.Port();
+    filler.TimeOut = 5000;
+    filler.Connect();
+
+    TNMDayTime d;
+    Recorder r;
+    r.Bind(d);
+    Aim(d, server.Port(), 300);
+    const Outcome first = Call(d);
+    EXPECT_EQ(first.error, "Connection Timed out");
+    EXPECT_EQ(r.connects, 0);
+
+    server.Resume(); // the queue drains; the retransmitted handshake completes
+    ASSERT_TRUE(PumpUntil([&] { return r.connects == 1; }, 5000)) << "late OnConnect";
+    EXPECT_TRUE(d.Connected);
+    const Outcome during = Call(d);
+    EXPECT_EQ(during.error, "Already connected");
+
+    ASSERT_TRUE(PumpUntil([&] { return !d.Connected; }, 5000)) << "the server closes";
+    EXPECT_GE(r.disconnects, 1);
+    EXPECT_GT(d.ReceiveBuffer->BufferSize(), 0) << "the late text sits in the buffer";
+
+    LoopbackServer fresh(LoopbackServer::SendAndClose("FRESH\r\n"));
+    d.Port = fresh.Port();
+    d.TimeOut = 2000;
+    const Outcome next = Call(d);
+    EXPECT_EQ(next.text, "FRESH\r\n") << next.error;
+}
