@@ -1,0 +1,137 @@
+// `kairelon --query` against daytime servers made by the test on 127.0.0.1: the four lines,
+// the deviation, the failures with their messages and exit codes, wrong usage, and that
+// nothing is written.
+#include "support/LoopbackServer.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+using kairelon::test::IsolatedHome;
+using kairelon::test::LoopbackServer;
+using kairelon::test::RefusedPort;
+using kairelon::test::RunProgram;
+
+namespace {
+
+// The daytime line for "now + offsetSeconds", with the fixed columns the client reads.
+std::string DaytimeLine(long offsetSeconds, std::string* iso = nullptr) {
+    const std::time_t t = std::time(nullptr) + offsetSeconds;
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "\n%05ld %02d-%02d-%02d %02d:%02d:%02d 00 0 0 512.1 UTC(NIST) *\n",
+                  static_cast<long>(t / 86400 + 40587), utc.tm_year % 100, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    if (iso != nullptr) {
+        char text[80];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900,
+                      utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+        *iso = text;
+    }
+    return line;
+}
+
+QStringList Query(int port, const char* timeout = "3000") {
+    return {"--query", QString("127.0.0.1:%1").arg(port), "--timeout", timeout};
+}
+
+int FilesBelow(const std::string& path) {
+    int count = 0;
+    QDirIterator it(QString::fromStdString(path), QDir::Files | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+TEST(QueryMode, PrintsReplyRemoteLocalAndDeviationAndWritesNothing) {
+    IsolatedHome home;
+    std::string iso;
+    const std::string line = DaytimeLine(0, &iso);
+    LoopbackServer server(LoopbackServer::SendAndClose(line));
+    const auto result = RunProgram("kairelon", Query(server.Port()));
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    std::string stripped = line.substr(1, line.size() - 2);
+    const std::string expectedStart = "reply: " + stripped + "\nremote: " + iso + "\nlocal: ";
+    EXPECT_EQ(result.out.rfind(expectedStart, 0), 0u) << result.out;
+    const std::size_t local = result.out.find("local: ");
+    ASSERT_NE(local, std::string::npos);
+    const std::string rest = result.out.substr(local);
+    // "local: YYYY-MM-DDThh:mm:ssZ\ndeviation: 0\n"
+    ASSERT_EQ(rest.size(), std::string("local: 2026-01-01T00:00:00Z\ndeviation: 0\n").size())
+        << rest;
+    EXPECT_EQ(rest.substr(rest.size() - 14), "\ndeviation: 0\n");
+    EXPECT_EQ(rest[17], 'T');
+    EXPECT_EQ(rest[26], 'Z');
+    EXPECT_EQ(FilesBelow(home.Path()), 0) << "a query writes no setting and no log";
+}
+
+TEST(QueryMode, TheDeviationIsInWholeMinutesWhicheverSideIsAhead) {
+    LoopbackServer behind(LoopbackServer::SendAndClose(DaytimeLine(-5 * 60 - 20)));
+    const auto a = RunProgram("kairelon", Query(behind.Port()));
+    ASSERT_EQ(a.exitCode, 0) << a.err;
+    EXPECT_NE(a.out.find("\ndeviation: 5\n"), std::string::npos) << a.out;
+
+    LoopbackServer ahead(LoopbackServer::SendAndClose(DaytimeLine(3 * 3600 + 30)));
+    const auto b = RunProgram("kairelon", Query(ahead.Port()));
+    ASSERT_EQ(b.exitCode, 0) << b.err;
+    EXPECT_NE(b.out.find("\ndeviation: 180\n"), std::string::npos) << b.out;
+}
+
+TEST(QueryMode, FailuresGoToStandardErrorWithExitStatus2) {
+    LoopbackServer garbage(LoopbackServer::SendAndClose("Tue Dec  8 20:13:43 2026\r\n"));
+    const auto bad = RunProgram("kairelon", Query(garbage.Port()));
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, "error: NTPtoDateTime() failed\n");
+
+    LoopbackServer empty(LoopbackServer::CloseAtOnce());
+    const auto none = RunProgram("kairelon", Query(empty.Port()));
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_EQ(none.err, "error: NTPtoDateTime() failed\n");
+
+    RefusedPort refused;
+    const auto refusedRun = RunProgram("kairelon", Query(refused.Port(), "300"));
+    EXPECT_EQ(refusedRun.exitCode, 2);
+    EXPECT_EQ(refusedRun.err, "error: Connection Timed out\n");
+
+    LoopbackServer silent(LoopbackServer::NeverSend());
+    const auto silentRun = RunProgram("kairelon", Query(silent.Port(), "300"), 10000);
+    EXPECT_EQ(silentRun.exitCode, 2) << "a silent server must not hang the program";
+    EXPECT_EQ(silentRun.err, "error: Socket send aborted\n");
+}
+
+TEST(QueryMode, WrongUsageIsRefusedWithExitStatus64) {
+    for (const QStringList& args :
+         {QStringList{"--query"}, QStringList{"--query", "127.0.0.1:0"},
+          QStringList{"--query", "127.0.0.1:65536"}, QStringList{"--query", "127.0.0.1:x"},
+          QStringList{"--query", ":13"}, QStringList{"--query", "127.0.0.1", "--timeout", "0"},
+          QStringList{"--query", "127.0.0.1", "--timeout", "ten"},
+          QStringList{"--query", "127.0.0.1", "--timeout"}, QStringList{"--timeout", "100"}}) {
+        const auto result = RunProgram("kairelon", args);
+        EXPECT_EQ(result.exitCode, 64) << args.join(' ').toStdString();
+        EXPECT_NE(result.err.find("Try 'kairelon --help'"), std::string::npos) << result.err;
+    }
+    const auto help = RunProgram("kairelon", {"--help"});
+    EXPECT_NE(help.out.find("--query HOST[:PORT]"), std::string::npos);
+    EXPECT_NE(help.out.find("--timeout MS"), std::string::npos);
+}
+
+TEST(QueryMode, OptionValuesMayFollowAnEqualsSign) {
+    LoopbackServer server(LoopbackServer::SendAndClose(DaytimeLine(0)));
+    const auto result = RunProgram(
+        "kairelon", {QString("--query=127.0.0.1:%1").arg(server.Port()), "--timeout=2000"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+}
