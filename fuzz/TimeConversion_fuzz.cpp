@@ -1,0 +1,54 @@
+// Fuzz target: the control-character strip and the fixed-column reply conversion never crash;
+// the strip leaves only bytes 32..127; a successful conversion always names a real date in
+// 1951..2050 and a real time of day.
+#include "framework/DateTime.h"
+#include "sync/TimeConversion.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void CheckConversion(const std::string& text) {
+    kairelon::TDateTime date = -1;
+    kairelon::TDateTime time = -1;
+    if (!kairelon::NTPtoDateTime(text, date, time)) {
+        return;
+    }
+    if (date != std::floor(date) || time < 0 || time >= 1) {
+        std::abort();
+    }
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, msec = 0;
+    kairelon::DecodeDate(date, year, month, day);
+    kairelon::DecodeTime(time, hour, minute, second, msec);
+    if (year < 1951 || year > 2050 || month < 1 || month > 12 || day < 1 ||
+        day > kairelon::DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59 ||
+        msec != 0) {
+        std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string raw(reinterpret_cast<const char*>(data), size);
+    std::string stripped = raw;
+    kairelon::StripControlCharacters(stripped);
+    std::size_t kept = 0;
+    for (const char c : raw) {
+        kept += static_cast<unsigned char>(c) >= 32 && static_cast<unsigned char>(c) <= 127;
+    }
+    if (stripped.size() != kept) {
+        std::abort();
+    }
+    for (const char c : stripped) {
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 127) {
+            std::abort();
+        }
+    }
+    CheckConversion(raw);
+    CheckConversion(stripped);
+    return 0;
+}
