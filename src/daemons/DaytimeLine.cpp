@@ -1,0 +1,61 @@
+#include "daemons/DaytimeLine.h"
+
+#include <cstdio>
+
+namespace kairelon {
+namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr std::int64_t kMjdOfUnixEpoch = 40587; // 1970-01-01
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    const std::int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+// Proleptic Gregorian calendar date of a day count from 1970-01-01.
+void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2));
+}
+
+int Mod(std::int64_t a, int b) {
+    return static_cast<int>(((a % b) + b) % b);
+}
+
+} // namespace
+
+std::int64_t ModifiedJulianDate(std::int64_t unixSeconds) {
+    return FloorDiv(unixSeconds, kSecondsPerDay) + kMjdOfUnixEpoch;
+}
+
+std::string DaytimeLine(std::int64_t unixSeconds) {
+    const std::int64_t days = FloorDiv(unixSeconds, kSecondsPerDay);
+    const std::int64_t secondOfDay = unixSeconds - days * kSecondsPerDay;
+    int year = 0, month = 0, day = 0;
+    CivilFromDays(days, year, month, day);
+    const int hour = static_cast<int>(secondOfDay / 3600);
+    const int minute = static_cast<int>(secondOfDay / 60 % 60);
+    const int second = static_cast<int>(secondOfDay % 60);
+
+    char line[80];
+    const int n = std::snprintf(
+        line, sizeof line, "\n%05d %02d-%02d-%02d %02d:%02d:%02d 00 0 0   0.0 UTC(Kairelon) *\n",
+        Mod(ModifiedJulianDate(unixSeconds), 100000), Mod(year, 100), month, day, hour, minute,
+        second);
+    return std::string(line, static_cast<std::size_t>(n));
+}
+
+std::string DaytimeLine(std::chrono::system_clock::time_point utc) {
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(utc.time_since_epoch());
+    return DaytimeLine(static_cast<std::int64_t>(seconds.count()));
+}
+
+} // namespace kairelon
