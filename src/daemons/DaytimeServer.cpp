@@ -1,0 +1,161 @@
+#include "daemons/DaytimeServer.h"
+
+#include "daemons/DaytimeLine.h"
+#include "framework/Format.h"
+#include "platform/StopSignals.h"
+
+#include <QCoreApplication>
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace kairelon {
+
+TDaytimeServer::TDaytimeServer(TComponent* AOwner)
+    : TNMGeneralServer(AOwner), Clock([] { return std::chrono::system_clock::now(); }) {
+    Port = 13;
+}
+
+TNMGeneralServer* TDaytimeServer::NewInstance(TComponent* AOwner) {
+    auto* instance = new TDaytimeServer(AOwner);
+    instance->Clock = Clock;
+    instance->ReportLevel = 0; // status texts of a connection thread go nowhere
+    return instance;
+}
+
+void TDaytimeServer::Serve() {
+    if (Server != nullptr && Server->OnClientContact) {
+        Server->OnClientContact(this);
+    }
+    Write(DaytimeLine(Clock()));
+}
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: kairelon-daytimed [--port N] [--bind ADDRESS]\n"
+    "\n"
+    "Serves the date and time of this computer's clock to daytime clients (RFC 867, TCP):\n"
+    "each client gets one line and the connection closes. The line is\n"
+    "  MJD YY-MM-DD hh:mm:ss 00 0 0   0.0 UTC(Kairelon) *\n"
+    "(Modified Julian Date, the date and time in UTC, status fields, closing marker).\n"
+    "\n"
+    "Options:\n"
+    "  --port N        TCP port to listen on (default 13; 0 picks a free port). Ports below\n"
+    "                  1024 need root or the capability CAP_NET_BIND_SERVICE.\n"
+    "  --bind ADDRESS  local IPv4 address to listen on (default: every local address)\n"
+    "  --help          show this text\n"
+    "  --version       show the version\n"
+    "\n"
+    "Once listening it prints \"kairelon-daytimed: serving on ADDRESS:PORT\". SIGTERM or\n"
+    "SIGINT stops it in order: the connections being served are ended, then it exits 0.\n";
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "kairelon-daytimed: %s\nTry 'kairelon-daytimed --help'.\n",
+                 message.c_str());
+    return 64;
+}
+
+// "--name value" or "--name=value"; true when args[i] is that option (i then points at its
+// value).
+bool OptionValue(int argc, char** argv, int& i, std::string_view name, std::string& value,
+                 bool& missing) {
+    const std::string_view arg = argv[i];
+    if (arg == name) {
+        if (i + 1 >= argc) {
+            missing = true;
+            return true;
+        }
+        value = argv[++i];
+        return true;
+    }
+    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
+        value = std::string(arg.substr(name.size() + 1));
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int RunKairelonDaytimed(int argc, char** argv) {
+    int port = 13;
+    std::string bind = "0.0.0.0";
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        std::string value;
+        bool missing = false;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("kairelon-daytimed %s\n", KAIRELON_VERSION);
+            return 0;
+        }
+        if (OptionValue(argc, argv, i, "--port", value, missing)) {
+            if (missing) {
+                return UsageError("--port needs a port number");
+            }
+            if (!TryStrToInt(value, port) || port < 0 || port > 65535) {
+                return UsageError("'" + value + "' is not a port number (0 to 65535)");
+            }
+        } else if (OptionValue(argc, argv, i, "--bind", value, missing)) {
+            if (missing) {
+                return UsageError("--bind needs an IPv4 address");
+            }
+            in_addr parsed{};
+            if (inet_pton(AF_INET, value.c_str(), &parsed) != 1) {
+                return UsageError("'" + value + "' is not an IPv4 address (such as 127.0.0.1)");
+            }
+            bind = value;
+        } else {
+            return UsageError("unknown option '" + std::string(arg) + "'");
+        }
+    }
+
+    QCoreApplication app(argc, argv);
+    QuitOnStopSignals();
+
+    TDaytimeServer server;
+    server.Port = port;
+    server.ListenAddress = bind;
+    try {
+        server.Loaded();
+    } catch (const std::exception& error) {
+        std::string reason;
+        switch (server.LastErrorNo) {
+        case 10048:
+            reason = "the port is in use by another program";
+            break;
+        case 10013:
+            reason = "not permitted (ports below 1024 need root or the capability "
+                     "CAP_NET_BIND_SERVICE)";
+            break;
+        case 10049:
+            reason = "the address is not one of this computer's addresses";
+            break;
+        default:
+            reason = error.what();
+            break;
+        }
+        std::fprintf(stderr, "kairelon-daytimed: cannot listen on %s:%d: %s (%s)\n", bind.c_str(),
+                     port, reason.c_str(), error.what());
+        return 1;
+    }
+    sockaddr_in local{};
+    sock::getsockname(server.SocketHandle, &local);
+    std::printf("kairelon-daytimed: serving on %s:%d\n", bind.c_str(), ntohs(local.sin_port));
+    std::fflush(stdout);
+
+    app.exec();
+
+    std::printf("kairelon-daytimed: stopping (signal %d)\n", ReceivedStopSignal());
+    std::fflush(stdout);
+    return 0; // the server's destruction ends the connections still being served
+}
+
+} // namespace kairelon

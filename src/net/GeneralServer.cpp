@@ -1,0 +1,168 @@
+#include "net/GeneralServer.h"
+
+#include "framework/Messages.h"
+#include "net/SimpleThread.h"
+
+#include <algorithm>
+
+namespace kairelon {
+
+// What the listening thread hands to a connection thread. Everything the connection needs
+// from the listening component is copied here on the listening thread, so the connection
+// thread never reads fields that belong to another thread.
+struct TNMGeneralServer::TDispatch {
+    sock::SOCKET Socket = sock::INVALID_SOCKET;
+    sockaddr_in Peer{};
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnDisconnect;
+};
+
+std::vector<TNMGeneralServer*> TNMGeneralServer::TClientList::LockList() {
+    std::lock_guard lock(mutex_);
+    return items_;
+}
+
+int TNMGeneralServer::TClientList::Count() {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(items_.size());
+}
+
+void TNMGeneralServer::TClientList::Add(TNMGeneralServer* client) {
+    std::lock_guard lock(mutex_);
+    items_.push_back(client);
+}
+
+void TNMGeneralServer::TClientList::Remove(TNMGeneralServer* client) {
+    std::lock_guard lock(mutex_);
+    items_.erase(std::remove(items_.begin(), items_.end(), client), items_.end());
+}
+
+TNMGeneralServer::TNMGeneralServer(TComponent* AOwner) : TPowersock(AOwner) {
+    if (dynamic_cast<TNMGeneralServer*>(AOwner) == nullptr) {
+        ClientList = std::make_unique<TClientList>();
+    }
+}
+
+TNMGeneralServer::~TNMGeneralServer() {
+    MarkDestroying();
+    {
+        std::lock_guard lock(activeMutex_);
+        stopping_ = true;
+    }
+    Abort();
+    // Every connection thread uses ClientList and this object until its last step; wait for
+    // them. They were all cancelled, and one that had not listed itself yet is cancelled as
+    // it does (stopping_).
+    std::unique_lock lock(activeMutex_);
+    activeDone_.wait(lock, [this] { return active_ == 0; });
+    lock.unlock();
+    ClientList.reset();
+}
+
+TNMGeneralServer* TNMGeneralServer::NewInstance(TComponent* AOwner) {
+    return new TNMGeneralServer(AOwner);
+}
+
+void TNMGeneralServer::Loaded() {
+    TPowersock::Loaded();
+    if (!Designing()) {
+        OnAccept = [this](TObject* Sender) { ServerAccept(Sender); };
+        Listen(false);
+    }
+}
+
+void TNMGeneralServer::Abort() {
+    StatusMessage(8, "Abort");
+    if (ClientList) {
+        ClientList->ForEachLocked([](TNMGeneralServer* client) { client->Cancel(); });
+    }
+}
+
+int TNMGeneralServer::ActiveConnections() {
+    std::lock_guard lock(activeMutex_);
+    return active_;
+}
+
+void TNMGeneralServer::ServerAccept(TObject* /*Sender*/) {
+    // Accept here, on the listening thread that owns this component, rather than in the
+    // connection thread: the accept reads and writes this component's fields (its flags, its
+    // remote address), and several connection threads doing so at once would race, and would
+    // hand each instance whichever remote address was accepted last.
+    auto dispatch = std::make_unique<TDispatch>();
+    AsyncReplied = true;
+    dispatch->Socket = Accept();
+    // Accept asked for the new socket's notifications on this window; the connection's
+    // instance asks for them on its own. Until then none may reach the listening component:
+    // a close notification would close the listening socket.
+    sock::WSAAsyncSelect(dispatch->Socket, WindowHandle, SocketNotifyMessage, 0);
+    dispatch->Peer = RemoteAddress;
+    dispatch->OnConnect = OnConnect;
+    dispatch->OnDisconnect = OnDisconnect;
+
+    {
+        std::lock_guard lock(activeMutex_);
+        ++active_;
+    }
+    TDispatch* handed = dispatch.release();
+    try {
+        ExecuteInThread(handed, [this](void* data) { DisPatchResponse(data); });
+    } catch (...) {
+        sock::closesocket(handed->Socket);
+        delete handed;
+        ConnectionEnded();
+        throw;
+    }
+}
+
+void TNMGeneralServer::DisPatchResponse(void* data) {
+    std::unique_ptr<TDispatch> dispatch(static_cast<TDispatch*>(data));
+    TNMGeneralServer* instance = nullptr;
+    bool listed = false;
+    try {
+        // The instance is owned by this thread alone: an owner on another thread could free
+        // it while it is being served.
+        instance = NewInstance(nullptr);
+        instance->Connected = true;
+        instance->RemoteAddress = dispatch->Peer;
+        instance->OnConnect = dispatch->OnConnect;
+        instance->OnDisconnect = dispatch->OnDisconnect;
+        instance->Close(instance->SocketHandle);
+        instance->SocketHandle = dispatch->Socket;
+        dispatch->Socket = sock::INVALID_SOCKET;
+        sock::WSAAsyncSelect(instance->SocketHandle, instance->WindowHandle, SocketNotifyMessage,
+                             FirstSocketEvents);
+        instance->Server = this;
+        if (ClientList) {
+            std::lock_guard lock(activeMutex_);
+            ClientList->Add(instance);
+            listed = true;
+            if (stopping_) {
+                instance->Cancel();
+            }
+        }
+        instance->Serve();
+    } catch (...) {
+        // Ends this connection only.
+    }
+    if (listed) {
+        ClientList->Remove(instance);
+    }
+    if (dispatch->Socket != sock::INVALID_SOCKET) {
+        sock::closesocket(dispatch->Socket);
+    }
+    try {
+        delete instance;
+    } catch (...) {
+    }
+    ConnectionEnded();
+}
+
+void TNMGeneralServer::ConnectionEnded() {
+    // The last thing a connection thread does with this object: once active_ drops, the
+    // destructor may free it.
+    std::lock_guard lock(activeMutex_);
+    --active_;
+    activeDone_.notify_all();
+}
+
+} // namespace kairelon
