@@ -72,7 +72,7 @@ void TPowersock::SendChunks(QIODevice& source, bool progressFirst) {
                 ProcessMessages();
             } else {
                 ErrorManager(sock::WSAEWOULDBLOCK);
-                WaitForRoom();
+                WaitForMessages();
             }
         }
     }

@@ -1,6 +1,8 @@
 #include "daemons/DaytimeLine.h"
 
+#include "framework/DateTime.h"
 #include "framework/Format.h"
+#include "sync/TimeConversion.h"
 
 #include <gtest/gtest.h>
 
@@ -96,4 +98,25 @@ TEST(DaytimeLine, DayNumberKeepsFiveColumnsOutsideItsRange) {
     // 2132-09-01 is day 100000; the columns of the date must not move.
     const std::string line = DaytimeLine(UnixSeconds(2132, 9, 1, 0, 0, 0));
     EXPECT_EQ(line.substr(1, 23), "00000 32-09-01 00:00:00");
+}
+
+TEST(DaytimeLine, TheClientsOwnConversionReadsIt) {
+    // The same line through the client's reply handling: strip, then the column conversion.
+    for (const std::int64_t t :
+         {UnixSeconds(2026, 12, 8, 21, 0, 5), UnixSeconds(2030, 2, 28, 0, 0, 0)}) {
+        std::string reply = DaytimeLine(t);
+        StripControlCharacters(reply);
+        TDateTime date = 0, time = 0;
+        ASSERT_TRUE(NTPtoDateTime(reply, date, time)) << reply;
+        const DecodedDateTime d = DecodeDateTime(date + time);
+        std::tm tm{};
+        const time_t tt = static_cast<time_t>(t);
+        gmtime_r(&tt, &tm);
+        EXPECT_EQ(d.year, tm.tm_year + 1900);
+        EXPECT_EQ(d.month, tm.tm_mon + 1);
+        EXPECT_EQ(d.day, tm.tm_mday);
+        EXPECT_EQ(d.hour, tm.tm_hour);
+        EXPECT_EQ(d.minute, tm.tm_min);
+        EXPECT_EQ(d.second, tm.tm_sec);
+    }
 }
