@@ -123,6 +123,7 @@ int RunKairelonDaytimed(int argc, char** argv) {
     TDaytimeServer server;
     server.Port = port;
     server.ListenAddress = bind;
+    server.ListenBacklog = 128; // bursts of clients queue instead of retrying after a second
     try {
         server.Loaded();
     } catch (const std::exception& error) {
