@@ -3,7 +3,11 @@
 #include "framework/Messages.h"
 #include "net/SimpleThread.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
 #include <algorithm>
+#include <chrono>
 
 namespace kairelon {
 
@@ -49,12 +53,13 @@ TNMGeneralServer::~TNMGeneralServer() {
         std::lock_guard lock(activeMutex_);
         stopping_ = true;
     }
+    work_.notify_all();
     Abort();
     // Every connection thread uses ClientList and this object until its last step; wait for
-    // them. They were all cancelled, and one that had not listed itself yet is cancelled as
-    // it does (stopping_).
+    // them. The connections were all cancelled, and one that had not listed itself yet is
+    // cancelled as it does (stopping_); idle threads end at once.
     std::unique_lock lock(activeMutex_);
-    activeDone_.wait(lock, [this] { return active_ == 0; });
+    activeDone_.wait(lock, [this] { return active_ == 0 && threads_ == 0; });
     lock.unlock();
     ClientList.reset();
 }
@@ -83,6 +88,40 @@ int TNMGeneralServer::ActiveConnections() {
     return active_;
 }
 
+int TNMGeneralServer::ConnectionThreads() {
+    std::lock_guard lock(activeMutex_);
+    return threads_;
+}
+
+sock::SOCKET TNMGeneralServer::Accept() {
+    StatusMessage(4, "Accepting");
+    TimerOn();
+    try {
+        while (!AsyncReplied && !Canceled) {
+            Wait();
+        }
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
+    TimerOff();
+    if (Canceled) {
+        Canceled = false;
+        throw ESockError("Accepting Canceled");
+    }
+    if (!LastEventOk) {
+        throw ESockError("Error creating Data Connection");
+    }
+    sockaddr_in peer{};
+    const sock::SOCKET accepted = sock::accept(SocketHandle, &peer);
+    if (accepted == sock::INVALID_SOCKET) {
+        ErrorManager(0);
+        throw ESockError("Error creating Data Connection");
+    }
+    RemoteAddress = peer;
+    return accepted;
+}
+
 void TNMGeneralServer::ServerAccept(TObject* /*Sender*/) {
     // Accept here, on the listening thread that owns this component, rather than in the
     // connection thread: the accept reads and writes this component's fields (its flags, its
@@ -91,26 +130,65 @@ void TNMGeneralServer::ServerAccept(TObject* /*Sender*/) {
     auto dispatch = std::make_unique<TDispatch>();
     AsyncReplied = true;
     dispatch->Socket = Accept();
-    // Accept asked for the new socket's notifications on this window; the connection's
-    // instance asks for them on its own. Until then none may reach the listening component:
-    // a close notification would close the listening socket.
-    sock::WSAAsyncSelect(dispatch->Socket, WindowHandle, SocketNotifyMessage, 0);
     dispatch->Peer = RemoteAddress;
     dispatch->OnConnect = OnConnect;
     dispatch->OnDisconnect = OnDisconnect;
 
+    bool startThread = false;
     {
         std::lock_guard lock(activeMutex_);
         ++active_;
+        // Every queued connection needs an idle thread of its own; start one when there are
+        // not enough.
+        startThread = idle_ <= static_cast<int>(pending_.size());
+        pending_.push_back(dispatch.release());
+        if (startThread) {
+            ++threads_;
+        }
     }
-    TDispatch* handed = dispatch.release();
+    if (!startThread) {
+        work_.notify_one();
+        return;
+    }
     try {
-        ExecuteInThread(handed, [this](void* data) { DisPatchResponse(data); });
+        ExecuteInThread(nullptr, [this](void*) { ConnectionThread(); });
     } catch (...) {
-        sock::closesocket(handed->Socket);
-        delete handed;
+        // No thread: drop the connection this call queued (the newest).
+        TDispatch* dropped = nullptr;
+        {
+            std::lock_guard lock(activeMutex_);
+            --threads_;
+            dropped = pending_.back();
+            pending_.pop_back();
+        }
+        sock::closesocket(dropped->Socket);
+        delete dropped;
         ConnectionEnded();
         throw;
+    }
+}
+
+void TNMGeneralServer::ConnectionThread() {
+    std::unique_lock lock(activeMutex_);
+    for (;;) {
+        ++idle_;
+        work_.wait_for(lock, std::chrono::milliseconds(IdleThreadMs),
+                       [this] { return !pending_.empty() || stopping_; });
+        --idle_;
+        if (pending_.empty()) {
+            // Idle too long, or stopping: the last use of this object by this thread.
+            --threads_;
+            activeDone_.notify_all();
+            return;
+        }
+        TDispatch* dispatch = pending_.front();
+        pending_.pop_front();
+        lock.unlock();
+        DisPatchResponse(dispatch);
+        // Objects the connection's instance left for deferred deletion belong to this
+        // thread; delete them before waiting, not when the thread ends.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        lock.lock();
     }
 }
 
@@ -158,8 +236,6 @@ void TNMGeneralServer::DisPatchResponse(void* data) {
 }
 
 void TNMGeneralServer::ConnectionEnded() {
-    // The last thing a connection thread does with this object: once active_ drops, the
-    // destructor may free it.
     std::lock_guard lock(activeMutex_);
     --active_;
     activeDone_.notify_all();

@@ -3,21 +3,26 @@
 // A listening socket component that serves every accepted connection with a fresh instance of
 // its own class on a thread of its own. After `Loaded` it listens on `Port` (on every local
 // address, or on `ListenAddress`); each incoming connection is accepted on the listening
-// thread, then a new thread creates the per-connection instance (its hidden window and timer
-// live on that thread), hands it the accepted socket, lists it in `ClientList` while its
-// `Serve` runs, and destroys it. A derived server puts its conversation in `Serve` and says
-// how to make an instance of its class in `NewInstance`. `Abort` (and the listening
-// component's time-out) cancels every connection being served; the destructor does that and
-// waits until every connection thread has finished.
+// thread and handed to a connection thread, which creates the per-connection instance (its
+// hidden window and timer live on that thread), gives it the accepted socket, lists it in
+// `ClientList` while its `Serve` runs, and destroys it. A derived server puts its conversation
+// in `Serve` and says how to make an instance of its class in `NewInstance`. `Abort` (and the
+// listening component's time-out) cancels every connection being served; the destructor does
+// that and waits until every connection thread has finished.
 //
-// The listening component itself is used on the thread that created it, like every socket
-// component; the connection threads touch it only through `ClientList`, which is locked.
-// Exceptions inside a connection thread end that connection and are reported to nobody.
+// A connection thread serves one connection at a time; when it is done it waits a moment
+// (`IdleThreadMs`) for the next accepted connection before it ends, so a busy server does not
+// start a thread per connection. Connections that arrive together always get threads of their
+// own. The listening component itself is used on the thread that created it, like every
+// socket component; the connection threads touch it only through `ClientList` and the hand-over
+// queue, both locked. Exceptions inside a connection end that connection and are reported to
+// nobody.
 #pragma once
 
 #include "net/Powersock.h"
 
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -33,12 +38,17 @@ public:
     // address cannot be bound (in use: 10048, not permitted: 10013) or listened on.
     void Loaded() override;
     void Connect() override {} // a server does not connect
+    // Accepts the connection announced to the listening socket, as the socket component does,
+    // but leaves the new socket's notifications to the connection's own instance: sent to the
+    // listening component, its close would close the listening socket.
+    sock::SOCKET Accept() override;
     // Cancels every connection being served; the server's own Canceled stays as it is.
     void Abort() override;
 
     // Called for each incoming connection (OnAccept): accepts it and starts its thread.
     void ServerAccept(TObject* Sender);
-    // The connection thread: data is the accepted connection handed over by ServerAccept.
+    // Serves one accepted connection (data, handed over by ServerAccept) on the calling
+    // connection thread.
     void DisPatchResponse(void* data);
     // The conversation with one client, run on its connection thread by the per-connection
     // instance; the base class does nothing.
@@ -71,8 +81,12 @@ public:
     // listening server itself).
     TNMGeneralServer* Server = nullptr;
 
-    // Connection threads started and not yet finished.
+    // Connections accepted and not yet finished.
     int ActiveConnections();
+    // Connection threads alive (serving or waiting for the next connection).
+    int ConnectionThreads();
+    // How long an idle connection thread waits for the next connection; milliseconds.
+    int IdleThreadMs = 2000;
 
 protected:
     // A new instance of the server's own class, created on the connection thread. A derived
@@ -81,12 +95,17 @@ protected:
 
 private:
     struct TDispatch;
+    void ConnectionThread(); // serves queued connections until idle or stopping
     void ConnectionEnded();
 
     std::mutex activeMutex_;
-    std::condition_variable activeDone_;
-    int active_ = 0;        // connection threads running
-    bool stopping_ = false; // the destructor runs: new connections are cancelled at once
+    std::condition_variable activeDone_; // active_ or threads_ dropped
+    std::condition_variable work_;       // a connection was queued, or stopping_
+    std::deque<TDispatch*> pending_;     // accepted, waiting for a connection thread
+    int active_ = 0;                     // connections accepted and not yet finished
+    int threads_ = 0;                    // connection threads alive
+    int idle_ = 0;                       // connection threads waiting for work
+    bool stopping_ = false; // the destructor runs: connections are cancelled, threads end
 };
 
 } // namespace kairelon

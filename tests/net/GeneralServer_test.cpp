@@ -304,4 +304,29 @@ TEST(GeneralServer, HundredConcurrentClientsAllGetTheirAnswer) {
     }
     EXPECT_EQ(good, kClients);
     EXPECT_TRUE(PumpUntil([&] { return server.ActiveConnections() == 0; }, 5000));
+    std::lock_guard lock(record.lock);
+    EXPECT_EQ(std::set<QThread*>(record.threads.begin(), record.threads.end()).size(),
+              static_cast<std::size_t>(kClients))
+        << "connections served at the same time never share a thread";
+}
+
+TEST(GeneralServer, AnIdleConnectionThreadTakesTheNextConnectionThenEnds) {
+    Record record;
+    TestServer server(&record, Mode::Greet);
+    server.IdleThreadMs = 300;
+    StartOnLoopback(server);
+    const int port = ListeningPort(server);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(WhilePumping([port] { return FetchAll(port); }).rfind("hello ", 0), 0u);
+        ASSERT_TRUE(PumpUntil([&] { return server.ActiveConnections() == 0; }, 5000));
+    }
+    EXPECT_EQ(server.ConnectionThreads(), 1) << "one after another: one thread";
+    {
+        std::lock_guard lock(record.lock);
+        EXPECT_EQ(std::set<QThread*>(record.threads.begin(), record.threads.end()).size(), 1u);
+    }
+    EXPECT_TRUE(PumpUntil([&] { return server.ConnectionThreads() == 0; }, 5000))
+        << "an idle thread ends";
+    EXPECT_EQ(WhilePumping([port] { return FetchAll(port); }).rfind("hello ", 0), 0u)
+        << "and a new one comes for the next connection";
 }
