@@ -424,6 +424,7 @@ TEST(ListenAccept, AcceptWithoutAConnectionEndsWithTheTimeOut) {
     } catch (const ESockError& error) {
         EXPECT_EQ(error.Message(), "Accepting Canceled");
     }
+    EXPECT_FALSE(listener.Canceled) << "cleared when reported, so the next Accept may wait";
 }
 
 TEST(ListenAccept, PortStringOfPort1234) {
