@@ -169,13 +169,29 @@ void TNMGeneralServer::ServerAccept(TObject* /*Sender*/) {
 }
 
 void TNMGeneralServer::ConnectionThread() {
+    // The instance for the next connection is made while the thread waits, so that making it
+    // (its windows, timer, buffer and first socket) does not delay the answer.
+    TNMGeneralServer* prepared = nullptr;
     std::unique_lock lock(activeMutex_);
     for (;;) {
+        if (prepared == nullptr && !stopping_) {
+            lock.unlock();
+            try {
+                prepared = NewInstance(nullptr);
+            } catch (...) {
+                prepared = nullptr; // made again when a connection comes
+            }
+            lock.lock();
+        }
         ++idle_;
         work_.wait_for(lock, std::chrono::milliseconds(IdleThreadMs),
                        [this] { return !pending_.empty() || stopping_; });
         --idle_;
         if (pending_.empty()) {
+            lock.unlock();
+            delete prepared;
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            lock.lock();
             // Idle too long, or stopping: the last use of this object by this thread.
             --threads_;
             activeDone_.notify_all();
@@ -184,7 +200,8 @@ void TNMGeneralServer::ConnectionThread() {
         TDispatch* dispatch = pending_.front();
         pending_.pop_front();
         lock.unlock();
-        DisPatchResponse(dispatch);
+        Dispatch(dispatch, prepared);
+        prepared = nullptr;
         // Objects the connection's instance left for deferred deletion belong to this
         // thread; delete them before waiting, not when the thread ends.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -193,13 +210,18 @@ void TNMGeneralServer::ConnectionThread() {
 }
 
 void TNMGeneralServer::DisPatchResponse(void* data) {
-    std::unique_ptr<TDispatch> dispatch(static_cast<TDispatch*>(data));
-    TNMGeneralServer* instance = nullptr;
+    Dispatch(static_cast<TDispatch*>(data), nullptr);
+}
+
+void TNMGeneralServer::Dispatch(TDispatch* data, TNMGeneralServer* instance) {
+    std::unique_ptr<TDispatch> dispatch(data);
     bool listed = false;
     try {
         // The instance is owned by this thread alone: an owner on another thread could free
         // it while it is being served.
-        instance = NewInstance(nullptr);
+        if (instance == nullptr) {
+            instance = NewInstance(nullptr);
+        }
         instance->Connected = true;
         instance->RemoteAddress = dispatch->Peer;
         instance->OnConnect = dispatch->OnConnect;

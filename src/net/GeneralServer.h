@@ -96,6 +96,8 @@ protected:
 private:
     struct TDispatch;
     void ConnectionThread(); // serves queued connections until idle or stopping
+    // Serves one connection with the given instance (nullptr: a new one), then frees both.
+    void Dispatch(TDispatch* data, TNMGeneralServer* instance);
     void ConnectionEnded();
 
     std::mutex activeMutex_;
