@@ -12,8 +12,9 @@
 //
 // A connection thread serves one connection at a time; when it is done it waits a moment
 // (`IdleThreadMs`) for the next accepted connection before it ends, so a busy server does not
-// start a thread per connection. Connections that arrive together always get threads of their
-// own. The listening component itself is used on the thread that created it, like every
+// start a thread per connection; while it waits it already holds the next connection's instance,
+// so making one does not delay an answer. Connections that arrive together always get threads
+// of their own. The listening component itself is used on the thread that created it, like every
 // socket component; the connection threads touch it only through `ClientList` and the hand-over
 // queue, both locked. Exceptions inside a connection end that connection and are reported to
 // nobody.
