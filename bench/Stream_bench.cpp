@@ -47,7 +47,9 @@ public:
     }
 
 protected:
-    TNMGeneralServer* NewInstance(TComponent*) override { return new StreamServer; }
+    TInstanceMaker InstanceMaker() override {
+        return [] { return new StreamServer; };
+    }
 };
 
 void BM_SendStreamToCaptureStream(benchmark::State& state) {

@@ -21,11 +21,12 @@ TDaytimeServer::TDaytimeServer(TComponent* AOwner)
     Port = 13;
 }
 
-TNMGeneralServer* TDaytimeServer::NewInstance(TComponent* AOwner) {
-    auto* instance = new TDaytimeServer(AOwner);
-    instance->Clock = Clock;
-    instance->ReportLevel = 0; // status texts of a connection thread go nowhere
-    return instance;
+TNMGeneralServer::TInstanceMaker TDaytimeServer::InstanceMaker() {
+    return [clock = Clock] {
+        auto* instance = new TDaytimeServer(nullptr);
+        instance->Clock = clock;
+        return instance;
+    };
 }
 
 void TDaytimeServer::Serve() {

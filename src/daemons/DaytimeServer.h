@@ -28,7 +28,7 @@ public:
     TUtcClock Clock; // the time served; the system clock by default
 
 protected:
-    TNMGeneralServer* NewInstance(TComponent* AOwner) override;
+    TInstanceMaker InstanceMaker() override; // instances with a copy of Clock
 };
 
 // The program: returns its exit status (0 after an orderly stop, 1 when it cannot listen, 64

@@ -64,13 +64,14 @@ TNMGeneralServer::~TNMGeneralServer() {
     ClientList.reset();
 }
 
-TNMGeneralServer* TNMGeneralServer::NewInstance(TComponent* AOwner) {
-    return new TNMGeneralServer(AOwner);
+TNMGeneralServer::TInstanceMaker TNMGeneralServer::InstanceMaker() {
+    return [] { return new TNMGeneralServer(nullptr); };
 }
 
 void TNMGeneralServer::Loaded() {
     TPowersock::Loaded();
     if (!Designing()) {
+        maker_ = InstanceMaker();
         OnAccept = [this](TObject* Sender) { ServerAccept(Sender); };
         Listen(false);
     }
@@ -174,10 +175,10 @@ void TNMGeneralServer::ConnectionThread() {
     TNMGeneralServer* prepared = nullptr;
     std::unique_lock lock(activeMutex_);
     for (;;) {
-        if (prepared == nullptr && !stopping_) {
+        if (prepared == nullptr && !stopping_ && maker_) {
             lock.unlock();
             try {
-                prepared = NewInstance(nullptr);
+                prepared = maker_();
             } catch (...) {
                 prepared = nullptr; // made again when a connection comes
             }
@@ -220,7 +221,7 @@ void TNMGeneralServer::Dispatch(TDispatch* data, TNMGeneralServer* instance) {
         // The instance is owned by this thread alone: an owner on another thread could free
         // it while it is being served.
         if (instance == nullptr) {
-            instance = NewInstance(nullptr);
+            instance = maker_ ? maker_() : new TNMGeneralServer(nullptr);
         }
         instance->Connected = true;
         instance->RemoteAddress = dispatch->Peer;

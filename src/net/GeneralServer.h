@@ -6,7 +6,7 @@
 // thread and handed to a connection thread, which creates the per-connection instance (its
 // hidden window and timer live on that thread), gives it the accepted socket, lists it in
 // `ClientList` while its `Serve` runs, and destroys it. A derived server puts its conversation
-// in `Serve` and says how to make an instance of its class in `NewInstance`. `Abort` (and the
+// in `Serve` and says how to make an instance of its class in `InstanceMaker`. `Abort` (and the
 // listening component's time-out) cancels every connection being served; the destructor does
 // that and waits until every connection thread has finished.
 //
@@ -24,6 +24,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -89,10 +90,16 @@ public:
     // How long an idle connection thread waits for the next connection; milliseconds.
     int IdleThreadMs = 2000;
 
+    // Makes an instance of the server's own class; runs on a connection thread.
+    using TInstanceMaker = std::function<TNMGeneralServer*()>;
+
 protected:
-    // A new instance of the server's own class, created on the connection thread. A derived
-    // server overrides this to create its own class and copy what its Serve needs.
-    virtual TNMGeneralServer* NewInstance(TComponent* AOwner);
+    // How connection threads make instances of the server's own class. Called once, on the
+    // listening thread, when listening starts (Loaded); the maker it returns runs on the
+    // connection threads, possibly while this object is being destroyed, so it must carry
+    // copies of what the instances need and never use this object. A derived server overrides
+    // it to make its own class.
+    virtual TInstanceMaker InstanceMaker();
 
 private:
     struct TDispatch;
@@ -101,6 +108,7 @@ private:
     void Dispatch(TDispatch* data, TNMGeneralServer* instance);
     void ConnectionEnded();
 
+    TInstanceMaker maker_; // set by Loaded, unchanged afterwards
     std::mutex activeMutex_;
     std::condition_variable activeDone_; // active_ or threads_ dropped
     std::condition_variable work_;       // a connection was queued, or stopping_

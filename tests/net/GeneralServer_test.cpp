@@ -81,10 +81,8 @@ public:
     }
 
 protected:
-    TNMGeneralServer* NewInstance(TComponent* AOwner) override {
-        auto* instance = new TestServer(record_, mode_);
-        (void)AOwner;
-        return instance;
+    TInstanceMaker InstanceMaker() override {
+        return [record = record_, mode = mode_] { return new TestServer(record, mode); };
     }
 
 private:

@@ -66,8 +66,10 @@ public:
     }
 
 protected:
-    TNMGeneralServer* NewInstance(TComponent*) override {
-        return new ScriptServer(conversation_, peer_);
+    TInstanceMaker InstanceMaker() override {
+        return [conversation = conversation_, peer = peer_] {
+            return new ScriptServer(conversation, peer);
+        };
     }
 
 private:
