@@ -199,6 +199,9 @@ public:
     sock::SOCKET SocketHandle = sock::INVALID_SOCKET;
     HWND WindowHandle = nullptr;
     bool Connected = false;
+    // Listening (Listen): the local IPv4 address to bind, dotted; empty = every local address.
+    std::string ListenAddress;
+    int ListenBacklog = 5; // connections the system queues until they are accepted
     // Error half of the last FD_CONNECT: 0 connected, above 0 the attempt failed, -1 none seen
     // since the attempt began.
     int ConnectError = -1;
@@ -212,6 +215,10 @@ protected:
     // Sleeps in the event loop until something arrives (a notification, a timer tick, a posted
     // message, room to send after a send that would block), then handles what came.
     void WaitForMessages();
+    // The stream transfers (net/PowersockStream.cpp): send the source from its position to its
+    // end; move up to `limit` buffered bytes (one chunk at most) into a capture stream.
+    void SendChunks(QIODevice& source, bool progressFirst);
+    int CaptureChunk(QIODevice& stream, long long limit);
 };
 
 // Text helpers of the line protocols (net/PowersockTransfer.cpp).
