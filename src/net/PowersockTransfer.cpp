@@ -5,6 +5,7 @@
 #include "net/Powersock.h"
 
 #include "framework/Messages.h"
+#include "net/LineText.h"
 
 #include <QIODevice>
 
@@ -58,19 +59,9 @@ std::string TPowersock::Transaction(const std::string& command) {
     LastReply = ReadLn();
     if (!LastReply.empty()) {
         StatusMessage(1, LastReply);
-        std::string digits;
-        for (const char c : LastReply) {
-            if (c < '0' || c > '9' || digits.size() == 10) {
-                break;
-            }
-            digits += c;
-        }
-        if (!digits.empty()) {
-            const long long value = std::stoll(digits);
-            if (value > 32767) {
-                throw ERangeError("Range check error");
-            }
-            ReplyNumber = static_cast<std::int16_t>(value);
+        std::int16_t number = 0;
+        if (LeadingReplyNumber(LastReply, number)) {
+            ReplyNumber = number;
         }
     }
     return LastReply;
@@ -80,13 +71,26 @@ void TPowersock::Listen(bool useReplyMessage) {
     StatusMessage(8, "Listening");
     RemoteAddress = sockaddr_in{};
     RemoteAddress.sin_family = AF_INET;
-    RemoteAddress.sin_addr.s_addr = sock::inet_addr("0.0.0.0");
+    RemoteAddress.sin_addr.s_addr =
+        sock::inet_addr(ListenAddress.empty() ? "0.0.0.0" : ListenAddress.c_str());
     RemoteAddress.sin_port = htons(static_cast<std::uint16_t>(Port));
-    sock::bind(SocketHandle, RemoteAddress);
+    if (RemoteAddress.sin_addr.s_addr == sock::INADDR_NONE_VALUE) {
+        SetWSAError(10049, "");
+        throw ESockError(SocketErrorStr(10049));
+    }
+    // A listening socket must be able to take its port again while connections of an earlier
+    // run are still winding down; another socket listening on it still makes bind fail.
+    const int reuse = 1;
+    sock::setsockopt(SocketHandle, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    // A port that cannot be bound or listened on is an error, not a server that never answers.
+    if (sock::bind(SocketHandle, RemoteAddress) == sock::SOCKET_ERROR ||
+        sock::listen(SocketHandle, ListenBacklog) == sock::SOCKET_ERROR) {
+        ErrorManager(0);
+        throw ESockError(SocketErrorStr(static_cast<std::uint16_t>(LastErrorNo)));
+    }
     sock::WSAAsyncSelect(SocketHandle, WindowHandle,
                          useReplyMessage ? AsyncReplyMessage : SocketNotifyMessage,
                          FirstSocketEvents);
-    sock::listen(SocketHandle, 5);
 }
 
 sock::SOCKET TPowersock::Accept() {
@@ -102,6 +106,7 @@ sock::SOCKET TPowersock::Accept() {
     }
     TimerOff();
     if (Canceled) {
+        Canceled = false;
         throw ESockError("Accepting Canceled");
     }
     if (!LastEventOk) {
