@@ -1,0 +1,350 @@
+#include "sync/SyncEngine.h"
+
+#include "diag/ErrorLog.h"
+#include "diag/ProtocolEntry.h"
+#include "dialup/DialUp.h"
+#include "framework/Format.h"
+#include "framework/Messages.h"
+#include "framework/StringTable.h"
+#include "net/Powersock.h"
+#include "settings/SettingsTable.h"
+#include "sync/ClockSetting.h"
+#include "sync/ServerAddress.h"
+#include "sync/TimeConversion.h"
+#include "sync/TimeZoneInfo.h"
+
+namespace kairelon {
+namespace {
+
+constexpr int kSchedulerIntervalMs = 60000;
+constexpr int kDefaultDeviationLimitMinutes = 360; // for a unit the dialog does not offer
+
+// Entries 1079 and 1080: a UTC reading as "dd.mm.yyyy, hh:mm:ss".
+std::string ClockEntry(int textNumber, const SYSTEMTIME& t) {
+    return Format(LoadStr(textNumber), t.wDay, t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond);
+}
+
+// Sets a flag for the life of a scope and clears it on every exit, exceptions included.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagScope() { flag_ = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& flag_;
+};
+
+} // namespace
+
+TSyncEngine::TSyncEngine(SyncHost& host, CClock& clock) : host_(host), clock_(clock) {
+    NTP.Port = DaytimePort;
+    NTP.TimeOut = 500; // as laid out; start-up sets the stored time-out
+    NTP.OnConnect = [this](TObject* Sender) { NTPConnect(Sender); };
+    NTP.OnDisconnect = [this](TObject* Sender) { NTPDisconnect(Sender); };
+    NTP.OnInvalidHost = [this](bool& Handled) { NTPInvalidHost(Handled); };
+    Protocol.SetListener([this](const ProtocolItem* item) { host_.ProtocolChanged(item); });
+    tGetTime.setInterval(kSchedulerIntervalMs);
+    tGetTime.setTimerType(Qt::CoarseTimer);
+    QObject::connect(&tGetTime, &QTimer::timeout, [this] { tGetTimeTimer(); });
+}
+
+TSyncEngine::~TSyncEngine() {
+    FormDestroy();
+}
+
+void TSyncEngine::CreateOptionStores() {
+    LocalOptions = std::make_unique<CLocalOptions>();
+    GlobalOptions = std::make_unique<CGlobalOptions>();
+    LocalOptions->Open();
+    GlobalOptions->Open();
+}
+
+void TSyncEngine::InitializeEngine() {
+    InitializeRasApi(
+        RasApi, RasAvailable,
+        [this](const std::string& text, int kind) { AddProtocolEntry(text, kind); }, RasLoader);
+
+    if (!ShowTimeZoneInfo().Success) {
+        host_.MessageBox(LoadStr(1004), LoadStr(2004), MessageBoxStyle::Warning);
+    }
+
+    const std::string server = ServerOverride ? *ServerOverride : LocalOptions->ReadCurrentServer();
+    if (!server.empty()) {
+        SetServer(server);
+        Configured = true;
+    } else {
+        host_.MessageBox(LoadStr(1011), LoadStr(2003), MessageBoxStyle::Information);
+        host_.SetSyncCommandEnabled(false);
+    }
+
+    NTP.TimeOut = LocalOptions->Read(settings::Timeout);
+    SyncInterval = LocalOptions->Read(settings::Intervall);
+    SyncUnit = LocalOptions->Read(settings::Einheit);
+    UpdateUptimeLabel(DayCounter, HourCounter, MinuteCounter);
+
+    if (Configured) {
+        tGetTime.start();
+    } else {
+        tGetTime.stop();
+    }
+    AddProtocolEntry(LoadStr(1029), ekInformation);
+}
+
+void TSyncEngine::FormDestroy() {
+    Closing = true;
+    tGetTime.stop();
+    LocalOptions.reset();
+    GlobalOptions.reset();
+    RasApi.reset();
+}
+
+void TSyncEngine::SetServer(const std::string& server) {
+    const ServerAddress address = SplitServerAddress(server);
+    NTP.Host = address.host;
+    NTP.Port = address.port;
+}
+
+void TSyncEngine::AddProtocolEntry(const std::string& text, int kind) {
+    Protocol.AddProtocolEntry(text, kind);
+}
+
+void TSyncEngine::UpdateUptimeLabel(std::uint32_t days, std::uint32_t hours,
+                                    std::uint32_t minutes) {
+    const std::string pattern =
+        "%d " + LoadStr(1014) + ", %d " + LoadStr(1013) + ", %d " + LoadStr(1012);
+    host_.SetUptimeCaption(Format(pattern, days, hours, minutes));
+}
+
+void TSyncEngine::tGetTimeTimer() {
+    if (Closing || Busy) {
+        return; // the tick is lost: no counter advances
+    }
+    const FlagScope busy(Busy);
+    try {
+        if (++MinuteCounter >= 60) {
+            MinuteCounter = 0;
+            ++HourCounter;
+        }
+        if (HourCounter >= 24) {
+            HourCounter = 0;
+            ++DayCounter;
+        }
+        UpdateUptimeLabel(DayCounter, HourCounter, MinuteCounter);
+
+        const std::int32_t modus = LocalOptions->Read(settings::SyncModus);
+        bool ran = false;
+        int resultKind = ekInformation;
+        std::string resultText;
+
+        if (modus == 1) {
+            const DecodedDateTime now = DecodeDateTime(NowLocal());
+            bool timeMatches = false;
+            if (static_cast<std::uint16_t>(LocalOptions->Read(settings::Stunde)) == now.hour) {
+                timeMatches = LocalOptions->Read(settings::Minute) == now.minute ||
+                              LocalOptions->Read(settings::Minute) + 1 == now.minute;
+            }
+            const std::int32_t weekday = LocalOptions->Read(settings::Wochentag);
+            const bool dayMatches =
+                weekday == 0 || (weekday >= 1 && weekday <= 6 && now.dayOfWeek == weekday + 1) ||
+                (weekday == 7 && now.dayOfWeek == 1);
+            if (timeMatches && dayMatches) {
+                SynchronizeTime(resultText, resultKind);
+                ran = true;
+            }
+        } else if (modus == 2) {
+            // An interval of 0 (only a hand-edited store holds one) runs nothing rather than
+            // dividing by zero.
+            const auto interval = static_cast<std::uint32_t>(SyncInterval);
+            auto due = [&](std::uint32_t counter) {
+                return counter != LastRunCounter && interval != 0 && counter % interval == 0;
+            };
+            std::optional<std::uint32_t> counter;
+            if (SyncUnit == 1 && due(MinuteCounter)) {
+                counter = MinuteCounter;
+            } else if (SyncUnit == 2 && due(HourCounter)) {
+                counter = HourCounter;
+            } else if (SyncUnit == 3 && DayCounter != LastRunCounter) {
+                counter = DayCounter;
+            }
+            if (counter) {
+                SynchronizeTime(resultText, resultKind);
+                LastRunCounter = *counter;
+                ran = true;
+            }
+        }
+        if (ran) {
+            AddProtocolEntry(resultText, resultKind);
+        }
+    } catch (const Exception& e) {
+        WriteErrorLog("TfrmOptions::tGetTime()", e.Message());
+    }
+}
+
+void TSyncEngine::SetDialogEnabled(bool enabled) {
+    host_.SetDialogEnabled(enabled);
+    ProcessMessages();
+}
+
+void TSyncEngine::SetClock(const SYSTEMTIME& remote, bool useService) {
+    if (useService && !DryRun) {
+        if (HandOverToServiceFn) {
+            HandOverToServiceFn(*GlobalOptions, remote);
+        } else {
+            HandOverToService(*GlobalOptions, remote);
+        }
+    } else {
+        // The dry-run clock only says what it would have set, for either route.
+        SetClockDirectly(clock_, remote);
+    }
+}
+
+void TSyncEngine::SynchronizeTime(std::string& resultText, int& resultKind) {
+    const bool useService = LocalOptions->Read(settings::UseService);
+    if (!Configured) {
+        resultKind = ekWarning;
+        resultText = LoadStr(1040);
+        return;
+    }
+    SetDialogEnabled(false);
+
+    std::string rasError;
+    HRASCONN rasHandle = 0;
+    bool dialledByUs = false;
+    const ProtocolSink sink = [this](const std::string& text, int kind) {
+        AddProtocolEntry(text, kind);
+    };
+    try {
+        const std::string connection = LocalOptions->ReadRasConnection();
+        const std::string user = LocalOptions->ReadRasUsername();
+        const std::string password = LocalOptions->ReadRasPassword();
+        if (LocalOptions->Read(settings::ConnectRAS)) {
+            if (!RasAvailable) {
+                throw ERASConnectError(LoadStr(1073));
+            }
+            if (!RasConnect(*RasApi, sink, connection, user, rasError, rasHandle, dialledByUs,
+                            password)) {
+                throw ERASConnectError(rasError);
+            }
+        }
+
+        std::string reply = NTP.GetTimeStr();
+        StripControlCharacters(reply);
+        TDateTime remoteDate = 0;
+        TDateTime remoteTimeOfDay = 0;
+        if (!NTPtoDateTime(reply, remoteDate, remoteTimeOfDay)) {
+            throw ETimeConvertError("NTPtoDateTime() failed");
+        }
+        SYSTEMTIME remote{};
+        const DecodedDateTime date = DecodeDateTime(remoteDate);
+        const DecodedDateTime time = DecodeDateTime(remoteTimeOfDay);
+        remote.wYear = static_cast<std::uint16_t>(date.year);
+        remote.wMonth = static_cast<std::uint16_t>(date.month);
+        remote.wDay = static_cast<std::uint16_t>(date.day);
+        remote.wHour = static_cast<std::uint16_t>(time.hour);
+        remote.wMinute = static_cast<std::uint16_t>(time.minute);
+        remote.wSecond = static_cast<std::uint16_t>(time.second);
+        remote.wMilliseconds = static_cast<std::uint16_t>(time.msec);
+
+        const SYSTEMTIME local = clock_.GetSystemTime();
+        AddProtocolEntry(ClockEntry(1079, local), ekInformation);
+        AddProtocolEntry(ClockEntry(1080, remote), ekInformation);
+
+        bool exceeded = false;
+        int deviation = 0;
+        if (LocalOptions->Read(settings::UseMaxAbweich)) {
+            const std::int32_t unit = LocalOptions->Read(settings::MaxAbweichEinheit);
+            std::int64_t limit = kDefaultDeviationLimitMinutes;
+            if (unit >= 1 && unit <= 3) {
+                static constexpr std::int64_t kMinutesPerUnit[] = {1, 60, 1440};
+                limit = std::int64_t{LocalOptions->Read(settings::MaxAbweichIntervall)} *
+                        kMinutesPerUnit[unit - 1];
+            }
+            deviation = GetTimeDifference(remote, local);
+            exceeded = limit < deviation;
+        }
+
+        if (exceeded) {
+            resultText = Format(LoadStr(1081), deviation);
+            resultKind = ekWarning;
+        } else {
+            SetClock(remote, useService);
+            resultText = Format(LoadStr(1021), FormatDateTime("dd.mm.yyyy, hh:mm:ss", NowLocal()));
+            resultKind = ekInformation;
+        }
+    } catch (const EServiceError& e) {
+        resultText = e.Message();
+        resultKind = ekError;
+    } catch (const ERASConnectError& e) {
+        resultText = Format("%s %s", LoadStr(1024), e.Message());
+        resultKind = ekError;
+    } catch (const ESetSystemTimeError& e) {
+        resultText = Format("%s ( GetLastError() returned %s )", LoadStr(1020), e.Message());
+        resultKind = ekWarning;
+    } catch (const ETimeConvertError& e) {
+        resultText = Format("%s ( %s )", LoadStr(1020), e.Message());
+        resultKind = ekError;
+    } catch (const ESockError&) {
+        resultText = LoadStr(1039);
+        resultKind = ekError;
+    } catch (const Exception& e) {
+        resultText = Format(LoadStr(1052), e.Message());
+        resultKind = ekError;
+    }
+
+    HangUpDialledConnection(RasApi.get(), RasAvailable, dialledByUs, rasHandle, sink);
+    SetDialogEnabled(true);
+}
+
+bool TSyncEngine::mnuSyncClick() {
+    if (Busy) {
+        // A run is waiting inside the daytime client: a nested run on the same client would
+        // tear its exchange apart, so the command is refused as the tray refuses it.
+        host_.Beep();
+        return false;
+    }
+    const FlagScope busy(Busy);
+    LastResultKind.reset();
+    try {
+        int resultKind = ekInformation;
+        std::string resultText;
+        SynchronizeTime(resultText, resultKind);
+        AddProtocolEntry(resultText, resultKind);
+        LastResultKind = resultKind;
+    } catch (const Exception& e) {
+        WriteErrorLog("TfrmOptions::mnuSyncClick()", e.Message());
+    }
+    return true;
+}
+
+void TSyncEngine::NTPConnect(TObject*) {
+    TimeServerConnected = true;
+    AddProtocolEntry(Format(LoadStr(1016), NTP.Host), ekInformation);
+}
+
+void TSyncEngine::NTPDisconnect(TObject*) {
+    if (Closing || !TimeServerConnected) {
+        return;
+    }
+    TimeServerConnected = false;
+    AddProtocolEntry(Format(LoadStr(1018), NTP.Host), ekInformation);
+}
+
+void TSyncEngine::NTPInvalidHost(bool& Handled) {
+    (void)Handled; // left false: the client gives up and raises ESockError
+    AddProtocolEntry(Format(LoadStr(1019), NTP.Host), ekWarning);
+}
+
+int ExitStatusOfKind(int kind) {
+    switch (kind) {
+    case ekInformation:
+        return 0;
+    case ekWarning:
+        return 1;
+    default:
+        return 2;
+    }
+}
+
+} // namespace kairelon

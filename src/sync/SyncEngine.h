@@ -1,0 +1,133 @@
+// The synchronisation engine: everything the main window does that is not a window.
+//
+// `TSyncEngine` owns what a synchronisation needs: the daytime client `NTP`, the dial-up
+// binding `RasApi`, the per-user and machine-wide option stores, the event protocol, the
+// scheduler timer `tGetTime` and the main window's flags and counters, each with its initial
+// value. It carries the operations under the main window's names: the start-up steps
+// (`CreateOptionStores`, `InitializeEngine`), the scheduler tick `tGetTimeTimer`, one run
+// `SynchronizeTime`, the menu command `mnuSyncClick`, the daytime client's event handlers and
+// the destruction `FormDestroy`. It talks to its host (the options dialog, or the headless
+// program) only through `SyncHost`; the clock, the local "now", the dial-up layer and the
+// service hand-over are injected, so every behaviour runs in tests without a display and
+// without touching the real clock.
+#pragma once
+
+#include "diag/ProtocolList.h"
+#include "dialup/RasApi.h"
+#include "framework/DateTime.h"
+#include "framework/Exception.h"
+#include "net/DayTime.h"
+#include "platform/Clock.h"
+#include "settings/Options.h"
+
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace kairelon {
+
+KAIRELON_EXCEPTION(ERASConnectError, Exception);  // dialling was required and failed
+KAIRELON_EXCEPTION(ETimeConvertError, Exception); // the server's reply did not convert
+
+enum class MessageBoxStyle { Information, Warning, Error, Question };
+
+// What the engine asks of the window (or of the headless program) that hosts it.
+class SyncHost {
+public:
+    virtual ~SyncHost() = default;
+    // A protocol entry was added (`item`), or the protocol was cleared (null).
+    virtual void ProtocolChanged(const ProtocolItem* item) = 0;
+    // Enables or disables the dialog and its OK and Cancel buttons.
+    virtual void SetDialogEnabled(bool enabled) = 0;
+    // The running-time label, e.g. "0 Tage, 2 Stunden, 5 Minuten".
+    virtual void SetUptimeCaption(const std::string& caption) = 0;
+    // Shows a message box; true when a question was answered Yes (other boxes: true).
+    virtual bool MessageBox(const std::string& text, const std::string& caption,
+                            MessageBoxStyle style) = 0;
+    // The menu command "Synchronisieren" is offered (true) or greyed out (false).
+    virtual void SetSyncCommandEnabled(bool enabled) = 0;
+    virtual void Beep() = 0;
+};
+
+class TSyncEngine {
+public:
+    // How the engine hands a new time to the clock-setting service (the product's hand-over
+    // by default; tests may shorten its wait).
+    using HandOver = std::function<void(CGlobalOptions& options, const SYSTEMTIME& utc)>;
+
+    TSyncEngine(SyncHost& host, CClock& clock);
+    ~TSyncEngine(); // runs FormDestroy when the host has not
+    TSyncEngine(const TSyncEngine&) = delete;
+    TSyncEngine& operator=(const TSyncEngine&) = delete;
+
+    // Start-up, in this order: the stores, then the engine's part of the window's
+    // initialisation (dial-up binding, time zone, server, time-out, schedule, timer, 1029).
+    void CreateOptionStores();
+    void InitializeEngine();
+    // Destruction: Closing, timer off, stores and dial-up binding released.
+    void FormDestroy();
+
+    void tGetTimeTimer();
+    void UpdateUptimeLabel(std::uint32_t days, std::uint32_t hours, std::uint32_t minutes);
+
+    // One run; every failure of the framework's exception family becomes the result.
+    void SynchronizeTime(std::string& resultText, int& resultKind);
+    void SetDialogEnabled(bool enabled);
+    // The menu command; false (and a beep) when a run is already in progress.
+    bool mnuSyncClick();
+    // Kind of the result the last menu command added; empty before one did, or when its run
+    // failed outside the run's own handling (then the error log has the reason).
+    std::optional<int> LastResultKind;
+
+    void NTPConnect(TObject* Sender);
+    void NTPDisconnect(TObject* Sender);
+    void NTPInvalidHost(bool& Handled);
+
+    void AddProtocolEntry(const std::string& text, int kind);
+
+    // Points the daytime client at a server ("host" or "host:port").
+    void SetServer(const std::string& server);
+
+    // The main window's fields, with their initial values.
+    std::unique_ptr<CRasApi> RasApi;
+    bool RasAvailable = false;
+    bool TimeServerConnected = false;
+    bool Busy = false;
+    bool Closing = false;
+    std::unique_ptr<CLocalOptions> LocalOptions;
+    std::unique_ptr<CGlobalOptions> GlobalOptions;
+    std::int32_t SyncUnit = 1;     // 1 minutes, 2 hours, 3 days
+    std::int32_t SyncInterval = 0; // in SyncUnit
+    std::uint32_t MinuteCounter = 0;
+    std::uint32_t HourCounter = 0;
+    std::uint32_t DayCounter = 0;
+    std::uint32_t LastRunCounter = 0;
+    bool Configured = false;
+
+    TNMDayTime NTP;
+    TProtocolList Protocol;
+    QTimer tGetTime; // 60 000 ms scheduler tick
+
+    // Seams, set before start-up.
+    std::function<TDateTime()> NowLocal = [] { return Now(); };
+    RasLayerLoader RasLoader;                  // null: the system's dial-up layer
+    HandOver HandOverToServiceFn;              // null: the product's hand-over
+    std::optional<std::string> ServerOverride; // "--server": used instead of "CurrentServer"
+    // Dry run: the service route hands nothing over but sets the (dry-run) clock instead.
+    bool DryRun = false;
+
+private:
+    void SetClock(const SYSTEMTIME& remote, bool useService);
+
+    SyncHost& host_;
+    CClock& clock_;
+};
+
+// The exit status of a run's result kind for scripts: 0 information, 1 warning, 2 error.
+int ExitStatusOfKind(int kind);
+
+} // namespace kairelon

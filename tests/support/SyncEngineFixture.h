@@ -1,0 +1,98 @@
+// A synchronisation engine for tests: a temporary registry folder, a fake clock, a fake
+// dial-up layer and a host that records everything the engine shows, so a test reads like
+// what a user would see in the protocol list.
+#pragma once
+
+#include "support/FakeRasLayer.h"
+#include "support/TestSupport.h"
+
+#include "framework/DateTime.h"
+#include "framework/Format.h"
+#include "platform/Clock.h"
+#include "settings/Options.h"
+#include "sync/SyncEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kairelon::test {
+
+class RecordingHost : public SyncHost {
+public:
+    void ProtocolChanged(const ProtocolItem* item) override {
+        if (item != nullptr) {
+            entries.push_back(std::to_string(item->kind) + "|" + item->text);
+        }
+    }
+    void SetDialogEnabled(bool enabled) override { dialogStates.push_back(enabled); }
+    void SetUptimeCaption(const std::string& caption) override { uptime.push_back(caption); }
+    bool MessageBox(const std::string& text, const std::string& caption, MessageBoxStyle) override {
+        boxes.push_back(caption + ": " + text);
+        return true;
+    }
+    void SetSyncCommandEnabled(bool enabled) override { syncCommandEnabled = enabled; }
+    void Beep() override { ++beeps; }
+
+    std::vector<std::string> Entries() const { return entries; }
+    void Reset() {
+        entries.clear();
+        dialogStates.clear();
+        uptime.clear();
+        boxes.clear();
+        beeps = 0;
+    }
+
+    std::vector<std::string> entries; // "kind|text"
+    std::vector<bool> dialogStates;
+    std::vector<std::string> uptime;
+    std::vector<std::string> boxes; // "caption: text"
+    bool syncCommandEnabled = true;
+    int beeps = 0;
+};
+
+// A daytime reply in the fixed columns the client reads, for `utc` moved by `offsetSeconds`.
+inline std::string DaytimeLine(const SYSTEMTIME& utc, int offsetSeconds) {
+    const TDateTime t = SystemTimeToDateTime(utc) + offsetSeconds / 86400.0;
+    const DecodedDateTime d = DecodeDateTime(t);
+    const int mjd = static_cast<int>(t) + 15018; // 1899-12-30 is day 15018 of the MJD count
+    return Format("%d %.2d-%.2d-%.2d %.2d:%.2d:%.2d 00 0 0  50.0 UTC(KA) *", mjd, d.year % 100,
+                  d.month, d.day, d.hour, d.minute, d.second);
+}
+
+class SyncEngineFixture : public ::testing::Test {
+protected:
+    SyncEngineFixture() {
+        setenv("KAIRELON_EVENT_PREFIX", ("kairelon-test-" + std::to_string(getpid()) + "-").c_str(),
+               1);
+        local_.Open();
+    }
+    ~SyncEngineFixture() override { unsetenv("KAIRELON_EVENT_PREFIX"); }
+
+    // The per-user store as a second handle on the same file, for arranging settings.
+    CLocalOptions& Local() { return local_; }
+
+    // Creates the engine and runs its start-up.
+    void StartUp() {
+        engine = std::make_unique<TSyncEngine>(host, *clock);
+        engine->RasLoader = rasLoader;
+        engine->NowLocal = [this] { return localNow; };
+        engine->CreateOptionStores();
+        engine->InitializeEngine();
+    }
+
+    IsolatedHome home;
+    std::unique_ptr<CFakeClock> clock = std::make_unique<CFakeClock>();
+    std::shared_ptr<FakeRasState> ras = std::make_shared<FakeRasState>();
+    RasLayerLoader rasLoader = FakeRasLoader(ras);
+    TDateTime localNow = EncodeDateTime(2026, 1, 1, 13, 0, 0, 0);
+    RecordingHost host;
+    std::unique_ptr<TSyncEngine> engine;
+
+private:
+    CLocalOptions local_;
+};
+
+} // namespace kairelon::test

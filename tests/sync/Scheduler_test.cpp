@@ -1,0 +1,177 @@
+// The scheduler tick: running-time counters, the fixed-time and interval schedules, and the
+// guards against overlapping runs. Runs are counted by their result entries; with no server
+// configured every run ends at once with text 1040, so no network is involved.
+#include "support/SyncEngineFixture.h"
+
+#include "framework/StringTable.h"
+#include "settings/SettingsTable.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace kairelon;
+using namespace kairelon::test;
+
+namespace {
+
+class Scheduler : public SyncEngineFixture {
+protected:
+    void SetUp() override {
+        StartUp();
+        host.Reset();
+    }
+    int Runs() const {
+        const std::string notConfigured = "2|" + LoadStr(1040);
+        return static_cast<int>(
+            std::count(host.entries.begin(), host.entries.end(), notConfigured));
+    }
+    // Ticks until the counters reach the given running time, recording the minute counter
+    // values at which a run happened.
+    std::vector<std::uint32_t> RunCountersOver(int ticks) {
+        std::vector<std::uint32_t> at;
+        for (int i = 0; i < ticks; ++i) {
+            const int before = Runs();
+            engine->tGetTimeTimer();
+            if (Runs() != before) {
+                at.push_back(engine->SyncUnit == 2 ? engine->HourCounter : engine->MinuteCounter);
+            }
+        }
+        return at;
+    }
+    void Interval(int unit, int interval) {
+        Local().Write(settings::SyncModus, 2);
+        engine->SyncUnit = unit;
+        engine->SyncInterval = interval;
+    }
+    void FixedTime(int hour, int minute, int weekday) {
+        Local().Write(settings::SyncModus, 1);
+        Local().Write(settings::Stunde, hour);
+        Local().Write(settings::Minute, minute);
+        Local().Write(settings::Wochentag, weekday);
+    }
+    bool RunsAt(int year, int month, int day, int hour, int minute) {
+        localNow = EncodeDateTime(year, month, day, hour, minute, 10, 0);
+        const int before = Runs();
+        engine->tGetTimeTimer();
+        return Runs() != before;
+    }
+};
+
+TEST_F(Scheduler, CountersAndTheRunningTimeLabel) {
+    Local().Write(settings::SyncModus, 3); // starts nothing
+    for (int i = 0; i < 60 * 24 + 61; ++i) {
+        engine->tGetTimeTimer();
+    }
+    EXPECT_EQ(engine->DayCounter, 1u);
+    EXPECT_EQ(engine->HourCounter, 1u);
+    EXPECT_EQ(engine->MinuteCounter, 1u);
+    EXPECT_EQ(host.uptime.back(), "1 Tage, 1 Stunden, 1 Minuten");
+    EXPECT_EQ(Runs(), 0);
+}
+
+TEST_F(Scheduler, StartUpShowsZeroRunningTimeAndStartsTheTimerOnlyWhenConfigured) {
+    EXPECT_FALSE(engine->tGetTime.isActive());
+    EXPECT_EQ(engine->tGetTime.interval(), 60000);
+    Local().Write(settings::CurrentServer, "127.0.0.1");
+    StartUp();
+    EXPECT_TRUE(engine->Configured);
+    EXPECT_TRUE(engine->tGetTime.isActive());
+    EXPECT_EQ(host.uptime.back(), "0 Tage, 0 Stunden, 0 Minuten");
+    EXPECT_EQ(host.entries.back(), "1|" + LoadStr(1029));
+}
+
+TEST_F(Scheduler, MinutesEveryFifteenAndEverySeven) {
+    Interval(1, 15);
+    EXPECT_EQ(RunCountersOver(120), (std::vector<std::uint32_t>{15, 30, 45, 0, 15, 30, 45, 0}));
+}
+
+TEST_F(Scheduler, MinutesEverySevenLeaveAGapOfFourAcrossTheHour) {
+    Interval(1, 7);
+    EXPECT_EQ(RunCountersOver(63), (std::vector<std::uint32_t>{7, 14, 21, 28, 35, 42, 49, 56, 0}));
+}
+
+TEST_F(Scheduler, MinutesEverySixtyNeverRunWhileTheLastRunWasAtZero) {
+    Interval(1, 60);
+    EXPECT_TRUE(RunCountersOver(180).empty());
+}
+
+TEST_F(Scheduler, HoursEverySix) {
+    Interval(2, 6);
+    EXPECT_EQ(RunCountersOver(60 * 25), (std::vector<std::uint32_t>{6, 12, 18, 0}));
+}
+
+TEST_F(Scheduler, DaysRunOnceADayWhateverTheInterval) {
+    Interval(3, 99);
+    EXPECT_EQ(RunCountersOver(60 * 24 - 1).size(), 0u);
+    EXPECT_EQ(RunCountersOver(1).size(), 1u);
+    EXPECT_EQ(RunCountersOver(60 * 24).size(), 1u);
+}
+
+TEST_F(Scheduler, AnIntervalOfZeroStartsNoRunInsteadOfDividingByZero) {
+    Interval(1, 0);
+    EXPECT_TRUE(RunCountersOver(120).empty());
+    Interval(2, 0);
+    EXPECT_TRUE(RunCountersOver(60 * 3).empty());
+}
+
+TEST_F(Scheduler, FixedTimeMatchesTheMinuteAndTheOneAfter) {
+    FixedTime(12, 30, 0);
+    EXPECT_FALSE(RunsAt(2026, 12, 8, 12, 29));
+    EXPECT_TRUE(RunsAt(2026, 12, 8, 12, 30));
+    EXPECT_TRUE(RunsAt(2026, 12, 8, 12, 31));
+    EXPECT_FALSE(RunsAt(2026, 12, 8, 12, 32));
+    EXPECT_FALSE(RunsAt(2026, 12, 8, 13, 30));
+}
+
+TEST_F(Scheduler, FixedTimeAtMinute59DoesNotWrap) {
+    FixedTime(12, 59, 0);
+    EXPECT_TRUE(RunsAt(2026, 12, 8, 12, 59));
+    EXPECT_FALSE(RunsAt(2026, 12, 8, 13, 0));
+}
+
+TEST_F(Scheduler, FixedTimeWeekdays) {
+    // 2026-12-07 is a Monday, 2026-12-13 a Sunday.
+    const int monday = 7;
+    for (int weekday = 0; weekday <= 8; ++weekday) {
+        FixedTime(12, 30, weekday);
+        std::vector<int> ranOn;
+        for (int day = monday; day < monday + 7; ++day) {
+            if (RunsAt(2026, 12, day, 12, 30)) {
+                ranOn.push_back(day - monday + 1); // 1 Monday .. 7 Sunday
+            }
+        }
+        if (weekday == 0) {
+            EXPECT_EQ(ranOn.size(), 7u);
+        } else if (weekday <= 7) {
+            EXPECT_EQ(ranOn, std::vector<int>{weekday}) << "Wochentag " << weekday;
+        } else {
+            EXPECT_TRUE(ranOn.empty());
+        }
+    }
+}
+
+TEST_F(Scheduler, TickDuringARunIsDroppedAndLeavesTheCountersAlone) {
+    Interval(1, 1);
+    engine->Busy = true;
+    engine->tGetTimeTimer();
+    EXPECT_EQ(engine->MinuteCounter, 0u);
+    EXPECT_TRUE(host.uptime.empty());
+    EXPECT_EQ(Runs(), 0);
+    engine->Busy = false;
+    engine->tGetTimeTimer();
+    EXPECT_EQ(Runs(), 1);
+    EXPECT_FALSE(engine->Busy);
+}
+
+TEST_F(Scheduler, TickAfterClosingDoesNothing) {
+    Interval(1, 1);
+    engine->FormDestroy();
+    engine->tGetTimeTimer();
+    EXPECT_EQ(engine->MinuteCounter, 0u);
+    EXPECT_FALSE(engine->tGetTime.isActive());
+    EXPECT_EQ(engine->LocalOptions, nullptr);
+    EXPECT_EQ(engine->RasApi, nullptr);
+}
+
+} // namespace

@@ -1,0 +1,226 @@
+// The synchronisation run and the menu command, end to end against a daytime server on
+// 127.0.0.1, with a fake clock, a fake dial-up layer and a temporary registry folder.
+#include "support/FakeRasLayer.h"
+#include "support/FakeResolver.h"
+#include "support/LoopbackServer.h"
+#include "support/SyncEngineFixture.h"
+
+#include "framework/Format.h"
+#include "framework/StringTable.h"
+#include "settings/SettingsTable.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+
+using namespace kairelon;
+using namespace kairelon::test;
+
+namespace {
+
+class SyncRun : public SyncEngineFixture {
+protected:
+    // Serves `line` to every connection and points "CurrentServer" at it.
+    void ServeLine(const std::string& line) {
+        server_ = std::make_unique<LoopbackServer>(LoopbackServer::SendAndClose(line));
+        Local().Write(settings::CurrentServer, "127.0.0.1:" + std::to_string(server_->Port()));
+    }
+    // The daytime line for the fake clock's time moved by `offsetSeconds`.
+    std::string LineAtOffset(int offsetSeconds) {
+        return DaytimeLine(clock->GetSystemTime(), offsetSeconds);
+    }
+    void UseLimit(int unit, int size) {
+        Local().Write(settings::UseMaxAbweich, true);
+        Local().Write(settings::MaxAbweichEinheit, unit);
+        Local().Write(settings::MaxAbweichIntervall, size);
+    }
+
+    std::unique_ptr<LoopbackServer> server_;
+};
+
+TEST_F(SyncRun, NotConfiguredEndsAtOnceWithWarning1040) {
+    StartUp(); // no "CurrentServer"
+    ASSERT_FALSE(engine->Configured);
+    EXPECT_EQ(host.boxes, (std::vector<std::string>{"Hinweis: " + LoadStr(1011)}));
+    EXPECT_FALSE(engine->tGetTime.isActive());
+    Local().Write(settings::ConnectRAS, true);
+    host.Reset();
+
+    ASSERT_TRUE(engine->mnuSyncClick());
+    EXPECT_EQ(host.Entries(), (std::vector<std::string>{"2|" + LoadStr(1040)}));
+    EXPECT_TRUE(host.dialogStates.empty());
+    EXPECT_TRUE(ras->calls.empty());
+    EXPECT_EQ(engine->LastResultKind, 2);
+}
+
+TEST_F(SyncRun, SuccessfulRunWithDialUpLeavesEveryEntryInOrder) {
+    ras->entries = {"Provider"};
+    ServeLine(LineAtOffset(90));
+    Local().Write(settings::ConnectRAS, true);
+    Local().WriteRasConnection("Provider");
+    StartUp();
+    host.Reset();
+
+    ASSERT_TRUE(engine->mnuSyncClick());
+    const std::string host127 = "127.0.0.1";
+    const auto entries = host.Entries();
+    ASSERT_EQ(entries.size(), 7u) << ::testing::PrintToString(entries);
+    EXPECT_EQ(entries[0], "1|" + LoadStr(1026));
+    EXPECT_EQ(entries[1], "1|" + Format(LoadStr(1016), host127));
+    EXPECT_EQ(entries[2], "1|" + Format(LoadStr(1018), host127));
+    EXPECT_EQ(entries[3].rfind("1|Datum/Uhrzeit lokal (UTC) : ", 0), 0u);
+    EXPECT_EQ(entries[4].rfind("1|Datum/Uhrzeit remote (UTC) : ", 0), 0u);
+    EXPECT_EQ(entries[5], "1|" + LoadStr(1028));
+    EXPECT_EQ(entries[6].rfind("1|Synchronisation erfolgreich ( ", 0), 0u);
+    EXPECT_EQ(host.dialogStates, (std::vector<bool>{false, true}));
+    ASSERT_EQ(clock->SetCalls().size(), 1u);
+    EXPECT_EQ(clock->SetCalls()[0].wDayOfWeek, 0); // the run does not fill it in
+    EXPECT_EQ(ras->hungUp.size(), 1u);
+    EXPECT_FALSE(engine->Busy);
+}
+
+TEST_F(SyncRun, ClockEntriesShowUtcAndTheSuccessTextLocalTime) {
+    clock = std::make_unique<CFakeClock>(SYSTEMTIME{2026, 3, 6, 7, 8, 5, 9, 0});
+    ServeLine("61106 26-03-07 09:06:10 00 0 0  50.0 UTC(XX) *");
+    StartUp();
+    localNow = EncodeDateTime(2026, 3, 7, 10, 6, 10, 0);
+    host.Reset();
+    engine->mnuSyncClick();
+    const auto entries = host.Entries();
+    ASSERT_GE(entries.size(), 5u);
+    EXPECT_EQ(entries[2], "1|Datum/Uhrzeit lokal (UTC) : 07.03.2026, 08:05:09");
+    EXPECT_EQ(entries[3], "1|Datum/Uhrzeit remote (UTC) : 07.03.2026, 09:06:10");
+    EXPECT_EQ(entries.back(), "1|Synchronisation erfolgreich ( 07.03.2026, 10:06:10 )");
+}
+
+TEST_F(SyncRun, DeviationLimitAllowsEqualAndRefusesOneMinuteMore) {
+    ServeLine(LineAtOffset(30 * 60));
+    UseLimit(1, 30);
+    StartUp();
+    engine->mnuSyncClick();
+    EXPECT_EQ(engine->LastResultKind, 1);
+    EXPECT_EQ(clock->SetCalls().size(), 1u);
+
+    ServeLine(LineAtOffset(30 * 60));
+    engine->SetServer("127.0.0.1:" + std::to_string(server_->Port()));
+    UseLimit(1, 29);
+    host.Reset();
+    engine->mnuSyncClick();
+    EXPECT_EQ(host.Entries().back(), "2|" + Format(LoadStr(1081), 30));
+    EXPECT_EQ(clock->SetCalls().size(), 1u); // untouched
+}
+
+TEST_F(SyncRun, FiftyNineSecondsIsNoDeviationEvenForALimitOfZero) {
+    ServeLine(LineAtOffset(59));
+    UseLimit(1, 0);
+    StartUp();
+    engine->mnuSyncClick();
+    EXPECT_EQ(engine->LastResultKind, 1);
+    EXPECT_EQ(clock->SetCalls().size(), 1u);
+}
+
+TEST_F(SyncRun, LimitUnitsHoursAndUnknownUnits) {
+    struct Case {
+        int unit, size, offsetMinutes;
+        bool set;
+    };
+    for (const Case c : {Case{2, 3, 180, true}, Case{2, 3, 181, false}, Case{0, 1, 360, true},
+                         Case{4, 1, 361, false}, Case{3, 1, 1440, true}}) {
+        ServeLine(LineAtOffset(c.offsetMinutes * 60));
+        UseLimit(c.unit, c.size);
+        if (!engine) {
+            StartUp();
+        } else {
+            engine->SetServer("127.0.0.1:" + std::to_string(server_->Port()));
+        }
+        const auto before = clock->SetCalls().size();
+        engine->mnuSyncClick();
+        EXPECT_EQ(clock->SetCalls().size() - before, c.set ? 1u : 0u)
+            << "unit " << c.unit << " size " << c.size << " offset " << c.offsetMinutes;
+    }
+}
+
+TEST_F(SyncRun, RefusedClockIsAWarningWithTheSystemText) {
+    ServeLine(LineAtOffset(5));
+    StartUp();
+    clock->RefuseWith(EPERM);
+    engine->mnuSyncClick();
+    EXPECT_EQ(host.Entries().back(),
+              "2|" + LoadStr(1020) + " ( GetLastError() returned Operation not permitted )");
+}
+
+TEST_F(SyncRun, UnconvertibleReplyIsAnErrorAndTheHangUpComesFirst) {
+    ras->entries = {"Provider"};
+    ServeLine("this is not a daytime line");
+    Local().Write(settings::ConnectRAS, true);
+    Local().WriteRasConnection("Provider");
+    StartUp();
+    host.Reset();
+    engine->mnuSyncClick();
+    const auto entries = host.Entries();
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entries[entries.size() - 2], "1|" + LoadStr(1028));
+    EXPECT_EQ(entries.back(), "3|" + LoadStr(1020) + " ( NTPtoDateTime() failed )");
+    EXPECT_TRUE(clock->SetCalls().empty());
+}
+
+TEST_F(SyncRun, DialUpRequiredButUnavailableOrFailing) {
+    ServeLine(LineAtOffset(5));
+    Local().Write(settings::ConnectRAS, true);
+    Local().WriteRasConnection("Provider");
+    rasLoader = MissingRasLoader();
+    StartUp();
+    engine->mnuSyncClick();
+    EXPECT_EQ(host.Entries().back(), "3|" + LoadStr(1024) + " " + LoadStr(1073));
+    EXPECT_EQ(host.dialogStates, (std::vector<bool>{false, true}));
+    EXPECT_TRUE(clock->SetCalls().empty());
+}
+
+TEST_F(SyncRun, ServiceNotRunningGives1074) {
+    ServeLine(LineAtOffset(5));
+    Local().Write(settings::UseService, true);
+    StartUp();
+    const auto start = std::chrono::steady_clock::now();
+    engine->mnuSyncClick();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(host.Entries().back(), "3|" + LoadStr(1074));
+    EXPECT_TRUE(clock->SetCalls().empty());
+}
+
+TEST_F(SyncRun, UnknownHostGives1019Then1039) {
+    auto resolver = std::make_shared<FakeResolver>();
+    ResolverScope scope(resolver);
+    Local().Write(settings::CurrentServer, "no-such-host.invalid");
+    StartUp();
+    host.Reset();
+    engine->mnuSyncClick();
+    EXPECT_EQ(host.Entries(),
+              (std::vector<std::string>{"2|" + Format(LoadStr(1019), "no-such-host.invalid"),
+                                        "3|" + LoadStr(1039)}));
+}
+
+TEST_F(SyncRun, SilentServerEndsWithinTheTimeOut) {
+    LoopbackServer silent(LoopbackServer::NeverSend());
+    Local().Write(settings::CurrentServer, "127.0.0.1:" + std::to_string(silent.Port()));
+    Local().Write(settings::Timeout, 300);
+    StartUp();
+    const auto start = std::chrono::steady_clock::now();
+    engine->mnuSyncClick();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(engine->LastResultKind, 3);
+    EXPECT_FALSE(engine->Busy);
+    EXPECT_TRUE(clock->SetCalls().empty());
+}
+
+TEST_F(SyncRun, MenuCommandDuringARunIsRefusedWithABeep) {
+    ServeLine(LineAtOffset(5));
+    StartUp();
+    engine->Busy = true;
+    EXPECT_FALSE(engine->mnuSyncClick());
+    EXPECT_EQ(host.beeps, 1);
+    EXPECT_TRUE(clock->SetCalls().empty());
+    EXPECT_TRUE(engine->Busy); // still the other run's
+}
+
+} // namespace
