@@ -34,7 +34,7 @@ for b in $builds; do
         unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
         ;;
     tsan)
-        export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+        export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$top/tests/sanitizer/tsan.supp"
         run_build "TSan" build-tsan -DCMAKE_BUILD_TYPE=Debug -DKAIRELON_SANITIZE=thread \
             -DKAIRELON_BENCH=OFF
         unset TSAN_OPTIONS

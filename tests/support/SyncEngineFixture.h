@@ -3,6 +3,7 @@
 // what a user would see in the protocol list.
 #pragma once
 
+#include "support/EventPrefix.h"
 #include "support/FakeRasLayer.h"
 #include "support/TestSupport.h"
 
@@ -64,12 +65,7 @@ inline std::string DaytimeLine(const SYSTEMTIME& utc, int offsetSeconds) {
 
 class SyncEngineFixture : public ::testing::Test {
 protected:
-    SyncEngineFixture() {
-        setenv("KAIRELON_EVENT_PREFIX", ("kairelon-test-" + std::to_string(getpid()) + "-").c_str(),
-               1);
-        local_.Open();
-    }
-    ~SyncEngineFixture() override { unsetenv("KAIRELON_EVENT_PREFIX"); }
+    SyncEngineFixture() { local_.Open(); }
 
     // The per-user store as a second handle on the same file, for arranging settings.
     CLocalOptions& Local() { return local_; }
@@ -84,6 +80,7 @@ protected:
     }
 
     IsolatedHome home;
+    UniqueEventPrefix events; // the service route never meets a real service
     std::unique_ptr<CFakeClock> clock = std::make_unique<CFakeClock>();
     std::shared_ptr<FakeRasState> ras = std::make_shared<FakeRasState>();
     RasLayerLoader rasLoader = FakeRasLoader(ras);
