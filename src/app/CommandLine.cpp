@@ -1,9 +1,12 @@
 #include "app/CommandLine.h"
 
+#include "app/HeadlessHost.h"
+
 #include "framework/Exception.h"
 #include "framework/Format.h"
 #include "net/DayTime.h"
 #include "platform/Clock.h"
+#include "sync/ServerAddress.h"
 #include "sync/TimeConversion.h"
 
 #include <QCoreApplication>
@@ -20,6 +23,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: kairelon [OPTION]...\n"
     "       kairelon --query HOST[:PORT] [--timeout MS]\n"
+    "       kairelon --sync-now [--server HOST[:PORT]] [--dry-run]\n"
+    "       kairelon --headless [--server HOST[:PORT]] [--dry-run]\n"
     "Keeps the computer's clock right with the time of a daytime server (RFC 867).\n"
     "\n"
     "Without options the program runs behind its tray icon.\n"
@@ -28,17 +33,27 @@ constexpr const char* kUsage =
     "  --query HOST[:PORT]  ask the daytime server HOST (port 13 unless given) for its time\n"
     "                       and print its reply, its time, the local clock (both UTC) and\n"
     "                       the difference in whole minutes; sets nothing, needs no rights\n"
+    "  --sync-now           synchronise the clock once, as the menu command does, printing\n"
+    "                       the protocol on standard output (info:, warning:, error:)\n"
+    "  --headless           run the scheduler without a display until SIGTERM or SIGINT\n"
     "\n"
     "Options:\n"
-    "  --timeout MS     limit of each step of the exchange in milliseconds (default 10000)\n"
-    "  -h, --help       print this help and exit\n"
-    "  -V, --version    print the version and exit\n"
+    "  --server HOST[:PORT] use this server for this run instead of \"CurrentServer\";\n"
+    "                       writes nothing\n"
+    "  --dry-run            never change the clock; say on standard error what would be set\n"
+    "  --timeout MS         limit of each step of the query in milliseconds (default 10000)\n"
+    "  -h, --help           print this help and exit\n"
+    "  -V, --version        print the version and exit\n"
     "\n"
-    "Exit status: 0 success, 2 the query failed, 64 wrong usage.\n";
+    "Settings: $XDG_CONFIG_HOME/kairelon/user.reg (per user) and\n"
+    "/var/lib/kairelon/system.reg (the service hand-over); KAIRELON_REGISTRY_DIR puts both in\n"
+    "one folder. Failures are appended to $XDG_STATE_HOME/kairelon/error.log.\n"
+    "\n"
+    "Exit status: --query: 0 success, 2 failure; --sync-now: 0, 1 or 2 for a result that is\n"
+    "an information, a warning or an error; 64 wrong usage.\n";
 
 constexpr int kExitFailure = 2;
 constexpr int kExitUsage = 64;
-constexpr int kDaytimePort = 13;
 constexpr int kDefaultTimeOutMs = 10000;
 
 int UsageError(const std::string& message) {
@@ -49,8 +64,12 @@ int UsageError(const std::string& message) {
 struct Options {
     bool help = false;
     bool version = false;
+    bool syncNow = false;
+    bool headless = false;
+    bool dryRun = false;
     std::optional<std::string> query; // HOST[:PORT]
     std::optional<std::string> timeout;
+    std::optional<std::string> server; // HOST[:PORT]
 };
 
 // Takes "--name VALUE" or "--name=VALUE"; false (with an error printed) when the value is
@@ -75,22 +94,11 @@ bool TakeValue(int argc, char** argv, int& i, std::string_view name, std::string
     return true;
 }
 
-// "host", "host:port"; false for an empty host or a port outside 1..65535.
-bool ParseServer(const std::string& text, std::string& host, int& port) {
-    host = text;
-    port = kDaytimePort;
-    const std::size_t colon = text.rfind(':');
-    if (colon != std::string::npos) {
-        host = text.substr(0, colon);
-        int value = 0;
-        const std::string digits = text.substr(colon + 1);
-        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
-            !TryStrToInt(digits, value) || value < 1 || value > 65535) {
-            return false;
-        }
-        port = value;
-    }
-    return !host.empty();
+// "host" or "host:port"; false for an empty host or a port outside 1..65535.
+bool ParseServer(const std::string& text, ServerAddress& address) {
+    address = SplitServerAddress(text);
+    const bool namesPort = text.find(':') != std::string::npos;
+    return !address.host.empty() && (!namesPort || address.explicitPort);
 }
 
 std::string IsoUtc(const SYSTEMTIME& st) {
@@ -143,14 +151,24 @@ int RunKairelon(int argc, char** argv) {
             options.version = true;
             continue;
         }
+        if (arg == "--sync-now" || arg == "--headless" || arg == "--dry-run") {
+            (arg == "--sync-now"   ? options.syncNow
+             : arg == "--headless" ? options.headless
+                                   : options.dryRun) = true;
+            continue;
+        }
         bool matched = false;
         std::string value;
-        for (const std::string_view name : {"--query", "--timeout"}) {
+        const std::pair<std::string_view, std::optional<std::string>*> valued[] = {
+            {"--query", &options.query},
+            {"--timeout", &options.timeout},
+            {"--server", &options.server}};
+        for (const auto& [name, target] : valued) {
             if (!TakeValue(argc, argv, i, name, value, matched)) {
                 return UsageError("option '" + std::string(name) + "' needs a value");
             }
             if (matched) {
-                (name == "--query" ? options.query : options.timeout) = value;
+                *target = value;
                 break;
             }
         }
@@ -168,10 +186,28 @@ int RunKairelon(int argc, char** argv) {
         std::printf("kairelon %s\n", KAIRELON_VERSION);
         return 0;
     }
+    const int modes =
+        (options.query ? 1 : 0) + (options.syncNow ? 1 : 0) + (options.headless ? 1 : 0);
+    if (modes > 1) {
+        return UsageError("'--query', '--sync-now' and '--headless' exclude each other");
+    }
+    ServerAddress address;
+    if (options.server && !ParseServer(*options.server, address)) {
+        return UsageError("invalid server '" + *options.server + "' (HOST or HOST:PORT)");
+    }
+    if ((options.server || options.dryRun) && !options.syncNow && !options.headless) {
+        return UsageError("'--server' and '--dry-run' belong to '--sync-now' and '--headless'");
+    }
+    if (options.syncNow || options.headless) {
+        if (options.timeout) {
+            return UsageError("'--timeout' belongs to '--query'");
+        }
+        QCoreApplication app(argc, argv); // an event loop, no display
+        const HeadlessOptions headless{options.server, options.dryRun};
+        return options.syncNow ? RunSyncNow(headless) : RunHeadless(headless);
+    }
     if (options.query) {
-        std::string host;
-        int port = 0;
-        if (!ParseServer(*options.query, host, port)) {
+        if (!ParseServer(*options.query, address)) {
             return UsageError("invalid server '" + *options.query + "' (HOST or HOST:PORT)");
         }
         int timeOut = kDefaultTimeOutMs;
@@ -182,7 +218,7 @@ int RunKairelon(int argc, char** argv) {
                               "' (milliseconds, more than 0)");
         }
         QCoreApplication app(argc, argv); // an event loop, no display
-        return RunQuery(host, port, timeOut);
+        return RunQuery(address.host, address.port, timeOut);
     }
     if (options.timeout) {
         return UsageError("'--timeout' belongs to '--query'");
