@@ -25,7 +25,7 @@ namespace {
 
 using kairelon::TNMDayTime;
 
-const std::string kLine = "\n60652 24-12-08 04:13:14 00 0 0 742.2 UTC(NIST) *\n";
+const std::string kLine = "\n60652 24-12-08 04:13:14 00 0 0 742.2 UTC(KA) *\n";
 
 // A sequential loopback server: accepts, sends the line (or nothing) and closes, or holds the
 // connection open until stopped when silent.

@@ -31,22 +31,22 @@ std::string FormatList(std::string_view pattern, std::initializer_list<FormatArg
             ++i;
             continue;
         }
-        // Collect the specification and hand a checked, bounded one to snprintf.
-        std::string spec = "%";
+        // Collect the conversion and hand a checked, bounded one to snprintf.
+        std::string conversion = "%";
         while (i < pattern.size() &&
                std::string_view("-+ #0").find(pattern[i]) != std::string_view::npos) {
-            spec += pattern[i++];
+            conversion += pattern[i++];
         }
         auto digits = [&] {
             std::size_t n = 0;
             while (i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9' && n < 3) {
-                spec += pattern[i++];
+                conversion += pattern[i++];
                 ++n;
             }
         };
         digits();
         if (i < pattern.size() && pattern[i] == '.') {
-            spec += pattern[i++];
+            conversion += pattern[i++];
             digits();
         }
         if (i >= pattern.size() || next == args.end()) {
@@ -65,11 +65,11 @@ std::string FormatList(std::string_view pattern, std::initializer_list<FormatArg
             if (!std::holds_alternative<std::int64_t>(value)) {
                 Invalid(pattern);
             }
-            spec += type == 'd' ? "lld" : type == 'u' ? "llu" : type == 'x' ? "llx" : "llX";
+            conversion += type == 'd' ? "lld" : type == 'u' ? "llu" : type == 'x' ? "llx" : "llX";
             const auto v = std::get<std::int64_t>(value);
             n = type == 'd'
-                    ? std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<long long>(v))
-                    : std::snprintf(buffer, sizeof buffer, spec.c_str(),
+                    ? std::snprintf(buffer, sizeof buffer, conversion.c_str(), static_cast<long long>(v))
+                    : std::snprintf(buffer, sizeof buffer, conversion.c_str(),
                                     static_cast<unsigned long long>(v));
             break;
         }
@@ -77,24 +77,24 @@ std::string FormatList(std::string_view pattern, std::initializer_list<FormatArg
             if (!std::holds_alternative<double>(value)) {
                 Invalid(pattern);
             }
-            spec += 'f';
-            n = std::snprintf(buffer, sizeof buffer, spec.c_str(), std::get<double>(value));
+            conversion += 'f';
+            n = std::snprintf(buffer, sizeof buffer, conversion.c_str(), std::get<double>(value));
             break;
         }
         case 's': {
             if (!std::holds_alternative<std::string>(value)) {
                 Invalid(pattern);
             }
-            spec += 's';
+            conversion += 's';
             const std::string& s = std::get<std::string>(value);
             // Width and precision stay below 1000, so only the text itself can be long.
-            if (spec == "%s") {
+            if (conversion == "%s") {
                 out += s;
                 continue;
             }
-            const int needed = std::snprintf(nullptr, 0, spec.c_str(), s.c_str());
+            const int needed = std::snprintf(nullptr, 0, conversion.c_str(), s.c_str());
             std::string piece(static_cast<std::size_t>(needed > 0 ? needed : 0) + 1, '\0');
-            std::snprintf(piece.data(), piece.size(), spec.c_str(), s.c_str());
+            std::snprintf(piece.data(), piece.size(), conversion.c_str(), s.c_str());
             piece.resize(piece.size() - 1);
             out += piece;
             continue;

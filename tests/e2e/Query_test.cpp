@@ -26,7 +26,7 @@ std::string DaytimeLine(long offsetSeconds, std::string* iso = nullptr) {
     gmtime_r(&t, &utc);
     char line[128];
     std::snprintf(line, sizeof line,
-                  "\n%05ld %02d-%02d-%02d %02d:%02d:%02d 00 0 0 512.1 UTC(NIST) *\n",
+                  "\n%05ld %02d-%02d-%02d %02d:%02d:%02d 00 0 0 512.1 UTC(KA) *\n",
                   static_cast<long>(t / 86400 + 40587), utc.tm_year % 100, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
     if (iso != nullptr) {

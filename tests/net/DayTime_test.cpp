@@ -25,7 +25,7 @@ using kairelon::test::ResolverScope;
 
 namespace {
 
-const std::string kLine = "\n60652 24-12-08 04:13:14 00 0 0 742.2 UTC(NIST) *\n";
+const std::string kLine = "\n60652 24-12-08 04:13:14 00 0 0 742.2 UTC(KA) *\n";
 
 struct Recorder {
     std::vector<std::string> order;

@@ -47,7 +47,7 @@ SYSTEMTIME At(int year, int month, int day, int hour, int minute, int second, in
 } // namespace
 
 TEST(NTPtoDateTime, ReadsTheFixedColumnsOfADaytimeLine) {
-    const Read r = Convert("60652 24-12-08 04:13:14 00 0 0 742.2 UTC(NIST) *");
+    const Read r = Convert("60652 24-12-08 04:13:14 00 0 0 742.2 UTC(KA) *");
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.year, 2024);
     EXPECT_EQ(r.month, 12);
@@ -144,9 +144,9 @@ TEST(CopyFileTime, CopiesBothHalves) {
 }
 
 TEST(StripControlCharacters, KeepsBytes32To127AndDropsTheRest) {
-    std::string text = "\n60652 24-12-08 04:13:14 00 0 0 742.2 UTC(NIST) *\r\n";
+    std::string text = "\n60652 24-12-08 04:13:14 00 0 0 742.2 UTC(KA) *\r\n";
     StripControlCharacters(text);
-    EXPECT_EQ(text, "60652 24-12-08 04:13:14 00 0 0 742.2 UTC(NIST) *");
+    EXPECT_EQ(text, "60652 24-12-08 04:13:14 00 0 0 742.2 UTC(KA) *");
 
     std::string all;
     for (int i = 0; i < 256; ++i) {
