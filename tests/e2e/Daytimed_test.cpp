@@ -1,5 +1,6 @@
 // kairelon-daytimed as a program: its help and usage errors, serving on a loopback port, the
 // client's query against it, a port in use, and the orderly stop on SIGTERM and SIGINT.
+#include "support/DaytimeDaemon.h"
 #include "support/RawClient.h"
 #include "support/TestSupport.h"
 
@@ -17,52 +18,7 @@ using kairelon::test::BuiltProgram;
 using kairelon::test::FetchAll;
 using kairelon::test::RunProgram;
 
-namespace {
-
-// A running kairelon-daytimed on 127.0.0.1 and a free port.
-class Daemon {
-public:
-    explicit Daemon(QStringList extra = {}) {
-        process_.start(QString::fromStdString(BuiltProgram("kairelon-daytimed")),
-                       QStringList{"--bind", "127.0.0.1", "--port", "0"} + extra);
-        if (process_.waitForStarted(10000) && process_.waitForReadyRead(10000)) {
-            firstLine_ = process_.readLine().toStdString();
-            const std::smatch m = Match(firstLine_);
-            port_ = m.empty() ? 0 : std::stoi(m[1]);
-        }
-    }
-    ~Daemon() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-    int Port() const { return port_; }
-    const std::string& FirstLine() const { return firstLine_; }
-    // Sends the signal and returns the exit code (-1 when it did not end normally in time).
-    int StopWith(int signalNumber, std::string* output) {
-        ::kill(static_cast<pid_t>(process_.processId()), signalNumber);
-        if (!process_.waitForFinished(10000) || process_.exitStatus() != QProcess::NormalExit) {
-            return -1;
-        }
-        *output = process_.readAllStandardOutput().toStdString();
-        return process_.exitCode();
-    }
-
-private:
-    static std::smatch Match(const std::string& line) {
-        static const std::regex serving(R"(^kairelon-daytimed: serving on 127\.0\.0\.1:(\d+)\n$)");
-        std::smatch m;
-        std::regex_match(line, m, serving);
-        return m;
-    }
-
-    QProcess process_;
-    std::string firstLine_;
-    int port_ = 0;
-};
-
-} // namespace
+using Daemon = kairelon::test::DaytimeDaemon;
 
 TEST(Daytimed, HelpAndWrongCommandLines) {
     const auto help = RunProgram("kairelon-daytimed", {"--help"});
