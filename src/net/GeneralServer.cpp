@@ -178,6 +178,7 @@ void TNMGeneralServer::ConnectionThread() {
         if (prepared == nullptr && !stopping_ && maker_) {
             lock.unlock();
             try {
+                TNoFirstSocket noFirstSocket; // the instance gets the accepted socket
                 prepared = maker_();
             } catch (...) {
                 prepared = nullptr; // made again when a connection comes
@@ -221,13 +222,17 @@ void TNMGeneralServer::Dispatch(TDispatch* data, TNMGeneralServer* instance) {
         // The instance is owned by this thread alone: an owner on another thread could free
         // it while it is being served.
         if (instance == nullptr) {
+            TNoFirstSocket noFirstSocket; // the instance gets the accepted socket
             instance = maker_ ? maker_() : new TNMGeneralServer(nullptr);
         }
         instance->Connected = true;
         instance->RemoteAddress = dispatch->Peer;
         instance->OnConnect = dispatch->OnConnect;
         instance->OnDisconnect = dispatch->OnDisconnect;
-        instance->Close(instance->SocketHandle);
+        if (instance->SocketHandle != sock::INVALID_SOCKET) {
+            instance->Close(
+                instance->SocketHandle); // a maker may have made another component first
+        }
         instance->SocketHandle = dispatch->Socket;
         dispatch->Socket = sock::INVALID_SOCKET;
         sock::WSAAsyncSelect(instance->SocketHandle, instance->WindowHandle, SocketNotifyMessage,

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace kairelon {
 namespace {
@@ -61,6 +62,9 @@ LRESULT SocketWindowProc(HWND window, unsigned message, WPARAM wParam, LPARAM lP
     }
     return DefWindowProc(window, message, wParam, lParam);
 }
+
+// Set by TPowersock::TNoFirstSocket; read and cleared by the next constructor on this thread.
+thread_local bool NoFirstSocket = false;
 
 void BlockForEvents() {
     QEventLoop loop; // makes sure this thread has an event dispatcher to sleep in
@@ -148,7 +152,16 @@ void TSignalEvent::SetEvent() {
 
 // ---- Construction and destruction ----------------------------------------------------------
 
+TPowersock::TNoFirstSocket::TNoFirstSocket() {
+    NoFirstSocket = true;
+}
+
+TPowersock::TNoFirstSocket::~TNoFirstSocket() {
+    NoFirstSocket = false;
+}
+
 TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner) {
+    const bool firstSocket = !std::exchange(NoFirstSocket, false);
     StatusMessage(8, "Create");
     IoBuffer.assign(IoBufferSize, 0);
     WindowHandle = PsockAllocateHWnd(this);
@@ -175,7 +188,9 @@ TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner) {
     ShuttingDown = false;
     Connected = false;
     try {
-        InitWinsock();
+        if (firstSocket) {
+            InitWinsock();
+        }
     } catch (...) {
         // The destructor does not run for a constructor that raised: release by hand.
         DestroyWindow(WindowHandle);

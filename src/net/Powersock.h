@@ -206,6 +206,19 @@ public:
     // since the attempt began.
     int ConnectError = -1;
 
+    // While alive, the next socket component constructed on this thread starts without a
+    // socket of its own (SocketHandle stays INVALID_SOCKET) instead of making one. For a
+    // server that gives each new instance an accepted socket at once: making, watching and
+    // closing a socket nobody uses costs a noticeable part of a short connection. Only the
+    // first component constructed consumes it; components that one makes get their sockets.
+    class TNoFirstSocket {
+    public:
+        TNoFirstSocket();
+        ~TNoFirstSocket();
+        TNoFirstSocket(const TNoFirstSocket&) = delete;
+        TNoFirstSocket& operator=(const TNoFirstSocket&) = delete;
+    };
+
 protected:
     // Creates a new stream socket for this instance and asks for `events` on its window.
     void CreateSocket(long events);

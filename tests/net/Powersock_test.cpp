@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,23 @@ TEST(PowersockSetUp, ConstructionStartsTheLayerOnceAndHoldsAFreshSocket) {
     EXPECT_EQ(s.IoBuffer.size(), 65537u);
     EXPECT_EQ(s.HostEntryBuffer.size(), 1024u);
     EXPECT_GE(s.GetFifoCapacity(), 65536);
+}
+
+TEST(PowersockSetUp, NoFirstSocketLeavesOnlyTheNextComponentWithoutASocket) {
+    std::unique_ptr<TPowersock> bare;
+    std::unique_ptr<TPowersock> later;
+    {
+        TPowersock::TNoFirstSocket noFirstSocket;
+        bare = std::make_unique<TPowersock>();
+        later = std::make_unique<TPowersock>(); // consumed by the first one
+    }
+    EXPECT_EQ(bare->SocketHandle, sock::INVALID_SOCKET);
+    EXPECT_NE(later->SocketHandle, sock::INVALID_SOCKET);
+    { TPowersock::TNoFirstSocket unused; }
+    TPowersock after; // the scope ended without a component: nothing carries over
+    EXPECT_NE(after.SocketHandle, sock::INVALID_SOCKET);
+    EXPECT_FALSE(bare->Connected);
+    bare.reset(); // destroying a component without a socket is quiet
 }
 
 TEST(PowersockSetUp, WithoutAStartedLayerConnectFailsClearly) {
