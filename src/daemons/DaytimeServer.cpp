@@ -2,11 +2,9 @@
 
 #include "daemons/DaytimeLine.h"
 #include "framework/Format.h"
-#include "platform/MemoryStatus.h"
 #include "platform/StopSignals.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 #include <arpa/inet.h>
 
@@ -55,21 +53,6 @@ constexpr const char* kUsage =
     "\n"
     "Once listening it prints \"kairelon-daytimed: serving on ADDRESS:PORT\". SIGTERM or\n"
     "SIGINT stops it in order: the connections being served are ended, then it exits 0.\n";
-
-// Every connection's receive buffer sizes itself from the free memory, and asking the system
-// costs about as much as serving a daytime request. The daemon samples it once a second and
-// lets the buffers use the sample.
-void SampleMemoryStatusOncePerSecond(QObject* parent) {
-    const auto sample = [] {
-        SetMemoryStatusQuery({});
-        const std::uint64_t available = AvailablePhysicalMemory();
-        SetMemoryStatusQuery([available] { return available; });
-    };
-    sample();
-    auto* timer = new QTimer(parent);
-    QObject::connect(timer, &QTimer::timeout, timer, sample);
-    timer->start(1000);
-}
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "kairelon-daytimed: %s\nTry 'kairelon-daytimed --help'.\n",
@@ -137,7 +120,6 @@ int RunKairelonDaytimed(int argc, char** argv) {
 
     QCoreApplication app(argc, argv);
     QuitOnStopSignals();
-    SampleMemoryStatusOncePerSecond(&app);
 
     TDaytimeServer server;
     server.Port = port;

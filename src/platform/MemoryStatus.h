@@ -11,7 +11,8 @@
 namespace kairelon {
 
 // Physical memory, in bytes, that could be given to a program now without swapping (the
-// kernel's MemAvailable estimate; where that is missing, free memory). 0 when unknown.
+// kernel's MemAvailable estimate; where that is missing, free memory). 0 when unknown. The
+// system is asked at most once a second per process; calls in between get that sample.
 std::uint64_t AvailablePhysicalMemory();
 
 // Replaces the answer of AvailablePhysicalMemory (for tests); an empty function restores the

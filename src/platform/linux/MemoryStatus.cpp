@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <mutex>
@@ -105,7 +106,21 @@ std::uint64_t AvailablePhysicalMemory() {
             return Query()();
         }
     }
-    return SystemAvailableMemory();
+    // Reading /proc/meminfo costs tens of microseconds, about as much as a whole short
+    // connection, and every new receive buffer asks; a figure up to a second old serves as
+    // well. One sample for the whole process.
+    static std::mutex sampleLock;
+    static std::chrono::steady_clock::time_point sampledAt;
+    static std::uint64_t sample = 0;
+    static bool sampled = false;
+    std::lock_guard<std::mutex> lock(sampleLock);
+    const auto now = std::chrono::steady_clock::now();
+    if (!sampled || now - sampledAt >= std::chrono::seconds(1) || now < sampledAt) {
+        sample = SystemAvailableMemory();
+        sampledAt = now;
+        sampled = true;
+    }
+    return sample;
 }
 
 void SetMemoryStatusQuery(MemoryStatusQuery query) {
