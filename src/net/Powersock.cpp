@@ -163,7 +163,7 @@ TPowersock::TNoFirstSocket::~TNoFirstSocket() {
 TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner) {
     const bool firstSocket = !std::exchange(NoFirstSocket, false);
     StatusMessage(8, "Create");
-    IoBuffer.assign(IoBufferSize, 0);
+    IoBuffer.resize(IoBufferSize);
     WindowHandle = PsockAllocateHWnd(this);
     if (!Designing()) {
         ReceiveBuffer = std::make_unique<TNMFifoBuffer>();

@@ -31,6 +31,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 class QIODevice;
@@ -44,9 +46,26 @@ KAIRELON_EXCEPTION(EAbortError, Exception); // operations ended by cancel or tim
 constexpr unsigned SocketNotifyMessage = 1125; // WM_USER + 101: socket notifications
 constexpr unsigned AsyncReplyMessage = 1126;   // WM_USER + 102: lookup done; listening socket
 constexpr int IoBufferSize = 65537;            // bytes
-constexpr int MaxChunk = 65536;                // bytes moved by one recv or send chunk
-constexpr long FirstSocketEvents = 63;         // every event
-constexpr long LaterSocketEvents = 61;         // every event but FD_WRITE
+
+// Allocator for scratch memory that is not cleared when it is made (resize leaves the bytes as
+// they are): every user writes the bytes it then reads. Clearing 64 KiB for every new socket
+// component was the largest single cost of making one.
+template <class T> struct TScratchAllocator : std::allocator<T> {
+    template <class U> struct rebind { using other = TScratchAllocator<U>; };
+    TScratchAllocator() = default;
+    template <class U> TScratchAllocator(const TScratchAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* place) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <class U, class... Args> void construct(U* place, Args&&... args) {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
+using TScratchBuffer = std::vector<char, TScratchAllocator<char>>;
+constexpr int MaxChunk = 65536;        // bytes moved by one recv or send chunk
+constexpr long FirstSocketEvents = 63; // every event
+constexpr long LaterSocketEvents = 61; // every event but FD_WRITE
 
 // Process-wide: whether the sockets layer started, and what it reported.
 bool WinsockStarted();
@@ -176,8 +195,8 @@ public:
 
     // State. Public because the server component sets it on the instances it creates, and
     // because waits and tests look at it; the component itself keeps it consistent.
-    std::vector<char> IoBuffer; // IoBufferSize bytes of scratch space
-    TSignalEvent SignalEvent;   // set whenever something a wait tests has changed
+    TScratchBuffer IoBuffer;  // IoBufferSize bytes of scratch space, not cleared
+    TSignalEvent SignalEvent; // set whenever something a wait tests has changed
     std::vector<std::string> WinsockInfo;
     std::int32_t BytesSent = 0;        // bytes sent by the current stream or file send
     std::atomic<bool> Canceled{false}; // a cancel was requested (also set by the time-out)
