@@ -39,9 +39,12 @@ TEST(Daytimed, HelpAndWrongCommandLines) {
 TEST(Daytimed, ServesTheCurrentUtcTimeInTheClientsColumns) {
     Daemon daemon;
     ASSERT_GT(daemon.Port(), 0) << daemon.FirstLine();
-    const std::time_t before = std::time(nullptr);
+    // The same clock the daemon reads: time() may lag it by a tick around a second's change.
+    const std::time_t before = std::chrono::system_clock::to_time_t(
+        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()));
     const std::string reply = FetchAll(daemon.Port());
-    const std::time_t after = std::time(nullptr);
+    const std::time_t after = std::chrono::system_clock::to_time_t(
+        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()));
     ASSERT_EQ(reply.size(), 54u) << reply;
     char expectBefore[32], expectAfter[32];
     std::tm tm{};
