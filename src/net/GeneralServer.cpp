@@ -95,30 +95,8 @@ int TNMGeneralServer::ConnectionThreads() {
 }
 
 sock::SOCKET TNMGeneralServer::Accept() {
-    StatusMessage(4, "Accepting");
-    TimerOn();
-    try {
-        while (!AsyncReplied && !Canceled) {
-            Wait();
-        }
-    } catch (...) {
-        TimerOff();
-        throw;
-    }
-    TimerOff();
-    if (Canceled) {
-        Canceled = false;
-        throw ESockError("Accepting Canceled");
-    }
-    if (!LastEventOk) {
-        throw ESockError("Error creating Data Connection");
-    }
     sockaddr_in peer{};
-    const sock::SOCKET accepted = sock::accept(SocketHandle, &peer);
-    if (accepted == sock::INVALID_SOCKET) {
-        ErrorManager(0);
-        throw ESockError("Error creating Data Connection");
-    }
+    const sock::SOCKET accepted = AcceptPending(peer);
     RemoteAddress = peer;
     return accepted;
 }

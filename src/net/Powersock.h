@@ -239,6 +239,9 @@ public:
     };
 
 protected:
+    // Waits (within TimeOut) for the connection announced to the listening socket and accepts
+    // it; `peer` gets its address. ESockError when cancelled or refused.
+    sock::SOCKET AcceptPending(sockaddr_in& peer);
     // Creates a new stream socket for this instance and asks for `events` on its window.
     void CreateSocket(long events);
     void CheckWinsock(); // ESockError when the sockets layer did not start

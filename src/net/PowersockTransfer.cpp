@@ -93,7 +93,7 @@ void TPowersock::Listen(bool useReplyMessage) {
                          FirstSocketEvents);
 }
 
-sock::SOCKET TPowersock::Accept() {
+sock::SOCKET TPowersock::AcceptPending(sockaddr_in& peer) {
     StatusMessage(4, "Accepting");
     TimerOn();
     try {
@@ -112,12 +112,17 @@ sock::SOCKET TPowersock::Accept() {
     if (!LastEventOk) {
         throw ESockError("Error creating Data Connection");
     }
-    sockaddr_in peer{};
     const sock::SOCKET accepted = sock::accept(SocketHandle, &peer);
     if (accepted == sock::INVALID_SOCKET) {
         ErrorManager(0);
         throw ESockError("Error creating Data Connection");
     }
+    return accepted;
+}
+
+sock::SOCKET TPowersock::Accept() {
+    sockaddr_in peer{};
+    const sock::SOCKET accepted = AcceptPending(peer);
     sock::WSAAsyncSelect(accepted, WindowHandle, SocketNotifyMessage, FirstSocketEvents);
     RemoteAddress = peer;
     if (Canceled) {
