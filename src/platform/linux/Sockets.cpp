@@ -6,17 +6,23 @@
 #include <QThread>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kairelon::sock {
 namespace {
@@ -28,26 +34,41 @@ int SetError(int errnoValue) {
     return SOCKET_ERROR;
 }
 
+class Watcher;
+
+// A socket notifier that calls its watcher directly: a watcher is made for every connection a
+// server serves, and a signal connection made and dropped each time costs more than the
+// notifier itself.
+class Notifier final : public QSocketNotifier {
+public:
+    using Handler = void (Watcher::*)();
+    Notifier(SOCKET fd, Type type, Watcher* watcher, Handler handler);
+
+protected:
+    bool event(QEvent* e) override;
+
+private:
+    Watcher* watcher_;
+    Handler handler_;
+};
+
 // Watches one socket on the thread of the window that asked for its notifications and posts
 // them with the Windows Sockets rules. Lives on that thread; all its state is touched there.
+// The write notifier is made when first needed: most sockets never wait to write.
 class Watcher : public QObject {
 public:
     Watcher(SOCKET fd, HWND window, unsigned message, long events)
         : fd_(fd), window_(window), message_(message), events_(events) {}
 
-    void Start() {
-        read_ = new QSocketNotifier(QSocketNotifier::Read, this);
-        read_->setSocket(fd_);
-        read_->setEnabled(false);
-        write_ = new QSocketNotifier(QSocketNotifier::Write, this);
-        write_->setSocket(fd_);
-        write_->setEnabled(false);
-        QObject::connect(read_, &QSocketNotifier::activated, this, [this] { OnReadable(); });
-        QObject::connect(write_, &QSocketNotifier::activated, this, [this] { OnWritable(); });
+    // `accepted`: the socket came from accept and was not watched since, so it is connected
+    // (or already closed by its peer, which its first read tells); no need to ask the system.
+    void Start(bool accepted) {
+        read_ = new Notifier(fd_, QSocketNotifier::Read, this, &Watcher::OnReadable);
 
         tcp_info info{};
+        info.tcpi_state = TCP_ESTABLISHED;
         socklen_t size = sizeof(info);
-        if (::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) {
+        if (!accepted && ::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) {
             return;
         }
         switch (info.tcpi_state) {
@@ -73,8 +94,8 @@ public:
 
     void BeginConnect() {
         connecting_ = true;
-        if (write_ != nullptr) {
-            write_->setEnabled(true);
+        if (read_ != nullptr) {
+            WriteNotifier()->setEnabled(true);
         }
     }
 
@@ -97,16 +118,31 @@ public:
         }
     }
 
+    void ArmAccept() {
+        if (listening_) {
+            ArmRead();
+        }
+    }
+
     // After a send that would have blocked: FD_WRITE once there is room again.
     void ArmWrite() {
-        if (write_ != nullptr && !retired_ && established_) {
-            write_->setEnabled(true);
+        if (read_ != nullptr && !retired_ && established_) {
+            WriteNotifier()->setEnabled(true);
         }
     }
 
     std::atomic<bool> retired_{false};
 
 private:
+    friend class Notifier;
+
+    QSocketNotifier* WriteNotifier() {
+        if (write_ == nullptr) {
+            write_ = new Notifier(fd_, QSocketNotifier::Write, this, &Watcher::OnWritable);
+        }
+        return write_;
+    }
+
     void Post(long event, int error) {
         PostMessage(window_, message_, static_cast<WPARAM>(fd_), WSAMAKESELECTREPLY(event, error));
     }
@@ -174,17 +210,32 @@ private:
     HWND window_;
     unsigned message_;
     long events_;
-    QSocketNotifier* read_ = nullptr;
-    QSocketNotifier* write_ = nullptr;
+    QSocketNotifier* read_ = nullptr;  // made by Start
+    QSocketNotifier* write_ = nullptr; // made when first enabled
     bool connecting_ = false;
     bool established_ = false;
     bool listening_ = false;
     bool closeSent_ = false;
 };
 
+Notifier::Notifier(SOCKET fd, Type type, Watcher* watcher, Handler handler)
+    : QSocketNotifier(type, watcher), watcher_(watcher), handler_(handler) {
+    setSocket(fd); // disabled until armed
+}
+
+bool Notifier::event(QEvent* e) {
+    if (e->type() == QEvent::SockAct) {
+        (watcher_->*handler_)();
+        return true;
+    }
+    return QSocketNotifier::event(e);
+}
+
 struct Registry {
     std::mutex lock;
     std::unordered_map<SOCKET, Watcher*> watchers;
+    std::unordered_map<SOCKET, SharedListener*> shared; // listening sockets with AcceptWaits
+    std::unordered_set<SOCKET> accepted; // accepted sockets not yet watched or closed
 };
 
 Registry& Watchers() {
@@ -192,14 +243,26 @@ Registry& Watchers() {
     return *registry;
 }
 
+// Notes a socket just accepted, for its first WSAAsyncSelect.
+SOCKET NoteAccepted(SOCKET fd) {
+    Registry& registry = Watchers();
+    std::lock_guard<std::mutex> guard(registry.lock);
+    registry.accepted.insert(fd);
+    return fd;
+}
+
 bool OnOwnThread(const QObject* object) {
     return object->thread() == QThread::currentThread();
 }
 
 // Runs `action` on the watcher's thread: at once when that is this thread, otherwise queued
-// (dropped if the watcher goes away first). Called with the registry locked.
-template <typename Action> void RunOn(Watcher* watcher, Action action) {
+// (dropped if the watcher goes away first). Called with the registry locked; on the watcher's
+// own thread the lock is released first, so that other threads' sockets are not held up by this
+// one's notifier changes: a watcher is deleted only on its own thread, so it stays valid.
+template <typename Action>
+void RunOn(std::unique_lock<std::mutex>& registryLock, Watcher* watcher, Action action) {
     if (OnOwnThread(watcher)) {
+        registryLock.unlock();
         action(watcher);
     } else {
         QMetaObject::invokeMethod(
@@ -210,28 +273,30 @@ template <typename Action> void RunOn(Watcher* watcher, Action action) {
 // Runs `action` for the socket's watcher; false when the socket has none.
 template <typename Action> bool WithWatcher(SOCKET s, Action action) {
     Registry& registry = Watchers();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    std::unique_lock<std::mutex> guard(registry.lock);
     const auto found = registry.watchers.find(s);
     if (found == registry.watchers.end()) {
         return false;
     }
-    RunOn(found->second, action);
+    RunOn(guard, found->second, action);
     return true;
 }
 
-void RetireLocked(Registry& registry, SOCKET s) {
+// Takes the socket's watcher out of the registry; returns it when the caller is to delete it
+// (on its own thread, once the registry is unlocked), otherwise its thread deletes it.
+Watcher* RetireLocked(Registry& registry, SOCKET s) {
     const auto found = registry.watchers.find(s);
     if (found == registry.watchers.end()) {
-        return;
+        return nullptr;
     }
     Watcher* watcher = found->second;
     registry.watchers.erase(found);
     watcher->retired_ = true;
     if (OnOwnThread(watcher)) {
-        delete watcher;
-    } else {
-        watcher->deleteLater();
+        return watcher;
     }
+    watcher->deleteLater();
+    return nullptr;
 }
 
 struct StartupState {
@@ -392,14 +457,27 @@ SOCKET socket(int af, int type, int protocol) {
         SetError(errno);
         return INVALID_SOCKET;
     }
+    {
+        // A number freed without closesocket must not pass for an accepted socket.
+        Registry& registry = Watchers();
+        std::lock_guard<std::mutex> guard(registry.lock);
+        registry.accepted.erase(fd);
+    }
     return fd;
 }
 
 int closesocket(SOCKET s) {
     {
         Registry& registry = Watchers();
-        std::lock_guard<std::mutex> guard(registry.lock);
-        RetireLocked(registry, s);
+        std::unique_lock<std::mutex> guard(registry.lock);
+        std::unique_ptr<Watcher> retired(RetireLocked(registry, s));
+        registry.accepted.erase(s);
+        // The waits of a shared listener hold a descriptor of their own, which would keep the
+        // socket listening after this close: end the listening itself, which wakes them.
+        if (registry.shared.erase(s) != 0) {
+            ::shutdown(s, SHUT_RDWR);
+        }
+        guard.unlock();
     }
     if (::close(s) != 0) {
         return SetError(errno);
@@ -462,7 +540,7 @@ SOCKET accept(SOCKET s, sockaddr_in* address) {
     if (address != nullptr) {
         *address = peer;
     }
-    return fd;
+    return NoteAccepted(fd);
 }
 
 int recv(SOCKET s, void* buffer, int length, int flags) {
@@ -513,20 +591,146 @@ int WSAAsyncSelect(SOCKET s, HWND window, unsigned message, long events) {
         lastError = WSAENOTSOCK;
         return SOCKET_ERROR;
     }
+    std::unique_ptr<Watcher> watcher;
+    if (events != 0 && window != nullptr) {
+        watcher = std::make_unique<Watcher>(s, window, message, events);
+        QThread* target = WindowThread(window);
+        if (target != nullptr && target != QThread::currentThread()) {
+            watcher->moveToThread(target);
+        }
+    }
     Registry& registry = Watchers();
-    std::lock_guard<std::mutex> guard(registry.lock);
-    RetireLocked(registry, s);
-    if (events == 0 || window == nullptr) {
+    std::unique_lock<std::mutex> guard(registry.lock);
+    while (Watcher* retired = RetireLocked(registry, s)) {
+        // Its notifiers go before the new ones come: an event loop may take only one
+        // notifier per socket and kind.
+        guard.unlock();
+        delete retired;
+        guard.lock();
+    }
+    if (watcher == nullptr) {
         return 0;
     }
-    QThread* target = WindowThread(window);
-    auto* watcher = new Watcher(s, window, message, events);
-    if (target != nullptr && target != QThread::currentThread()) {
-        watcher->moveToThread(target);
-    }
-    registry.watchers.emplace(s, watcher);
-    RunOn(watcher, [](Watcher* w) { w->Start(); });
+    Watcher* added = watcher.release();
+    registry.watchers.emplace(s, added);
+    const bool accepted = registry.accepted.erase(s) != 0;
+    RunOn(guard, added, [accepted](Watcher* w) { w->Start(accepted); });
     return 0;
+}
+
+void ReenableAccept(SOCKET listening) {
+    WithWatcher(listening, [](Watcher* w) { w->ArmAccept(); });
+}
+
+SharedListener::SharedListener(SOCKET listening) : listening_(listening) {
+    own_ = ::fcntl(listening, F_DUPFD_CLOEXEC, 0);
+    stop_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (Valid()) {
+        Registry& registry = Watchers();
+        std::lock_guard<std::mutex> guard(registry.lock);
+        registry.shared[listening] = this;
+    }
+}
+
+SharedListener::~SharedListener() {
+    {
+        Registry& registry = Watchers();
+        std::lock_guard<std::mutex> guard(registry.lock);
+        const auto found = registry.shared.find(listening_);
+        if (found != registry.shared.end() && found->second == this) {
+            registry.shared.erase(found);
+        }
+    }
+    if (own_ >= 0) {
+        ::close(own_);
+    }
+    if (stop_ >= 0) {
+        ::close(stop_);
+    }
+}
+
+void SharedListener::Stop() {
+    if (stop_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(stop_, &one, sizeof one); // never read
+    }
+}
+
+AcceptWait::AcceptWait(const SharedListener& listener) : listener_(listener) {
+    if (!listener.Valid()) {
+        return;
+    }
+    poll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (poll_ < 0) {
+        return;
+    }
+    // Exclusive: a connection wakes one of the threads waiting for it, not all of them.
+    epoll_event incoming{};
+    incoming.events = EPOLLIN | EPOLLEXCLUSIVE;
+    incoming.data.fd = listener.own_;
+    epoll_event stop{};
+    stop.events = EPOLLIN;
+    stop.data.fd = listener.stop_;
+    if (::epoll_ctl(poll_, EPOLL_CTL_ADD, listener.own_, &incoming) != 0 ||
+        ::epoll_ctl(poll_, EPOLL_CTL_ADD, listener.stop_, &stop) != 0) {
+        ::close(poll_);
+        poll_ = -1;
+    }
+}
+
+AcceptWait::~AcceptWait() {
+    if (poll_ >= 0) {
+        ::close(poll_);
+    }
+}
+
+AcceptWait::Outcome AcceptWait::Next(int timeoutMs, SOCKET& accepted, sockaddr_in& peer) {
+    accepted = INVALID_SOCKET;
+    if (poll_ < 0) {
+        lastError = WSAENOTSOCK;
+        return Outcome::Failed;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        epoll_event events[2];
+        const int n = ::epoll_wait(poll_, events, 2, left > 0 ? static_cast<int>(left) : 0);
+        if (n < 0 && errno != EINTR) {
+            SetError(errno);
+            return Outcome::Failed;
+        }
+        bool incoming = false;
+        for (int i = 0; i < n; ++i) {
+            if (events[i].data.fd == listener_.stop_) {
+                return Outcome::Stopped;
+            }
+            incoming = true;
+        }
+        if (incoming) {
+            socklen_t size = sizeof peer;
+            const int fd = ::accept4(listener_.own_, reinterpret_cast<sockaddr*>(&peer), &size,
+                                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd >= 0) {
+                accepted = NoteAccepted(fd);
+                return Outcome::Accepted;
+            }
+            switch (errno) {
+            case EAGAIN:
+            case EINTR:
+            case ECONNABORTED:
+            case EPROTO:
+                break; // taken by another thread, or gone before it was accepted: wait on
+            default:
+                SetError(errno);
+                return Outcome::Failed;
+            }
+        }
+        if (n == 0 && Clock::now() >= deadline) {
+            return Outcome::TimedOut;
+        }
+    }
 }
 
 std::uint32_t inet_addr(const char* text) {
