@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace kairelon {
 
@@ -54,6 +55,9 @@ TNMGeneralServer::~TNMGeneralServer() {
         stopping_ = true;
     }
     work_.notify_all();
+    if (shared_) {
+        shared_->Stop();
+    }
     Abort();
     // Every connection thread uses ClientList and this object until its last step; wait for
     // them. The connections were all cancelled, and one that had not listed itself yet is
@@ -61,6 +65,7 @@ TNMGeneralServer::~TNMGeneralServer() {
     std::unique_lock lock(activeMutex_);
     activeDone_.wait(lock, [this] { return active_ == 0 && threads_ == 0; });
     lock.unlock();
+    shared_.reset();
     ClientList.reset();
 }
 
@@ -72,8 +77,15 @@ void TNMGeneralServer::Loaded() {
     TPowersock::Loaded();
     if (!Designing()) {
         maker_ = InstanceMaker();
+        connectHandler_ = OnConnect;
+        disconnectHandler_ = OnDisconnect;
         OnAccept = [this](TObject* Sender) { ServerAccept(Sender); };
         Listen(false);
+        // Without it (the system refused a descriptor) every connection is handed over.
+        auto shared = std::make_unique<sock::SharedListener>(SocketHandle);
+        if (shared->Valid()) {
+            shared_ = std::move(shared);
+        }
     }
 }
 
@@ -94,6 +106,11 @@ int TNMGeneralServer::ConnectionThreads() {
     return threads_;
 }
 
+int TNMGeneralServer::WaitingThreads() {
+    std::lock_guard lock(activeMutex_);
+    return watching_;
+}
+
 sock::SOCKET TNMGeneralServer::Accept() {
     sockaddr_in peer{};
     const sock::SOCKET accepted = AcceptPending(peer);
@@ -102,16 +119,25 @@ sock::SOCKET TNMGeneralServer::Accept() {
 }
 
 void TNMGeneralServer::ServerAccept(TObject* /*Sender*/) {
+    {
+        std::lock_guard lock(activeMutex_);
+        if (watching_ > 0 && !stopping_) {
+            // A connection thread waiting on the socket takes this connection. Not accepting
+            // leaves the notification off (the next FD_ACCEPT comes after an accept), so this
+            // thread is not woken again for every connection; the last thread to stop waiting
+            // lets it come again, and one that takes a connection while no other waits starts
+            // a thread that does.
+            listenerResting_ = true;
+            return;
+        }
+    }
     // Accept here, on the listening thread that owns this component, rather than in the
     // connection thread: the accept reads and writes this component's fields (its flags, its
     // remote address), and several connection threads doing so at once would race, and would
     // hand each instance whichever remote address was accepted last.
-    auto dispatch = std::make_unique<TDispatch>();
     AsyncReplied = true;
-    dispatch->Socket = Accept();
-    dispatch->Peer = RemoteAddress;
-    dispatch->OnConnect = OnConnect;
-    dispatch->OnDisconnect = OnDisconnect;
+    const sock::SOCKET accepted = Accept();
+    std::unique_ptr<TDispatch> dispatch(NewDispatch(accepted, RemoteAddress));
 
     bool startThread = false;
     {
@@ -129,29 +155,96 @@ void TNMGeneralServer::ServerAccept(TObject* /*Sender*/) {
         work_.notify_one();
         return;
     }
-    try {
-        ExecuteInThread(nullptr, [this](void*) { ConnectionThread(); });
-    } catch (...) {
+    if (!StartConnectionThread()) {
         // No thread: drop the connection this call queued (the newest).
         TDispatch* dropped = nullptr;
         {
             std::lock_guard lock(activeMutex_);
-            --threads_;
             dropped = pending_.back();
             pending_.pop_back();
         }
         sock::closesocket(dropped->Socket);
         delete dropped;
         ConnectionEnded();
-        throw;
     }
 }
 
+TNMGeneralServer::TDispatch* TNMGeneralServer::NewDispatch(sock::SOCKET socket,
+                                                           const sockaddr_in& peer) const {
+    auto* dispatch = new TDispatch;
+    dispatch->Socket = socket;
+    dispatch->Peer = peer;
+    dispatch->OnConnect = connectHandler_;
+    dispatch->OnDisconnect = disconnectHandler_;
+    return dispatch;
+}
+
+bool TNMGeneralServer::StartConnectionThread() {
+    try {
+        ExecuteInThread(nullptr, [this](void*) { ConnectionThread(); });
+        return true;
+    } catch (...) {
+        std::lock_guard lock(activeMutex_);
+        --threads_;
+        WakeListenerIfAlone();
+        activeDone_.notify_all();
+        return false;
+    }
+}
+
+void TNMGeneralServer::WakeListenerIfAlone() {
+    if (watching_ == 0 && listenerResting_ && !stopping_) {
+        listenerResting_ = false;
+        sock::ReenableAccept(shared_->Listening());
+    }
+}
+
+TNMGeneralServer::TDispatch* TNMGeneralServer::TakeConnection(sock::AcceptWait& wait,
+                                                              std::unique_lock<std::mutex>& lock) {
+    ++watching_;
+    lock.unlock();
+    sock::SOCKET socket = sock::INVALID_SOCKET;
+    sockaddr_in peer{};
+    const auto outcome = wait.Next(IdleThreadMs, socket, peer);
+    TDispatch* dispatch = nullptr;
+    if (outcome == sock::AcceptWait::Outcome::Accepted) {
+        try {
+            dispatch = NewDispatch(socket, peer);
+        } catch (...) {
+            sock::closesocket(socket);
+        }
+    }
+    lock.lock();
+    --watching_;
+    if (dispatch == nullptr) {
+        WakeListenerIfAlone(); // this thread ends
+        return nullptr;
+    }
+    ++active_;
+    if (watching_ == 0 && !stopping_) {
+        // While this connection is served nobody would wait for the next one: another thread
+        // does, so that connections arriving together are served together.
+        ++threads_;
+        lock.unlock();
+        StartConnectionThread();
+        lock.lock();
+    }
+    return dispatch;
+}
+
 void TNMGeneralServer::ConnectionThread() {
+    std::optional<sock::AcceptWait> wait;
+    if (shared_) {
+        wait.emplace(*shared_);
+    }
     // The instance for the next connection is made while the thread waits, so that making it
     // (its windows, timer, buffer and first socket) does not delay the answer.
     TNMGeneralServer* prepared = nullptr;
     std::unique_lock lock(activeMutex_);
+    if (wait && !wait->Usable()) {
+        wait.reset(); // this thread only serves what is handed over
+        WakeListenerIfAlone();
+    }
     for (;;) {
         if (prepared == nullptr && !stopping_ && maker_) {
             lock.unlock();
@@ -163,22 +256,27 @@ void TNMGeneralServer::ConnectionThread() {
             }
             lock.lock();
         }
-        ++idle_;
-        work_.wait_for(lock, std::chrono::milliseconds(IdleThreadMs),
-                       [this] { return !pending_.empty() || stopping_; });
-        --idle_;
-        if (pending_.empty()) {
-            lock.unlock();
-            delete prepared;
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            lock.lock();
-            // Idle too long, or stopping: the last use of this object by this thread.
-            --threads_;
-            activeDone_.notify_all();
-            return;
+        TDispatch* dispatch = nullptr;
+        if (!pending_.empty()) {
+            dispatch = pending_.front();
+            pending_.pop_front();
+        } else if (wait && !stopping_) {
+            dispatch = TakeConnection(*wait, lock);
+        } else if (!stopping_) {
+            ++idle_;
+            work_.wait_for(lock, std::chrono::milliseconds(IdleThreadMs),
+                           [this] { return !pending_.empty() || stopping_; });
+            --idle_;
+            if (!pending_.empty()) {
+                continue;
+            }
         }
-        TDispatch* dispatch = pending_.front();
-        pending_.pop_front();
+        if (dispatch == nullptr) {
+            if (!pending_.empty()) {
+                continue; // handed over while this thread waited on the socket
+            }
+            break; // idle too long, or stopping
+        }
         lock.unlock();
         Dispatch(dispatch, prepared);
         prepared = nullptr;
@@ -187,6 +285,13 @@ void TNMGeneralServer::ConnectionThread() {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         lock.lock();
     }
+    lock.unlock();
+    delete prepared;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    lock.lock();
+    // The last use of this object by this thread.
+    --threads_;
+    activeDone_.notify_all();
 }
 
 void TNMGeneralServer::DisPatchResponse(void* data) {

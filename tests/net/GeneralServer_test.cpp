@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <mutex>
 #include <set>
@@ -318,13 +319,66 @@ TEST(GeneralServer, AnIdleConnectionThreadTakesTheNextConnectionThenEnds) {
         EXPECT_EQ(WhilePumping([port] { return FetchAll(port); }).rfind("hello ", 0), 0u);
         ASSERT_TRUE(PumpUntil([&] { return server.ActiveConnections() == 0; }, 5000));
     }
-    EXPECT_EQ(server.ConnectionThreads(), 1) << "one after another: one thread";
+    // One serves, and one more waits for the next connection while it does.
+    EXPECT_LE(server.ConnectionThreads(), 2) << "one after another: not a thread each";
     {
         std::lock_guard lock(record.lock);
-        EXPECT_EQ(std::set<QThread*>(record.threads.begin(), record.threads.end()).size(), 1u);
+        EXPECT_LE(std::set<QThread*>(record.threads.begin(), record.threads.end()).size(), 2u);
     }
     EXPECT_TRUE(PumpUntil([&] { return server.ConnectionThreads() == 0; }, 5000))
         << "an idle thread ends";
     EXPECT_EQ(WhilePumping([port] { return FetchAll(port); }).rfind("hello ", 0), 0u)
         << "and a new one comes for the next connection";
+}
+
+TEST(GeneralServer, WaitingConnectionThreadsTakeConnectionsWithoutTheListeningThread) {
+    Record record;
+    TestServer server(&record, Mode::WaitForLine);
+    StartOnLoopback(server);
+    const int port = ListeningPort(server);
+    const std::string first = WhilePumping([port] {
+        const int fd = ConnectLoopback(port);
+        ::send(fd, "one\n", 4, 0);
+        std::string r = ReadUntilClosed(fd);
+        ::close(fd);
+        return r;
+    });
+    EXPECT_EQ(first, "echo one\n\r\n") << "the first one is handed over by the listening thread";
+    ASSERT_TRUE(PumpUntil([&] { return server.WaitingThreads() >= 1; }, 5000));
+
+    // This thread does not run its loop from here on: the listening thread accepts nothing.
+    // Two clients at once, each served by a thread of its own: both are listed before either
+    // sends its line.
+    const int a = ConnectLoopback(port);
+    const int b = ConnectLoopback(port);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (server.ClientList->Count() < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(server.ClientList->Count(), 2);
+    ::send(b, "b\n", 2, 0);
+    ::send(a, "a\n", 2, 0);
+    EXPECT_EQ(ReadUntilClosed(b), "echo b\n\r\n");
+    EXPECT_EQ(ReadUntilClosed(a), "echo a\n\r\n");
+    ::close(a);
+    ::close(b);
+    EXPECT_TRUE(PumpUntil([&] { return server.ActiveConnections() == 0; }, 5000));
+    std::lock_guard lock(record.lock);
+    EXPECT_EQ(record.served, 3);
+    EXPECT_EQ(std::set<int>(record.remotePorts.begin(), record.remotePorts.end()).size(), 3u)
+        << "each instance has the address of its own client";
+}
+
+TEST(GeneralServer, ClosingTheListeningSocketEndsTheWaitingThreads) {
+    Record record;
+    TestServer server(&record, Mode::Greet);
+    server.IdleThreadMs = 10000;
+    StartOnLoopback(server);
+    const int port = ListeningPort(server);
+    EXPECT_EQ(WhilePumping([port] { return FetchAll(port); }).rfind("hello ", 0), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return server.WaitingThreads() >= 1; }, 5000));
+    server.Disconnect(); // the listening component closes its socket
+    EXPECT_TRUE(PumpUntil([&] { return server.ConnectionThreads() == 0; }, 3000))
+        << "long before their idle time";
+    EXPECT_EQ(ConnectLoopback(port, 500), -1) << "nobody accepts any more";
 }
