@@ -1,7 +1,5 @@
 #include "daemons/DaytimeLine.h"
 
-#include <cstdio>
-
 namespace kairelon {
 namespace {
 
@@ -41,16 +39,23 @@ std::string DaytimeLine(std::int64_t unixSeconds) {
     const std::int64_t secondOfDay = unixSeconds - days * kSecondsPerDay;
     int year = 0, month = 0, day = 0;
     CivilFromDays(days, year, month, day);
-    const int hour = static_cast<int>(secondOfDay / 3600);
-    const int minute = static_cast<int>(secondOfDay / 60 % 60);
-    const int second = static_cast<int>(secondOfDay % 60);
 
-    char line[80];
-    const int n = std::snprintf(
-        line, sizeof line, "\n%05d %02d-%02d-%02d %02d:%02d:%02d 00 0 0   0.0 UTC(Kairelon) *\n",
-        Mod(ModifiedJulianDate(unixSeconds), 100000), Mod(year, 100), month, day, hour, minute,
-        second);
-    return std::string(line, static_cast<std::size_t>(n));
+    // "\nMMMMM YY-MM-DD hh:mm:ss 00 0 0   0.0 UTC(Kairelon) *\n", digits written in place (the
+    // daemon writes one per connection; a formatted print costs more than the rest together).
+    std::string line = "\n00000 00-00-00 00:00:00 00 0 0   0.0 UTC(Kairelon) *\n";
+    const auto put = [&line](std::size_t end, int value, int digits) {
+        for (std::size_t i = end; digits-- > 0; --i, value /= 10) {
+            line[i] = static_cast<char>('0' + value % 10);
+        }
+    };
+    put(5, Mod(ModifiedJulianDate(unixSeconds), 100000), 5);
+    put(8, Mod(year, 100), 2);
+    put(11, month, 2);
+    put(14, day, 2);
+    put(17, static_cast<int>(secondOfDay / 3600), 2);
+    put(20, static_cast<int>(secondOfDay / 60 % 60), 2);
+    put(23, static_cast<int>(secondOfDay % 60), 2);
+    return line;
 }
 
 std::string DaytimeLine(std::chrono::system_clock::time_point utc) {

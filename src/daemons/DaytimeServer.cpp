@@ -3,6 +3,7 @@
 #include "daemons/DaytimeLine.h"
 #include "framework/Format.h"
 #include "platform/StopSignals.h"
+#include "platform/WindowMessages.h"
 
 #include <QCoreApplication>
 
@@ -118,6 +119,7 @@ int RunKairelonDaytimed(int argc, char** argv) {
         }
     }
 
+    UsePlainEventLoop(); // a connection costs less (see platform/WindowMessages.h)
     QCoreApplication app(argc, argv);
     QuitOnStopSignals();
 

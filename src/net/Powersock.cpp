@@ -127,6 +127,37 @@ const TWinsockMessage WinsockMessage[51] = {
     {0, "Unrecognized error code"},
 };
 
+namespace {
+
+struct TKeptScratch {
+    char* block = nullptr;
+    std::size_t bytes = 0;
+    ~TKeptScratch() {
+        if (block != nullptr) {
+            std::allocator<char>().deallocate(block, bytes);
+        }
+    }
+};
+thread_local TKeptScratch keptScratch;
+
+} // namespace
+
+char* TakeKeptScratch(std::size_t bytes) {
+    if (keptScratch.block == nullptr || keptScratch.bytes != bytes) {
+        return nullptr;
+    }
+    return std::exchange(keptScratch.block, nullptr);
+}
+
+bool KeepScratch(char* block, std::size_t bytes) {
+    if (bytes != static_cast<std::size_t>(IoBufferSize) || keptScratch.block != nullptr) {
+        return false;
+    }
+    keptScratch.block = block;
+    keptScratch.bytes = bytes;
+    return true;
+}
+
 HWND PsockAllocateHWnd(TPowersock* object) {
     return AllocateHWnd(PsockWindowClassName, SocketWindowProc, object);
 }

@@ -47,6 +47,12 @@ constexpr unsigned SocketNotifyMessage = 1125; // WM_USER + 101: socket notifica
 constexpr unsigned AsyncReplyMessage = 1126;   // WM_USER + 102: lookup done; listening socket
 constexpr int IoBufferSize = 65537;            // bytes
 
+// One scratch block of each thread is kept when its component goes, for the next component made
+// on that thread: a server makes a component per connection, and handing 64 KiB back to the heap
+// and taking it again each time costs more than the rest of a connection's own bookkeeping.
+char* TakeKeptScratch(std::size_t bytes);         // nullptr when none of that size is kept
+bool KeepScratch(char* block, std::size_t bytes); // false: not kept, the caller frees it
+
 // Allocator for scratch memory that is not cleared when it is made (resize leaves the bytes as
 // they are): every user writes the bytes it then reads. Clearing 64 KiB for every new socket
 // component was the largest single cost of making one.
@@ -54,6 +60,22 @@ template <class T> struct TScratchAllocator : std::allocator<T> {
     template <class U> struct rebind { using other = TScratchAllocator<U>; };
     TScratchAllocator() = default;
     template <class U> TScratchAllocator(const TScratchAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        if constexpr (sizeof(T) == 1) {
+            if (char* kept = TakeKeptScratch(n)) {
+                return reinterpret_cast<T*>(kept);
+            }
+        }
+        return std::allocator<T>::allocate(n);
+    }
+    void deallocate(T* block, std::size_t n) {
+        if constexpr (sizeof(T) == 1) {
+            if (KeepScratch(reinterpret_cast<char*>(block), n)) {
+                return;
+            }
+        }
+        std::allocator<T>::deallocate(block, n);
+    }
     template <class U>
     void construct(U* place) noexcept(std::is_nothrow_default_constructible_v<U>) {
         ::new (static_cast<void*>(place)) U;

@@ -88,4 +88,11 @@ bool TimerIsSet(HWND window, WPARAM id);
 // The thread a window belongs to, for code that must wake it.
 QThread* WindowThread(HWND window);
 
+// Makes every thread of this process run the event loop's plain implementation rather than
+// the GLib one: it registers socket notifiers and takes posted messages without waking its own
+// loop each time, which is most of what a server spends per connection when it makes and drops
+// a watched socket for each. Call before the application object exists, in a program that needs
+// no GLib sources (a server without windows); an explicit QT_NO_GLIB in the environment stays.
+void UsePlainEventLoop();
+
 } // namespace kairelon

@@ -243,4 +243,10 @@ QThread* WindowThread(HWND window) {
     return window != nullptr ? window->thread() : nullptr;
 }
 
+void UsePlainEventLoop() {
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) {
+        qputenv("QT_NO_GLIB", "1");
+    }
+}
+
 } // namespace kairelon
