@@ -33,6 +33,9 @@ void TDaytimeServer::Serve() {
         Server->OnClientContact(this);
     }
     Write(DaytimeLine(Clock()));
+    // The reply is complete: the client sees its end now, not after this instance is taken
+    // down (its window, timer and buffers go first, then the socket).
+    sock::shutdown(SocketHandle, sock::SD_SEND);
 }
 
 namespace {

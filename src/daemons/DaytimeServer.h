@@ -21,8 +21,8 @@ public:
     explicit TDaytimeServer(TComponent* AOwner = nullptr); // Port 13
 
     // Fires the listening server's OnClientContact (on the connection thread, with this
-    // per-connection instance as Sender), sends one line and returns; the instance's
-    // destruction closes the connection.
+    // per-connection instance as Sender), sends one line, ends the sending side and returns;
+    // the instance's destruction closes the connection.
     void Serve() override;
 
     TUtcClock Clock; // the time served; the system clock by default

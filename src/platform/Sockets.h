@@ -87,6 +87,8 @@ int listen(SOCKET s, int backlog);
 SOCKET accept(SOCKET s, sockaddr_in* address);
 int recv(SOCKET s, void* buffer, int length, int flags); // flags: 0 or MSG_PEEK
 int send(SOCKET s, const void* buffer, int length, int flags);
+constexpr int SD_SEND = 1;
+int shutdown(SOCKET s, int how); // how: SD_SEND ends the sending side (the peer reads its end)
 int setsockopt(SOCKET s, int level, int name, const void* value, int length);
 int getsockname(SOCKET s, sockaddr_in* address);
 

@@ -554,6 +554,14 @@ int recv(SOCKET s, void* buffer, int length, int flags) {
     return static_cast<int>(n);
 }
 
+int shutdown(SOCKET s, int how) {
+    static_assert(SD_SEND == SHUT_WR);
+    if (::shutdown(s, how) != 0) {
+        return SetError(errno);
+    }
+    return 0;
+}
+
 int send(SOCKET s, const void* buffer, int length, int flags) {
     const ssize_t n = ::send(s, buffer, static_cast<std::size_t>(length < 0 ? 0 : length),
                              flags | MSG_DONTWAIT | MSG_NOSIGNAL);
