@@ -18,17 +18,16 @@ LRESULT TimerWindowProc(HWND window, unsigned message, WPARAM wParam, LPARAM lPa
 } // namespace
 
 HWND AllocateHWnd(const char* className, WNDPROC procedure, void* object) {
-    if (!GetClassInfo(className, nullptr)) {
+    HWND window = CreateWindowEx(className);
+    if (window == nullptr && !GetClassInfo(className, nullptr)) {
         WNDCLASS windowClass;
         windowClass.lpszClassName = className;
         windowClass.lpfnWndProc = procedure;
         windowClass.cbWndExtra = static_cast<int>(sizeof(void*));
         // Another thread may have registered it meanwhile; then the class exists all the same.
-        if (!RegisterClass(windowClass) && !GetClassInfo(className, nullptr)) {
-            return nullptr;
-        }
+        RegisterClass(windowClass);
+        window = CreateWindowEx(className);
     }
-    HWND window = CreateWindowEx(className);
     if (window != nullptr && object != nullptr) {
         SetWindowLongPtr(window, object);
     }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 class QThread;
 
@@ -48,14 +49,14 @@ struct WNDCLASS {
 // Window classes of the process. `GetClassInfo` fills `info` and returns true when a class of
 // that name is registered; `RegisterClass` fails (false) for an empty name, a missing window
 // procedure or a name already registered.
-bool GetClassInfo(const std::string& className, WNDCLASS* info);
+bool GetClassInfo(std::string_view className, WNDCLASS* info);
 bool RegisterClass(const WNDCLASS& windowClass);
-int ClassRegistrationCount(const std::string& className); // successful registrations so far
+int ClassRegistrationCount(std::string_view className); // successful registrations so far
 
 // Creates an invisible window of a registered class on the calling thread (the thread needs a
 // Qt event dispatcher, which every thread running or pumping an event loop has); nullptr when
 // the class is unknown or no application object exists.
-HWND CreateWindowEx(const std::string& className);
+HWND CreateWindowEx(std::string_view className);
 // Destroys a window: its timers stop and its queued messages are dropped. Called on the
 // window's thread; from another thread the window is refused new messages at once and deleted
 // by its own thread's loop.

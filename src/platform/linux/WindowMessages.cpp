@@ -36,8 +36,8 @@ public:
 
 struct ClassTable {
     std::mutex lock;
-    std::unordered_map<std::string, WNDCLASS> classes;
-    std::unordered_map<std::string, int> registrations;
+    std::map<std::string, WNDCLASS, std::less<>> classes;
+    std::map<std::string, int, std::less<>> registrations;
 };
 
 ClassTable& Classes() {
@@ -94,7 +94,7 @@ protected:
     }
 };
 
-bool GetClassInfo(const std::string& className, WNDCLASS* info) {
+bool GetClassInfo(std::string_view className, WNDCLASS* info) {
     ClassTable& table = Classes();
     std::lock_guard<std::mutex> guard(table.lock);
     const auto found = table.classes.find(className);
@@ -120,19 +120,28 @@ bool RegisterClass(const WNDCLASS& windowClass) {
     return true;
 }
 
-int ClassRegistrationCount(const std::string& className) {
+int ClassRegistrationCount(std::string_view className) {
     ClassTable& table = Classes();
     std::lock_guard<std::mutex> guard(table.lock);
     const auto found = table.registrations.find(className);
     return found == table.registrations.end() ? 0 : found->second;
 }
 
-HWND CreateWindowEx(const std::string& className) {
-    WNDCLASS windowClass;
-    if (QCoreApplication::instance() == nullptr || !GetClassInfo(className, &windowClass)) {
+HWND CreateWindowEx(std::string_view className) {
+    if (QCoreApplication::instance() == nullptr) {
         return nullptr;
     }
-    auto* window = new TWindow(windowClass.lpfnWndProc);
+    WNDPROC procedure = nullptr;
+    {
+        ClassTable& table = Classes();
+        std::lock_guard<std::mutex> guard(table.lock);
+        const auto found = table.classes.find(className);
+        if (found == table.classes.end()) {
+            return nullptr;
+        }
+        procedure = found->second.lpfnWndProc;
+    }
+    auto* window = new TWindow(procedure);
     WindowTable& table = Windows();
     std::lock_guard<std::mutex> guard(table.lock);
     table.live.insert(window);
