@@ -93,7 +93,7 @@ TEST(SharedListener, AWaitTakesAConnectionOrTimesOut) {
     ::close(client);
 }
 
-TEST(SharedListener, OneConnectionWakesOneOfTwoWaitingThreads) {
+TEST(SharedListener, AConnectionIsTakenByExactlyOneOfTwoWaitingThreads) {
     Listening listening;
     sock::SharedListener shared(listening.socket);
     std::atomic<int> ready{0};
