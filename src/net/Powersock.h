@@ -158,6 +158,22 @@ public:
     void TimerOn();
     void TimerOff();
     void TimerFired(TObject* Sender);
+    // Runs a stream transfer; the time-out timer is off again however it ends, and a cancel or
+    // time-out during it (both set Canceled) then raises EAbortError(abortText), clearing
+    // Canceled.
+    template <typename Body> void Transfer(const char* abortText, Body body) {
+        try {
+            body();
+        } catch (...) {
+            TimerOff();
+            throw;
+        }
+        TimerOff();
+        if (Canceled) {
+            Canceled = false;
+            throw EAbortError(abortText);
+        }
+    }
 
     void InitWinsock();
 

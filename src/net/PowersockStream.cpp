@@ -80,21 +80,13 @@ void TPowersock::SendChunks(QIODevice& source, bool progressFirst) {
 
 void TPowersock::SendRestStream(QIODevice& stream) {
     StatusMessage(8, "SendStream");
-    try {
+    Transfer("Socket send aborted", [&] {
         if (!Canceled) {
             BytesSent = 0;
             BytesTotal = static_cast<std::int32_t>(stream.size());
             SendChunks(stream, false);
         }
-    } catch (...) {
-        TimerOff();
-        throw;
-    }
-    TimerOff();
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    });
 }
 
 void TPowersock::SendFile(const std::string& fileName) {
@@ -104,17 +96,7 @@ void TPowersock::SendFile(const std::string& fileName) {
         throw EFOpenError(
             Format("Cannot open file \"%s\". %s", fileName, file.errorString().toStdString()));
     }
-    try {
-        SendChunks(file, true);
-    } catch (...) {
-        TimerOff();
-        throw;
-    }
-    TimerOff();
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    Transfer("Socket send aborted", [&] { SendChunks(file, true); });
 }
 
 // Moves up to `limit` buffered bytes (at most one chunk) into the stream; the count moved.
@@ -138,7 +120,7 @@ void TPowersock::CaptureStream(QIODevice& stream, int size) {
     const auto wanted = [&]() -> qint64 {
         return size >= 0 ? std::max<qint64>(0, size - stream.size()) : MaxChunk;
     };
-    try {
+    Transfer("Socket capture aborted", [&] {
         if (!Canceled && wanted() > 0) {
             for (;;) {
                 while (!(DataAvailable() || Canceled || !Connected || size == -1)) {
@@ -162,15 +144,7 @@ void TPowersock::CaptureStream(QIODevice& stream, int size) {
                 }
             }
         }
-    } catch (...) {
-        TimerOff();
-        throw;
-    }
-    TimerOff();
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket capture aborted");
-    }
+    });
 }
 
 void TPowersock::CaptureFile(const std::string& fileName) {
@@ -215,7 +189,7 @@ void TPowersock::CaptureString(std::string& text, int size) {
         BytesReceived += taken;
         return taken;
     };
-    try {
+    Transfer("Socket capture aborted", [&] {
         if (!Canceled) {
             for (;;) {
                 while (ReceiveBuffer->BufferSize() == 0 && !Canceled && Connected && size != -1 &&
@@ -237,15 +211,7 @@ void TPowersock::CaptureString(std::string& text, int size) {
                 }
             }
         }
-    } catch (...) {
-        TimerOff();
-        throw;
-    }
-    TimerOff();
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket capture aborted");
-    }
+    });
 }
 
 void TPowersock::FilterHeader(QIODevice& fileStream) {
