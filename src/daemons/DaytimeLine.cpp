@@ -1,5 +1,7 @@
 #include "daemons/DaytimeLine.h"
 
+#include "framework/DateTime.h"
+
 namespace kairelon {
 namespace {
 
@@ -9,19 +11,6 @@ constexpr std::int64_t kMjdOfUnixEpoch = 40587; // 1970-01-01
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
     const std::int64_t q = a / b;
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-// Proleptic Gregorian calendar date of a day count from 1970-01-01.
-void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2));
 }
 
 int Mod(std::int64_t a, int b) {

@@ -20,6 +20,9 @@ using TDateTime = double;
 constexpr double MSecsPerDay = 86400000.0;
 constexpr int DaysPerWeek = 7;
 
+// The proleptic Gregorian date of a day count from 1970-01-01 (negative before it).
+void CivilFromDays(std::int64_t days, int& year, int& month, int& day);
+
 bool IsLeapYear(int year);
 int DaysInMonth(int year, int month); // 0 for a month outside 1..12
 
