@@ -461,8 +461,24 @@ void TPowersock::ResolveRemoteHost() {
     }
 }
 
+namespace {
+
+// The one second chance a handler may give: true when `handler` exists, has not been asked
+// yet, and says it handled the matter (the caller then tries once more).
+bool HandlerGivesAnotherTry(const THandlerEvent& handler, bool& asked) {
+    if (asked || !handler) {
+        return false;
+    }
+    asked = true;
+    bool handled = false;
+    handler(handled);
+    return handled;
+}
+
+} // namespace
+
 void TPowersock::ResolveWithRetry() {
-    int attempts = 0;
+    bool asked = false;
     for (;;) {
         RemoteAddress.sin_addr.s_addr = 0;
         try {
@@ -476,15 +492,9 @@ void TPowersock::ResolveWithRetry() {
         if (RemoteAddress.sin_addr.s_addr != 0) {
             return;
         }
-        if (attempts > 0 || !OnInvalidHost) {
+        if (!HandlerGivesAnotherTry(OnInvalidHost, asked)) {
             throw ESockError("Null Remote Address");
         }
-        bool handled = false;
-        OnInvalidHost(handled);
-        if (!handled) {
-            throw ESockError("Null Remote Address");
-        }
-        ++attempts;
     }
 }
 
@@ -570,17 +580,11 @@ void TPowersock::RequestCloseSocket() {
 
 void TPowersock::CertifyConnect() {
     StatusMessage(8, "Checking Connection");
-    int attempts = 0;
+    bool asked = false;
     while (!Connected) {
-        if (attempts > 0 || !OnConnectionRequired) {
+        if (!HandlerGivesAnotherTry(OnConnectionRequired, asked)) {
             throw Exception("Not Connected");
         }
-        bool handled = false;
-        OnConnectionRequired(handled);
-        if (!handled) {
-            throw Exception("Not Connected");
-        }
-        ++attempts;
     }
 }
 
