@@ -4,6 +4,10 @@
 
 #include <cxxabi.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -17,14 +21,25 @@ namespace {
 struct Pool {
     std::mutex Lock;
     std::vector<TSimpleThread*> Idle;
+    int Running = 0;                // threads started whose method has not returned
+    std::condition_variable Parked; // a running thread has handed its object back
 };
 
-Pool& ThePool() {
-    static Pool* pool = new Pool;
-    return *pool;
+std::atomic<int> LiveThreads{0};
+
+void WindDownAtExit() {
+    WindDownSimpleThreads(std::chrono::seconds(2));
 }
 
-std::atomic<int> LiveThreads{0};
+Pool& ThePool() {
+    static Pool* pool = [] {
+        // Registered with the application object, whose destruction runs it before Qt is torn
+        // down (without one it never runs, and nothing of Qt is torn down either).
+        qAddPostRoutine(WindDownAtExit);
+        return new Pool;
+    }();
+    return *pool;
+}
 
 void ReportEscapedException(const char* what) {
     std::fprintf(stderr, "kairelon: exception in a background thread: %s\n", what);
@@ -51,12 +66,22 @@ void TSimpleThread::StartOrRaise() {
     Released.store(false, std::memory_order_relaxed);
     Aborting.store(false, std::memory_order_relaxed);
     Started.store(true, std::memory_order_relaxed);
+    Pool& pool = ThePool();
+    {
+        std::lock_guard<std::mutex> lock(pool.Lock);
+        ++pool.Running;
+    }
     start();
     // QThread reports a failed creation only by leaving the thread neither running nor
     // finished. Until Released is set the pool hands this object to nobody else, so asking is
     // safe even if the method has already returned.
     if (!isRunning() && !isFinished()) {
         Started.store(false, std::memory_order_relaxed);
+        {
+            std::lock_guard<std::mutex> lock(pool.Lock);
+            --pool.Running;
+        }
+        pool.Parked.notify_all();
         Released.store(true, std::memory_order_release);
         throw EOSError("Can't start a thread");
     }
@@ -73,7 +98,7 @@ void TSimpleThread::Resume() {
 void TSimpleThread::AbortThread() {
     if (!Started.load(std::memory_order_relaxed)) {
         Released.store(true, std::memory_order_relaxed);
-        Park();
+        Park(false);
         return;
     }
     Aborting.store(true, std::memory_order_relaxed);
@@ -85,14 +110,22 @@ bool TSimpleThread::AbortRequested() {
     return self != nullptr && self->Aborting.load(std::memory_order_relaxed);
 }
 
-void TSimpleThread::Park() {
+void TSimpleThread::Park(bool ran) {
     Method = nullptr; // let go of whatever the method captured
     Data = nullptr;
     Started.store(false, std::memory_order_relaxed);
     LiveThreads.fetch_sub(1, std::memory_order_relaxed);
     Pool& pool = ThePool();
-    std::lock_guard<std::mutex> lock(pool.Lock);
-    pool.Idle.push_back(this);
+    {
+        std::lock_guard<std::mutex> lock(pool.Lock);
+        pool.Idle.push_back(this);
+        if (ran) {
+            --pool.Running;
+        }
+    }
+    if (ran) {
+        pool.Parked.notify_all();
+    }
 }
 
 void TSimpleThread::run() {
@@ -100,7 +133,7 @@ void TSimpleThread::run() {
     // unwind of pthread_exit called inside the method.
     struct ParkOnExit {
         TSimpleThread* Thread;
-        ~ParkOnExit() { Thread->Park(); }
+        ~ParkOnExit() { Thread->Park(true); }
     } park{this};
 
     try {
@@ -141,10 +174,25 @@ TSimpleThread* ExecuteInThread(void* data, TThreadMethod method) {
     try {
         thread->StartOrRaise();
     } catch (...) {
-        thread->Park();
+        thread->Park(false);
         throw;
     }
     return thread;
+}
+
+bool WindDownSimpleThreads(std::chrono::milliseconds grace) {
+    Pool& pool = ThePool();
+    std::unique_lock<std::mutex> lock(pool.Lock);
+    const bool allReturned =
+        pool.Parked.wait_for(lock, grace, [&pool] { return pool.Running == 0; });
+    const std::vector<TSimpleThread*> idle = pool.Idle;
+    lock.unlock();
+    // A parked object's thread is past its method and only has QThread's own ending left, so
+    // this wait is short; the deadline covers an object taken for a new method meanwhile.
+    for (TSimpleThread* thread : idle) {
+        thread->wait(QDeadlineTimer(grace));
+    }
+    return allReturned;
 }
 
 int LiveSimpleThreads() {

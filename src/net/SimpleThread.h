@@ -13,7 +13,9 @@
 // keep no copy of it afterwards. The operating-system thread itself always ends with the
 // method; only the small `QThread` object is kept for reuse, as many as ever ran at once.
 // (Reusing rather than deleting them also keeps Qt's own clean-up of a finished thread from
-// racing with a delete on another thread.)
+// racing with a delete on another thread.) The one wait there is comes at exit: destroying the
+// application object gives running methods a short grace and waits for ending threads, so no
+// thread still works inside Qt, or wakes a caller's event loop, while Qt is torn down.
 //
 // An exception escaping the method ends only that thread: it is caught there, reported as one
 // line on standard error (the debugger output) and passed to nobody.
@@ -22,6 +24,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 
 namespace kairelon {
@@ -63,7 +66,7 @@ private:
     ~TSimpleThread() override; // never deleted: a finished thread object goes back to the pool
 
     void StartOrRaise();
-    void Park();
+    void Park(bool ran); // ran: its method ran and has returned
 
     friend TSimpleThread* ExecuteInThread(void* data, TThreadMethod method);
     std::atomic<bool> Started{false};  // started and its method not yet returned
@@ -74,6 +77,12 @@ private:
 // Creates a started `TSimpleThread` running method(data) and returns it (see the lifetime rule
 // above). Raises EOSError when the system cannot start a thread.
 TSimpleThread* ExecuteInThread(void* data, TThreadMethod method);
+
+// Waits up to `grace` for every started thread's method to return, then for each idle thread
+// object's thread to end (QThread still tidies up after the method). Returns whether every
+// method returned in time. Runs by itself when the application object is destroyed, so that no
+// thread is still inside Qt while Qt is torn down at exit.
+bool WindDownSimpleThreads(std::chrono::milliseconds grace);
 
 // Number of TSimpleThread objects in use: created or handed out and not yet freed (their
 // method has not returned, or they wait suspended). For tests.

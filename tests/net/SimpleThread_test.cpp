@@ -175,4 +175,30 @@ TEST(SimpleThread, TheCreatorKeepsPumpingItsEventLoopWhileTheMethodRuns) {
     WaitUntil([&] { return done.load() || timedOut; });
     EXPECT_TRUE(done.load());
     EXPECT_GE(ticks, 3);
+    EXPECT_TRUE(AllThreadsFreed());
+}
+
+TEST(SimpleThread, WindingDownWaitsForRunningMethodsAndForTheThreadsToEnd) {
+    ASSERT_TRUE(AllThreadsFreed());
+    std::atomic<QThread*> ran{nullptr};
+    std::atomic<bool> returned{false};
+    ExecuteInThread(nullptr, [&](void*) {
+        ran = QThread::currentThread();
+        QThread::msleep(150);
+        returned = true;
+    });
+    ASSERT_TRUE(Eventually([&] { return ran.load() != nullptr; }));
+    EXPECT_TRUE(WindDownSimpleThreads(5s));
+    EXPECT_TRUE(returned.load()) << "waited for the method";
+    EXPECT_TRUE(ran.load()->isFinished()) << "and for the thread's own ending after it";
+    EXPECT_EQ(LiveSimpleThreads(), 0);
+
+    // A method that outlasts the grace is left running; the wait ends with the grace.
+    std::atomic<bool> release{false};
+    ExecuteInThread(nullptr, [&release](void*) { Eventually([&] { return release.load(); }); });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(WindDownSimpleThreads(100ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    release = true;
+    EXPECT_TRUE(AllThreadsFreed());
 }
