@@ -327,17 +327,7 @@ void TPowersock::Wndproc(TMessage& message) {
                 }
                 break;
             case sock::FD_CLOSE:
-                if (Connected) {
-                    try {
-                        ClearInput();
-                        RequestCloseSocket();
-                    } catch (...) {
-                    }
-                }
-                SignalEvent.SetEvent();
-                if (OnDisconnect) {
-                    OnDisconnect(this);
-                }
+                PeerClosed();
                 break;
             default:
                 break;
@@ -621,20 +611,24 @@ bool TPowersock::DataAvailable() {
         return true;
     }
     if (n == 0) {
-        if (Connected) {
-            try {
-                ClearInput();
-                RequestCloseSocket();
-            } catch (...) {
-            }
-        }
-        SignalEvent.SetEvent();
-        if (OnDisconnect) {
-            OnDisconnect(this);
-        }
+        PeerClosed();
         return true;
     }
     return false;
+}
+
+void TPowersock::PeerClosed() {
+    if (Connected) {
+        try {
+            ClearInput();
+            RequestCloseSocket();
+        } catch (...) {
+        }
+    }
+    SignalEvent.SetEvent();
+    if (OnDisconnect) {
+        OnDisconnect(this);
+    }
 }
 
 std::string TPowersock::Read(int count) {

@@ -151,6 +151,9 @@ public:
 
     // The notification machinery.
     void ReadToBuffer();
+    // The peer has closed: drop what is buffered and close our end (while connected), wake
+    // the waits, then OnDisconnect. Errors of the close are swallowed.
+    void PeerClosed();
     void RequestCloseSocket();
     void Wndproc(TMessage& message);
 
