@@ -7,11 +7,14 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -244,6 +247,42 @@ TEST_F(RegistryFileTest, AnUnchangedDocumentIsNotRewritten) {
     struct stat after;
     ASSERT_EQ(::stat(path.c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
+}
+
+TEST_F(RegistryFileTest, ALockHeldElsewhereIsWaitedForAFewSecondsAtMost) {
+    RegistryFile file(path, 0600, 0700);
+    file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); });
+    const std::string before = ReadFile(path);
+
+    // Another open file description holds the lock, as another process would.
+    int holder = ::open((path + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpuBefore = std::clock();
+    try {
+        file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "B", Text("2")); });
+        ADD_FAILURE() << "the write went through a held lock";
+    } catch (const ERegistryException& e) {
+        EXPECT_NE(e.Message().find("another process has held the lock"), std::string::npos)
+            << e.Message();
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+    EXPECT_GE(waited, std::chrono::seconds(2));
+    EXPECT_LT(waited, std::chrono::seconds(6));
+    EXPECT_LT(cpuMs, 100.0); // sleeps between tries
+    EXPECT_EQ(ReadFile(path), before);
+
+    // A holder that lets go within the wait only delays the write.
+    std::thread release([holder] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::close(holder);
+    });
+    EXPECT_NO_THROW(
+        file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "B", Text("2")); }));
+    release.join();
+    EXPECT_EQ(TextOf(file.Current().FindValue(kKey, "B")), "2");
 }
 
 // ---- Several processes on one file ----------------------------------------------------------

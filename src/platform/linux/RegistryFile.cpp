@@ -11,8 +11,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace kairelon {
 
@@ -21,6 +26,7 @@ namespace {
 constexpr const char* kUserFile = "user.reg";
 constexpr const char* kSystemFile = "system.reg";
 constexpr const char* kSystemFolder = "/var/lib/kairelon";
+constexpr int kLockWaitMs = 3000; // longest wait for another holder of the lock
 
 std::string Env(const char* name) {
     const char* v = std::getenv(name);
@@ -107,6 +113,63 @@ bool MakeFolders(const std::string& folder, mode_t mode) {
     // folder must stand as asked.
     ::chmod(folder.c_str(), mode);
     return true;
+}
+
+// Takes the exclusive lock, waiting at most `waitMs` milliseconds (monotonic) for another
+// holder to let go: a member of the service's group holding the machine-wide lock must not
+// stop the program for good. False with errno (EWOULDBLOCK when the wait ran out).
+//
+// flock has no timed wait, and trying again now and then would lose the lock to a busy writer
+// every time, so a helper thread waits in flock on a duplicate of the descriptor (the same
+// lock). When the time is up first, the helper is left to take the lock whenever it comes
+// free and to let it go again at once by closing its duplicate.
+bool LockWithin(int fd, int waitMs) {
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno == EWOULDBLOCK)
+            break;
+        if (errno != EINTR)
+            return false;
+    }
+
+    struct Wait {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool finished = false;
+        int error = 0;
+    };
+    auto wait = std::make_shared<Wait>();
+    const int duplicate = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (duplicate < 0)
+        return false;
+    std::thread([wait, duplicate] {
+        int error = 0;
+        while (::flock(duplicate, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                error = errno;
+                break;
+            }
+        }
+        {
+            std::lock_guard lock(wait->mutex);
+            wait->finished = true;
+            wait->error = error;
+        }
+        wait->changed.notify_one();
+        // Taken for a caller still waiting, the lock stays with the caller's descriptor;
+        // taken too late, this is its last descriptor and closing lets the lock go.
+        ::close(duplicate);
+    }).detach();
+
+    std::unique_lock lock(wait->mutex);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    if (!wait->changed.wait_until(lock, deadline, [&] { return wait->finished; })) {
+        errno = EWOULDBLOCK;
+        return false;
+    }
+    errno = wait->error;
+    return wait->error == 0;
 }
 
 } // namespace
@@ -240,9 +303,12 @@ void RegistryFile::Update(const std::function<bool(RegistryDocument&)>& change) 
     if (lock.Get() < 0)
         Fail("Cannot lock the registry file", lockPath, errno);
     ::fchmod(lock.Get(), fileMode_); // against the umask; fails harmlessly on another's file
-    while (::flock(lock.Get(), LOCK_EX) != 0) {
-        if (errno != EINTR)
-            Fail("Cannot lock the registry file", lockPath, errno);
+    if (!LockWithin(lock.Get(), kLockWaitMs)) {
+        if (errno == EWOULDBLOCK)
+            throw ERegistryException("Cannot lock the registry file '" + lockPath +
+                                     "': another process has held the lock for more than " +
+                                     std::to_string(kLockWaitMs / 1000) + " s");
+        Fail("Cannot lock the registry file", lockPath, errno);
     }
     RemoveStaleTemporaries();
     // Another process may have written since our last read: change what is there now.
