@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -224,6 +226,85 @@ TEST_F(RegistryFileTest, AFileThatCannotBeReadIsReportedAndNeverOverwritten) {
         file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); }),
         ERegistryException);
     EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+// ---- Planted names in a group-writable folder ----------------------------------------------
+
+TEST_F(RegistryFileTest, ALinkPlantedAtTheLockNameChangesNoOtherFile) {
+    const std::string victim = home.Path() + "/victim";
+    WriteFile(victim, "someone's file");
+    ::chmod(victim.c_str(), 0644);
+    const std::string missing = home.Path() + "/not-there";
+    for (const std::string& target : {victim, missing}) {
+        SCOPED_TRACE(target);
+        std::filesystem::remove(path + ".lock");
+        std::filesystem::create_symlink(target, path + ".lock");
+        RegistryFile file(path, 0600, 0700);
+        EXPECT_THROW(
+            file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); }),
+            ERegistryException);
+        EXPECT_TRUE(std::filesystem::is_symlink(path + ".lock"));
+        EXPECT_FALSE(std::filesystem::exists(path)) << "nothing written without the lock";
+    }
+    EXPECT_EQ(ModeOf(victim), 0644u);
+    EXPECT_EQ(ReadFile(victim), "someone's file");
+    EXPECT_FALSE(std::filesystem::exists(missing)) << "the link's target was created";
+}
+
+TEST_F(RegistryFileTest, ALockFileOfAnotherOwnerIsUsedButItsModeIsLeftAlone) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a file to another user";
+    WriteFile(path + ".lock", "");
+    ASSERT_EQ(::chown((path + ".lock").c_str(), 65534, 65534), 0);
+    ::chmod((path + ".lock").c_str(), 0644);
+    RegistryFile file(path, 0660, 0700);
+    file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); });
+    EXPECT_EQ(TextOf(file.Current().FindValue(kKey, "A")), "1");
+    EXPECT_EQ(ModeOf(path + ".lock"), 0644u);
+}
+
+TEST_F(RegistryFileTest, ALockNameThatIsNoRegularFileIsRefused) {
+    ASSERT_EQ(::mkfifo((path + ".lock").c_str(), 0600), 0);
+    RegistryFile file(path, 0600, 0700);
+    EXPECT_THROW(
+        file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); }),
+        ERegistryException);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(RegistryFileTest, AStoreThatIsALinkIsUnreadableAndItsTargetIsNeverCopied) {
+    const std::string secret = home.Path() + "/secret";
+    WriteFile(secret, "root-only line\n");
+    ::chmod(secret.c_str(), 0600);
+    std::filesystem::create_symlink(secret, path);
+    RegistryFile file(path, 0660, 0700);
+    EXPECT_THROW(file.Current(), ERegistryException);
+    EXPECT_THROW(
+        file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); }),
+        ERegistryException);
+    EXPECT_TRUE(std::filesystem::is_symlink(path)) << "the link was replaced by a copy";
+    EXPECT_EQ(ReadFile(secret), "root-only line\n");
+}
+
+TEST_F(RegistryFileTest, AStoreThatIsANamedPipeIsRefusedAtOnce) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [this] {
+        RegistryFile file(path, 0600, 0700);
+        try {
+            file.Current();
+        } catch (const ERegistryException&) {
+            return true;
+        }
+        return false;
+    });
+    if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Free the reader that hangs in open, so the test can end.
+        int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        ADD_FAILURE() << "reading a named pipe hangs";
+    }
+    EXPECT_TRUE(read.get()) << "a named pipe was read as a store";
 }
 
 TEST_F(RegistryFileTest, LeftoverTemporariesOfADeadWriterAreRemoved) {

@@ -6,12 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <sstream>
+#include <thread>
 
 using namespace kairelon;
 
@@ -240,4 +246,26 @@ TEST_F(OptionsTest, MachineWideStoreInAFolderThatCannotBeWritten) {
     }
     ::chmod(folder.c_str(), 0755);
     EXPECT_EQ(ReadFile(folder + "/system.reg").find("Missing"), std::string::npos);
+}
+
+TEST_F(OptionsTest, ASettingsFileThatIsANamedPipeReadsAsAnUnreadableStore) {
+    ASSERT_EQ(::mkfifo(userFile.c_str(), 0600), 0);
+    auto start = std::async(std::launch::async, [] {
+        CLocalOptions local;
+        const bool opened = local.Open();
+        return std::make_pair(opened, local.Read(settings::Intervall));
+    });
+    if (start.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Free the start-up that hangs in open, so the test can end.
+        int fd = ::open(userFile.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        ADD_FAILURE() << "start-up hangs on a named pipe";
+    }
+    const auto [opened, intervall] = start.get();
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(intervall, settings::Intervall.defaultValue);
+    struct stat st;
+    ASSERT_EQ(::lstat(userFile.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the pipe was replaced";
 }
