@@ -3,6 +3,7 @@
 #include "framework/Exception.h"
 #include "net/SimpleThread.h"
 #include "platform/MemoryStatus.h"
+#include "platform/OverflowFile.h"
 #include "platform/TempFile.h"
 
 #include <QBuffer>
@@ -146,39 +147,15 @@ void TNMFifoBuffer::_Init() {
     Shuffling.store(false, std::memory_order_relaxed);
 }
 
-std::string TNMFifoBuffer::_CreateTemporaryFileName() {
-    std::string name = CreateTempFile(TempDirectory(), "Buf");
-    if (name.empty()) {
-        throw Exception("Can't create a temporary file");
-    }
-    return name;
-}
-
 void TNMFifoBuffer::InitDiskBuffer() {
-    const std::string name = _CreateTemporaryFileName();
-    auto file = std::make_unique<QFile>(QString::fromStdString(name));
-    if (!file->open(QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::ExistingOnly)) {
-        const std::string reason = file->errorString().toStdString();
-        file.reset();
-        QFile::remove(QString::fromStdString(name));
-        throw EFOpenError("Can't open the overflow file " + name + ": " + reason);
-    }
-    TempFileName = name;
-    DiskStream = std::move(file);
+    DiskStream = std::make_unique<OverflowFile>(TempDirectory());
     DiskCount = 0;
     DiskWritePos = 0;
     DiskReadPos = 0;
 }
 
 void TNMFifoBuffer::DropDiskPart() {
-    if (DiskStream) {
-        DiskStream->close();
-        DiskStream.reset();
-    }
-    if (!TempFileName.empty()) {
-        QFile::remove(QString::fromStdString(TempFileName));
-        TempFileName.clear();
-    }
+    DiskStream.reset(); // the file has no name: closing it is deleting it
 }
 
 inline void TNMFifoBuffer::WaitForRefill(bool raiseRefillError) {
@@ -236,12 +213,12 @@ void TNMFifoBuffer::_Shuffle(void*) {
             MemoryWritePos = moved % MemoryAllocated;
             DiskCount -= moved;
             if (DiskCount > 0) {
-                DiscardFileRange(DiskStream->handle(), DiskReadPos, moved);
+                DiskStream->Discard(DiskReadPos, moved);
                 DiskReadPos += moved;
             } else {
                 DiskReadPos = 0;
                 DiskWritePos = 0;
-                DiskStream->resize(0);
+                DiskStream->Truncate();
             }
         }
     } catch (const std::exception& e) {
@@ -306,35 +283,11 @@ inline void TNMFifoBuffer::CopyIntoMemory(const char* source, int count) {
 }
 
 void TNMFifoBuffer::ReadDisk(std::int64_t position, char* destination, std::int64_t count) {
-    if (!DiskStream->seek(position)) {
-        throw EInOutError("Can't read the overflow file " + TempFileName + ": " +
-                          DiskStream->errorString().toStdString());
-    }
-    while (count > 0) {
-        const qint64 got = DiskStream->read(destination, count);
-        if (got <= 0) {
-            throw EInOutError("Can't read the overflow file " + TempFileName + ": " +
-                              DiskStream->errorString().toStdString());
-        }
-        destination += got;
-        count -= got;
-    }
+    DiskStream->Read(position, destination, count);
 }
 
 void TNMFifoBuffer::WriteDisk(std::int64_t position, const char* source, std::int64_t count) {
-    if (!DiskStream->seek(position)) {
-        throw EInOutError("Can't write the overflow file " + TempFileName + ": " +
-                          DiskStream->errorString().toStdString());
-    }
-    while (count > 0) {
-        const qint64 put = DiskStream->write(source, count);
-        if (put <= 0) {
-            throw EInOutError("Can't write the overflow file " + TempFileName + ": " +
-                              DiskStream->errorString().toStdString());
-        }
-        source += put;
-        count -= put;
-    }
+    DiskStream->Write(position, source, count);
 }
 
 int TNMFifoBuffer::Append(const void* source, int count) {
@@ -419,7 +372,7 @@ int TNMFifoBuffer::Remove(void* destination, int count) {
     if (fromDisk > 0 && DiskCount == 0) {
         DiskReadPos = 0;
         DiskWritePos = 0;
-        DiskStream->resize(0);
+        DiskStream->Truncate();
     }
     FBufferSize -= fromMemory + fromDisk;
 
@@ -505,7 +458,7 @@ void TNMFifoBuffer::LoadFromStream(QIODevice& stream) {
         MemoryReadPos = 0;
         MemoryWritePos = 0;
         if (DiskStream) {
-            DiskStream->resize(0);
+            DiskStream->Truncate();
         }
         DiskCount = 0;
         DiskReadPos = 0;
@@ -527,7 +480,7 @@ void TNMFifoBuffer::LoadFromStream(QIODevice& stream) {
         done += piece;
     }
     if (base > 0) {
-        DiscardFileRange(DiskStream->handle(), 0, base);
+        DiskStream->Discard(0, base);
     }
     ReleaseMemory();
     MemoryCount = 0;
@@ -571,7 +524,7 @@ TNMFifoLayout TNMFifoBuffer::_Layout() {
     layout.DiskCount = DiskCount;
     layout.DiskReadPos = DiskReadPos;
     layout.DiskWritePos = DiskWritePos;
-    layout.TempFileName = TempFileName;
+    layout.OverflowHandle = DiskStream ? DiskStream->Handle() : -1;
     return layout;
 }
 

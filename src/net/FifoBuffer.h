@@ -23,10 +23,11 @@
 //   holds no storage at all.
 // - All memory bytes are older than all disk bytes: while the disk part holds bytes, every
 //   appended byte goes to the disk part, even if the memory part has room.
-// - The overflow file ("Buf<hex>.tmp" in $TMPDIR or /tmp, mode 0600) is created at the first
-//   spill and deleted by `Clear` and the destructor. When it runs empty it is cut back to
-//   length 0 and reused from its start; ranges the refill has moved into memory are given back
-//   to the file system at once, so a long stream never piles up on disk.
+// - The overflow file (platform/OverflowFile.h, in $TMPDIR or /tmp, mode 0600) is made at the
+//   first spill and has no name, so received bytes never outlive the process on disk, not even
+//   after a crash or a kill; `Clear` and the destructor close it. When it runs empty it is cut
+//   back to length 0 and reused from its start; ranges the refill has moved into memory are
+//   given back to the file system at once, so a long stream never piles up on disk.
 //
 // Decisions where the queue's contract left room:
 // - `Remove`/`Peek` with a count beyond the bytes held deliver exactly the bytes held.
@@ -54,10 +55,11 @@
 #include <mutex>
 #include <string>
 
-class QFile;
 class QIODevice;
 
 namespace kairelon {
+
+class OverflowFile;
 
 // Where the bytes of a queue are at a moment; for tests and diagnostics.
 struct TNMFifoLayout {
@@ -68,7 +70,7 @@ struct TNMFifoLayout {
     int DiskCount = 0;             // bytes in the disk part
     std::int64_t DiskReadPos = 0;  // file offset of the oldest disk byte
     std::int64_t DiskWritePos = 0; // file offset where the next spilled byte goes
-    std::string TempFileName;      // overflow file; empty while there is none
+    int OverflowHandle = -1;       // descriptor of the overflow file; -1 while there is none
 };
 
 class TNMFifoBuffer {
@@ -103,7 +105,6 @@ private:
     void _Init();
     void InitDiskBuffer();
     static int _CalculateThreshold(double fraction);
-    static std::string _CreateTemporaryFileName();
     void _Shuffle(void* data);
 
     void WaitForRefill(bool raiseRefillError = true);
@@ -118,22 +119,21 @@ private:
     void WriteDisk(std::int64_t position, const char* source, std::int64_t count);
     int CopyFromHead(char* destination, int count, int& fromDisk);
 
-    int FBufferSize = 0;                  // bytes held, memory plus disk part
-    int FMemoryCapacity = 0;              // bytes the memory part may hold before spilling
-    std::unique_ptr<char[]> MemoryStream; // ring storage of the memory part
-    int MemoryAllocated = 0;              // bytes of MemoryStream
-    int MemoryCount = 0;                  // bytes held in the memory part
-    int MemoryWritePos = 0;               // ring offset where the next byte goes
-    int MemoryReadPos = 0;                // ring offset of the oldest byte
-    std::string TempFileName;             // overflow file; empty until the first spill
-    std::unique_ptr<QFile> DiskStream;    // the disk part; absent until the first spill
-    int DiskCount = 0;                    // bytes held in the disk part
-    std::int64_t DiskWritePos = 0;        // file offset where the next spilled byte goes
-    std::int64_t DiskReadPos = 0;         // file offset of the oldest disk byte
-    std::atomic<bool> Shuffling{false};   // a refill runs; it alone touches the fields
-    std::mutex ShuffleLock;               // with ShuffleDone: the wait for the refill's end
-    std::condition_variable ShuffleDone;  // notified when Shuffling is cleared
-    std::string RefillError;              // why the last refill failed; empty when it did not
+    int FBufferSize = 0;                      // bytes held, memory plus disk part
+    int FMemoryCapacity = 0;                  // bytes the memory part may hold before spilling
+    std::unique_ptr<char[]> MemoryStream;     // ring storage of the memory part
+    int MemoryAllocated = 0;                  // bytes of MemoryStream
+    int MemoryCount = 0;                      // bytes held in the memory part
+    int MemoryWritePos = 0;                   // ring offset where the next byte goes
+    int MemoryReadPos = 0;                    // ring offset of the oldest byte
+    std::unique_ptr<OverflowFile> DiskStream; // the disk part; absent until the first spill
+    int DiskCount = 0;                        // bytes held in the disk part
+    std::int64_t DiskWritePos = 0;            // file offset where the next spilled byte goes
+    std::int64_t DiskReadPos = 0;             // file offset of the oldest disk byte
+    std::atomic<bool> Shuffling{false};       // a refill runs; it alone touches the fields
+    std::mutex ShuffleLock;                   // with ShuffleDone: the wait for the refill's end
+    std::condition_variable ShuffleDone;      // notified when Shuffling is cleared
+    std::string RefillError;                  // why the last refill failed; empty when it did not
 };
 
 } // namespace kairelon

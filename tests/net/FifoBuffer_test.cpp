@@ -9,13 +9,17 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <thread>
@@ -50,8 +54,23 @@ protected:
         }
     }
 
+    // Files with a name in the folder for temporary files.
     QStringList OverflowFiles() const {
-        return QDir(tempDir.path()).entryList({QStringLiteral("Buf*.tmp")}, QDir::Files);
+        return QDir(tempDir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
+
+    // Files of that folder this process holds open, named or not.
+    int OpenOverflowFiles() const {
+        int count = 0;
+        const std::string folder = tempDir.path().toStdString() + "/";
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+            if (!error && target.starts_with(folder)) {
+                ++count;
+            }
+        }
+        return count;
     }
 
     QTemporaryDir tempDir;
@@ -182,28 +201,57 @@ TEST_F(FifoBufferTest, OverflowFileAppearsOneByteBeyondCapacityAndGoesWithClear)
     ASSERT_EQ(fifo.MemoryCapacity(), 65536);
     const std::string full = Bytes(65536, 2);
     Append(fifo, full);
-    EXPECT_TRUE(OverflowFiles().isEmpty());
+    EXPECT_EQ(OpenOverflowFiles(), 0);
     EXPECT_EQ(fifo._Layout().DiskCount, 0);
+    EXPECT_EQ(fifo._Layout().OverflowHandle, -1);
 
     Append(fifo, "Z");
     const TNMFifoLayout layout = fifo._Layout();
     EXPECT_EQ(layout.DiskCount, 1);
     EXPECT_EQ(layout.MemoryCount, 65536);
     EXPECT_EQ(fifo.BufferSize(), 65537);
-    ASSERT_EQ(OverflowFiles().size(), 1);
-    const QString name = OverflowFiles().front();
-    EXPECT_TRUE(name.startsWith("Buf"));
-    EXPECT_EQ(QDir(tempDir.path()).filePath(name).toStdString(), layout.TempFileName);
+    EXPECT_EQ(OpenOverflowFiles(), 1);
+    ASSERT_GE(layout.OverflowHandle, 0);
     struct stat info {};
-    ASSERT_EQ(::stat(layout.TempFileName.c_str(), &info), 0);
+    ASSERT_EQ(::fstat(layout.OverflowHandle, &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
     fifo.Clear();
-    EXPECT_TRUE(OverflowFiles().isEmpty());
+    EXPECT_EQ(OpenOverflowFiles(), 0);
     EXPECT_EQ(fifo.BufferSize(), 0);
-    EXPECT_EQ(fifo._Layout().TempFileName, "");
+    EXPECT_EQ(fifo._Layout().OverflowHandle, -1);
     Append(fifo, "again");
     EXPECT_EQ(RemoveAll(fifo), "again");
+}
+
+TEST_F(FifoBufferTest, TheOverflowFileHasNoNameSoAKilledProcessLeavesNoBytesOnDisk) {
+    {
+        TNMFifoBuffer fifo;
+        fifo._SetMemoryBufferCapacity(100);
+        Append(fifo, Bytes(1000, 3));
+        EXPECT_EQ(OpenOverflowFiles(), 1);
+        EXPECT_TRUE(OverflowFiles().isEmpty()) << "the overflow file has a name";
+        struct stat info {};
+        ASSERT_EQ(::fstat(fifo._Layout().OverflowHandle, &info), 0);
+        EXPECT_EQ(info.st_nlink, 0u);
+        EXPECT_EQ(RemoveAll(fifo), Bytes(1000, 3)) << "the bytes are still there to read";
+    }
+
+    // A process killed while its buffer spills leaves nothing behind.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        TNMFifoBuffer fifo;
+        fifo._SetMemoryBufferCapacity(100);
+        const std::string bytes = Bytes(5000, 4);
+        fifo.Append(bytes.data(), static_cast<int>(bytes.size()));
+        ::raise(SIGKILL);
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(OverflowFiles().isEmpty()) << "received bytes outlived the process on disk";
 }
 
 TEST_F(FifoBufferTest, DestructionDeletesTheOverflowFileEvenDuringARefill) {
@@ -211,9 +259,9 @@ TEST_F(FifoBufferTest, DestructionDeletesTheOverflowFileEvenDuringARefill) {
         TNMFifoBuffer fifo;
         fifo._SetMemoryBufferCapacity(100);
         Append(fifo, Bytes(1000, 3));
-        EXPECT_EQ(OverflowFiles().size(), 1);
+        EXPECT_EQ(OpenOverflowFiles(), 1);
     }
-    EXPECT_TRUE(OverflowFiles().isEmpty());
+    EXPECT_EQ(OpenOverflowFiles(), 0);
     {
         SlowRefills(100);
         TNMFifoBuffer fifo;
@@ -223,6 +271,7 @@ TEST_F(FifoBufferTest, DestructionDeletesTheOverflowFileEvenDuringARefill) {
         ASSERT_EQ(fifo.Remove(out, 100), 100);
         EXPECT_TRUE(fifo._Refilling());
     } // the destructor waits for the refill before it deletes anything
+    EXPECT_EQ(OpenOverflowFiles(), 0);
     EXPECT_TRUE(OverflowFiles().isEmpty());
 }
 
@@ -260,9 +309,11 @@ TEST_F(FifoBufferTest, DrainingMemoryRefillsFromDiskInOrderWhileTheNextOperation
     EXPECT_EQ(drained.DiskCount, 0);
     EXPECT_EQ(drained.DiskReadPos, 0); // an empty disk part starts again at the file's start
     EXPECT_EQ(drained.DiskWritePos, 0);
-    EXPECT_EQ(QFileInfo(QString::fromStdString(drained.TempFileName)).size(), 0);
+    struct stat info {};
+    ASSERT_EQ(::fstat(drained.OverflowHandle, &info), 0);
+    EXPECT_EQ(info.st_size, 0);
     EXPECT_EQ(RemoveAll(fifo), data.substr(2000));
-    EXPECT_EQ(OverflowFiles().size(), 1); // kept for reuse until Clear or destruction
+    EXPECT_EQ(OpenOverflowFiles(), 1); // kept for reuse until Clear or destruction
 }
 
 TEST_F(FifoBufferTest, NewBytesGoBehindTheDiskPartEvenWhenMemoryHasRoom) {
