@@ -70,6 +70,8 @@ constexpr uint kAcReasonDeviceDisconnected = 3;
 
 // NMSecretAgentGetSecretsFlags: the secrets given before were refused.
 constexpr uint kSecretsRequestNew = 0x2;
+// NMSettingsUpdate2Flags: change the profile in memory only, never its file on disk.
+constexpr uint kUpdateInMemory = 0x2;
 
 // How often a dial re-reads the activation state in case a change signal was missed.
 constexpr int kStatePollMs = 500;
@@ -280,13 +282,12 @@ private:
 };
 
 // The secret agent of one dial: answers NetworkManager's requests for the secrets of the
-// profile being dialled with the given user name and password, once; a repeated request
-// after the secrets were refused, or one for any other profile, gets no secrets.
+// profile being dialled with the given password, once; a repeated request after the secrets
+// were refused, or one for any other profile, gets no secrets.
 class DialSecretAgent : public QDBusVirtualObject {
 public:
-    DialSecretAgent(QString profilePath, QString userName, QString password)
-        : profilePath_(std::move(profilePath)), userName_(std::move(userName)),
-          password_(std::move(password)) {}
+    DialSecretAgent(QString profilePath, QString password)
+        : profilePath_(std::move(profilePath)), password_(std::move(password)) {}
     ~DialSecretAgent() override { password_.fill(QChar(0)); }
 
     QString introspect(const QString&) const override {
@@ -331,21 +332,15 @@ public:
         answered_.storeRelease(1);
         NMSettings secrets;
         QVariantMap values;
+        // The service takes only secrets from an agent; the user name reaches it through the
+        // profile (DialJob::ApplyUserName).
         if (setting == QLatin1String("vpn")) {
             // VPN plug-ins take their secrets as a map of strings.
             StringMap vpnSecrets;
             vpnSecrets.insert(QStringLiteral("password"), password_);
             values.insert(QStringLiteral("secrets"), QVariant::fromValue(vpnSecrets));
-            if (!userName_.isEmpty()) {
-                values.insert(QStringLiteral("user-name"), userName_);
-            }
         } else {
             values.insert(QStringLiteral("password"), password_);
-            if (!userName_.isEmpty()) {
-                values.insert(setting == QLatin1String("802-1x") ? QStringLiteral("identity")
-                                                                 : QStringLiteral("username"),
-                              userName_);
-            }
         }
         secrets.insert(setting, values);
         connection.send(message.createReply(QVariant::fromValue(secrets)));
@@ -354,7 +349,6 @@ public:
 
 private:
     QString profilePath_;
-    QString userName_;
     QString password_;
     QAtomicInt answered_{0};
 };
@@ -370,6 +364,11 @@ public:
 
     DWORD status = ERROR_PORT_NOT_CONNECTED;
     QString activePath; // set only when the dial succeeded
+    // Who has the last word on a successful activation: the job claims it to deliver it
+    // (Delivered), the dialling thread claims it when it stops waiting (Abandoned), and then
+    // nobody would learn of the activation, so the job calls it off. Whoever comes first wins.
+    enum Claim { Open, Delivered, Abandoned };
+    std::atomic<int> claim{Open};
 
 public slots:
     void Run() {
@@ -414,9 +413,14 @@ private:
         connection.connect(kService, QString(), kDeviceIface, QStringLiteral("StateChanged"), this,
                            SLOT(OnDeviceStateChanged(QDBusMessage)));
 
+        // A user name is no secret: the service takes it only from the profile, so the profile
+        // carries it for this dial as a change in memory, undone when the dial is over.
+        NMSettings original;
+        const bool userNameApplied = ApplyUserName(bus, original);
+
         std::unique_ptr<DialSecretAgent> agent;
         if (!userName_.isEmpty() || !password_.isEmpty()) {
-            agent = std::make_unique<DialSecretAgent>(profilePath_, userName_, password_);
+            agent = std::make_unique<DialSecretAgent>(profilePath_, password_);
             if (connection.registerVirtualObject(kAgentPath, agent.get())) {
                 bus.Call(kAgentManagerPath, kAgentManagerIface, QStringLiteral("Register"),
                          {QStringLiteral("org.kairelon.dialup-%1").arg(getpid())});
@@ -433,16 +437,105 @@ private:
             bus.Call(kAgentManagerPath, kAgentManagerIface, QStringLiteral("Unregister"));
             connection.unregisterObject(kAgentPath);
         }
+        if (userNameApplied) {
+            // An activation keeps the settings it started with, so this changes nothing of
+            // a line that is up.
+            UpdateInMemory(bus, original);
+        }
         return result;
     }
 
+    // Where a profile of this kind keeps its user name: setting and key; empty where it has
+    // none the service would use.
+    static std::pair<QString, QString> UserNameKey(const NMSettings& settings) {
+        const QString type =
+            settings.value(QStringLiteral("connection")).value(QStringLiteral("type")).toString();
+        if (type == QLatin1String("pppoe") || type == QLatin1String("gsm") ||
+            type == QLatin1String("cdma")) {
+            return {type, QStringLiteral("username")};
+        }
+        if (type == QLatin1String("vpn")) {
+            return {type, QStringLiteral("user-name")};
+        }
+        if (settings.contains(QStringLiteral("802-1x"))) {
+            return {QStringLiteral("802-1x"), QStringLiteral("identity")};
+        }
+        return {};
+    }
+
+    // Replaces the profile's settings without saving them; a service older than Update2 has
+    // the unsaved update for that.
+    bool UpdateInMemory(Bus& bus, const NMSettings& settings) {
+        QDBusMessage reply =
+            bus.Call(profilePath_, kProfileIface, QStringLiteral("Update2"),
+                     {QVariant::fromValue(settings), QVariant::fromValue(kUpdateInMemory),
+                      QVariant::fromValue(QVariantMap())});
+        if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod")) {
+            reply = bus.Call(profilePath_, kProfileIface, QStringLiteral("UpdateUnsaved"),
+                             {QVariant::fromValue(settings)});
+        }
+        return reply.type() == QDBusMessage::ReplyMessage;
+    }
+
+    // Puts the given user name into the profile, in memory only (never on disk), when it
+    // differs from the profile's own; `original` gets the settings to restore. False when
+    // nothing was changed.
+    bool ApplyUserName(Bus& bus, NMSettings& original) {
+        if (userName_.isEmpty()) {
+            return false;
+        }
+        const QDBusMessage reply =
+            bus.Call(profilePath_, kProfileIface, QStringLiteral("GetSettings"));
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            return false;
+        }
+        original = qdbus_cast<NMSettings>(reply.arguments().at(0));
+        const auto [setting, key] = UserNameKey(original);
+        if (setting.isEmpty() || original.value(setting).value(key).toString() == userName_) {
+            return false;
+        }
+        NMSettings changed = original;
+        changed[setting][key] = userName_;
+        return UpdateInMemory(bus, changed);
+    }
+
+    // The activations of this dial's profile now.
+    static QStringList ActivationsOf(const Bus& bus, const QString& profilePath) {
+        QStringList found;
+        const QVariant active =
+            bus.Property(kManagerPath, kManagerIface, QStringLiteral("ActiveConnections"));
+        for (const QDBusObjectPath& path : Bus::Paths(active)) {
+            const QVariant profile =
+                bus.Property(path.path(), kActiveIface, QStringLiteral("Connection"));
+            if (profile.value<QDBusObjectPath>().path() == profilePath) {
+                found << path.path();
+            }
+        }
+        return found;
+    }
+
+    static void Deactivate(const Bus& bus, const QString& activePath) {
+        bus.Call(kManagerPath, kManagerIface, QStringLiteral("DeactivateConnection"),
+                 {QVariant::fromValue(QDBusObjectPath(activePath))});
+    }
+
     DWORD Activate(Bus& bus) {
+        // Known before asking, so that after a failed call the activation it may still have
+        // started can be told from one that was there before.
+        const QStringList before = ActivationsOf(bus, profilePath_);
         const QDBusObjectPath none(QStringLiteral("/"));
         const QDBusMessage reply =
             bus.Call(kManagerPath, kManagerIface, QStringLiteral("ActivateConnection"),
                      {QVariant::fromValue(QDBusObjectPath(profilePath_)), QVariant::fromValue(none),
                       QVariant::fromValue(none)});
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            // The service may have taken the request and only its answer failed (a time-out,
+            // a dropped connection): whatever it started for this profile is called off.
+            for (const QString& path : ActivationsOf(bus, profilePath_)) {
+                if (!before.contains(path)) {
+                    Deactivate(bus, path);
+                }
+            }
             return ErrorForBusError(reply);
         }
         path_ = reply.arguments().at(0).value<QDBusObjectPath>().path();
@@ -465,12 +558,14 @@ private:
         }
         loop_ = nullptr;
 
-        if (outcome_ == SUCCESS) {
+        int open = Open;
+        if (outcome_ == SUCCESS && claim.compare_exchange_strong(open, Delivered)) {
             activePath = path_;
-        } else if (outcome_ == ERROR_REQUEST_TIMEOUT) {
-            // Not activated in time: call the attempt off, so nothing stays half dialled.
-            bus.Call(kManagerPath, kManagerIface, QStringLiteral("DeactivateConnection"),
-                     {QVariant::fromValue(QDBusObjectPath(path_))});
+        } else {
+            // Failed, timed out, the service stopped answering, or nobody waits for the
+            // result any more: the activation is called off, so that no line stays up that
+            // the program would never hang up. One that already ended answers "not active".
+            Deactivate(bus, path_);
         }
         return outcome_;
     }
@@ -593,7 +688,10 @@ public:
     NetworkManagerRas(RasLayerOptions options, QString name, QDBusConnection connection)
         : options_(std::move(options)), name_(std::move(name)),
           bus_(std::move(connection), options_.callTimeoutMs) {}
-    ~NetworkManagerRas() override { QDBusConnection::disconnectFromBus(name_); }
+    ~NetworkManagerRas() override {
+        ReapAbandoned(true);
+        QDBusConnection::disconnectFromBus(name_);
+    }
 
     // True when the service answers; notes which operations it offers.
     bool Probe() {
@@ -668,6 +766,7 @@ public:
             return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
         }
 
+        ReapAbandoned(false);
         std::string password = RasString(params->szPassword, sizeof params->szPassword);
         auto* job = new DialJob(
             options_, profilePath,
@@ -681,13 +780,17 @@ public:
         // Blocks this thread, handling none of its events, until the dial is over. The job's
         // own wait is bounded; the margin covers its bus calls before and after it.
         const int margin = 8 * options_.callTimeoutMs + 5000;
-        if (!worker->wait(QDeadlineTimer(options_.dialTimeoutMs + margin))) {
-            // Cannot happen while the bus calls keep their time-outs; if it does, the worker
-            // cleans up after itself when it ends.
-            QObject::connect(worker, &QThread::finished, job, &QObject::deleteLater);
-            QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+        const int workerWaitMs =
+            options_.workerWaitMs > 0 ? options_.workerWaitMs : options_.dialTimeoutMs + margin;
+        int open = DialJob::Open;
+        if (!worker->wait(QDeadlineTimer(workerWaitMs)) &&
+            job->claim.compare_exchange_strong(open, DialJob::Abandoned)) {
+            // Cannot happen while the bus calls keep their time-outs; if it does, the job
+            // calls off whatever it brings up; it is reaped once it has ended.
+            abandoned_.emplace_back(worker, job);
             return ERROR_REQUEST_TIMEOUT;
         }
+        worker->wait(); // the job delivered its success just now: it is about to end
         const DWORD status = job->status;
         const QString activePath = job->activePath;
         delete job;
@@ -784,6 +887,23 @@ public:
     }
 
 private:
+    // Frees the dials that were given up on and have ended since; with `wait`, waits for the
+    // others to end first (each is bounded by its own time-outs).
+    void ReapAbandoned(bool wait) {
+        for (auto it = abandoned_.begin(); it != abandoned_.end();) {
+            if (wait) {
+                it->first->wait();
+            }
+            if (!it->first->isFinished()) {
+                ++it;
+                continue;
+            }
+            delete it->second;
+            delete it->first;
+            it = abandoned_.erase(it);
+        }
+    }
+
     QString Introspect(const QString& path) const {
         const QDBusMessage reply =
             bus_.Call(path, kIntrospectableIface, QStringLiteral("Introspect"));
@@ -815,6 +935,7 @@ private:
     std::map<QString, HRASCONN> handles_;
     std::map<HRASCONN, QString> paths_;
     HRASCONN nextHandle_ = 1;
+    std::vector<std::pair<QThread*, DialJob*>> abandoned_; // dials given up on, still running
 };
 
 } // namespace
