@@ -16,7 +16,9 @@
 // refill are visible once the flag is seen clear. `BufferSize()` and `MemoryCapacity()` read
 // fields the refill never writes and do not wait.
 //
-// How the parts are kept:
+// How the parts are kept: the buffer itself holds only the ordering rule between its two
+// parts and the refill hand-over; the parts are a `MemoryRing` (net/MemoryRing.h) and an
+// `OverflowFile` (platform/OverflowFile.h). Tests look inside through `TNMFifoBufferProbe`.
 // - The memory part is a ring inside a storage area that grows as bytes arrive (doubling, at
 //   most to `MemoryCapacity`). When the memory part runs empty, storage of up to 8 MiB is kept
 //   for the next burst and larger storage is given back; `Clear` gives back all. A new buffer
@@ -55,6 +57,8 @@
 #include <mutex>
 #include <string>
 
+#include "net/MemoryRing.h"
+
 class QIODevice;
 
 namespace kairelon {
@@ -92,13 +96,6 @@ public:
     int BufferSize() const;     // total bytes held, memory and disk part
     int MemoryCapacity() const; // bytes the memory part holds before spilling
 
-    TNMFifoLayout _Layout(); // waits for a refill, then reports where the bytes are
-    bool _Refilling() const; // a refill is running now
-
-    // Runs at the start of every refill, on the refill thread (tests slow the refill down
-    // with it); an empty function removes it. Process-wide.
-    static void _SetRefillHook(std::function<void()> hook);
-
     static constexpr int MaxPatternLength = 65535; // bytes; longer patterns give -1
 
 private:
@@ -111,21 +108,13 @@ private:
     void WaitForRefillSlowly(bool raiseRefillError);
     void StartRefill();
     void DropDiskPart();
-    void ReleaseMemory();
-    void Reallocate(int size);
-    void CopyOutOfMemory(char* destination, int count) const;
-    void CopyIntoMemory(const char* source, int count);
     void ReadDisk(std::int64_t position, char* destination, std::int64_t count);
     void WriteDisk(std::int64_t position, const char* source, std::int64_t count);
     int CopyFromHead(char* destination, int count, int& fromDisk);
 
     int FBufferSize = 0;                      // bytes held, memory plus disk part
     int FMemoryCapacity = 0;                  // bytes the memory part may hold before spilling
-    std::unique_ptr<char[]> MemoryStream;     // ring storage of the memory part
-    int MemoryAllocated = 0;                  // bytes of MemoryStream
-    int MemoryCount = 0;                      // bytes held in the memory part
-    int MemoryWritePos = 0;                   // ring offset where the next byte goes
-    int MemoryReadPos = 0;                    // ring offset of the oldest byte
+    MemoryRing Memory;                        // the memory part
     std::unique_ptr<OverflowFile> DiskStream; // the disk part; absent until the first spill
     int DiskCount = 0;                        // bytes held in the disk part
     std::int64_t DiskWritePos = 0;            // file offset where the next spilled byte goes
@@ -134,6 +123,20 @@ private:
     std::mutex ShuffleLock;                   // with ShuffleDone: the wait for the refill's end
     std::condition_variable ShuffleDone;      // notified when Shuffling is cleared
     std::string RefillError;                  // why the last refill failed; empty when it did not
+
+    friend class TNMFifoBufferProbe;
+};
+
+// What tests and diagnostics may see of a queue, apart from its interface.
+class TNMFifoBufferProbe {
+public:
+    // Waits for a refill, then reports where the bytes are.
+    static TNMFifoLayout Layout(TNMFifoBuffer& fifo);
+    // Whether a refill is running now.
+    static bool Refilling(const TNMFifoBuffer& fifo);
+    // Runs at the start of every refill, on the refill thread (tests slow the refill down
+    // with it); an empty function removes it. Process-wide.
+    static void SetRefillHook(std::function<void()> hook);
 };
 
 } // namespace kairelon
