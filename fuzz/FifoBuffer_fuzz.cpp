@@ -18,6 +18,7 @@
 #include <vector>
 
 using kairelon::TNMFifoBuffer;
+using kairelon::TNMFifoBufferProbe;
 
 namespace {
 
