@@ -107,8 +107,10 @@ bool MakeFolders(const std::string& folder, mode_t mode) {
     std::string parent = FolderOf(folder);
     if (parent != folder && !MakeFolders(parent, 0700))
         return false;
-    if (::mkdir(folder.c_str(), mode) != 0 && errno != EEXIST)
-        return false;
+    if (::mkdir(folder.c_str(), mode) != 0) {
+        // Made by someone else meanwhile: used as it is, its mode is not ours to change.
+        return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
     // mkdir masks the mode with the umask; the setgid bit and group bits of the machine-wide
     // folder must stand as asked.
     ::chmod(folder.c_str(), mode);
@@ -172,6 +174,25 @@ bool LockWithin(int fd, int waitMs) {
     return wait->error == 0;
 }
 
+// Opens (creating when missing) the lock file beside a registry file. The folder of the
+// machine-wide file is group-writable, so whatever stands at the lock's name may have been
+// planted there: a link is not followed, anything but a regular file is refused (-1, errno
+// set), and the mode is set only on a file this process owns.
+int OpenLockFile(const std::string& lockPath, mode_t mode) {
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, mode);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    if (st.st_uid == ::geteuid())
+        ::fchmod(fd, mode); // against the umask
+    return fd;
+}
+
 } // namespace
 
 const char* RegistryRootName(RegistryRoot root) {
@@ -215,7 +236,7 @@ const RegistryDocument& RegistryFile::Current() {
 
 void RegistryFile::Reload(bool force) {
     struct stat st;
-    if (::stat(path_.c_str(), &st) != 0) {
+    if (::lstat(path_.c_str(), &st) != 0) {
         if (errno != ENOENT)
             Fail("Cannot read the registry file", path_, errno);
         if (!stamp_ || stamp_->exists || force) {
@@ -224,11 +245,15 @@ void RegistryFile::Reload(bool force) {
         }
         return;
     }
+    // Only a regular file is a store. A link may lead to any file (whose content the next
+    // write would copy into this one), and opening a pipe or a device may block for ever.
+    if (!S_ISREG(st.st_mode))
+        Fail("Cannot read the registry file", path_, S_ISLNK(st.st_mode) ? ELOOP : EINVAL);
     Stamp now = StampOf(st);
     if (!force && stamp_ && *stamp_ == now)
         return;
 
-    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (fd.Get() < 0)
         Fail("Cannot read the registry file", path_, errno);
     if (::fstat(fd.Get(), &st) != 0)
@@ -277,6 +302,8 @@ void RegistryFile::RemoveStaleTemporaries() const {
 void RegistryFile::Replace(const std::string& text) {
     std::string folder = FolderOf(path_);
     std::string temp = folder + "/." + BaseName(path_) + ".tmp-XXXXXX";
+    // mkostemp makes a new file of its own (O_EXCL: never a planted name or link), so the
+    // mode change below only ever touches our own file.
     FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.Get() < 0)
         Fail("Cannot write the registry file", path_, errno);
@@ -299,10 +326,9 @@ void RegistryFile::Replace(const std::string& text) {
 void RegistryFile::Update(const std::function<bool(RegistryDocument&)>& change) {
     EnsureFolder();
     std::string lockPath = path_ + ".lock";
-    FileDescriptor lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, fileMode_));
+    FileDescriptor lock(OpenLockFile(lockPath, fileMode_));
     if (lock.Get() < 0)
         Fail("Cannot lock the registry file", lockPath, errno);
-    ::fchmod(lock.Get(), fileMode_); // against the umask; fails harmlessly on another's file
     if (!LockWithin(lock.Get(), kLockWaitMs)) {
         if (errno == EWOULDBLOCK)
             throw ERegistryException("Cannot lock the registry file '" + lockPath +
