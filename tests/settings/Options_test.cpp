@@ -319,7 +319,8 @@ TEST_F(OptionsTest, ADefaultIsAddedOnlyIfTheValueIsStillMissingUnderTheLock) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (OpenDescriptorsOn(lockPath) < 2 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_EQ(OpenDescriptorsOn(lockPath), 2) << "the read never went for the lock";
+        // Two or more: the bounded lock wait may hold a duplicate of its descriptor.
+        ASSERT_GE(OpenDescriptorsOn(lockPath), 2) << "the read never went for the lock";
 
         // ... stores the value, and lets go.
         const std::string stored = UserFileWith(std::string(c.stored) + "\n");
