@@ -41,6 +41,10 @@ std::string TNMDayTime::GetTimeStr() {
         throw;
     }
     TimerOff();
+    if (TimedOut || ConnectError != 0) {
+        // Given up: a pending attempt must not connect later and answer the next call.
+        AbandonAttempt();
+    }
     if (TimedOut) {
         throw Exception("Connection Timed out");
     }

@@ -286,6 +286,21 @@ void TPowersock::CreateSocket(long events) {
     sock::WSAAsyncSelect(SocketHandle, WindowHandle, SocketNotifyMessage, events);
 }
 
+void TPowersock::AbandonAttempt() {
+    const sock::SOCKET abandoned = SocketHandle;
+    SocketHandle = sock::INVALID_SOCKET;
+    try {
+        // Made before the old socket is closed, so that it gets another number: an outcome of
+        // the abandoned attempt still queued then names a socket that is not ours (Wndproc).
+        CreateSocket(LaterSocketEvents);
+    } catch (const ESockError&) {
+        // No socket now; the next operation says why (CheckWinsock).
+    }
+    if (abandoned != sock::INVALID_SOCKET) {
+        sock::closesocket(abandoned);
+    }
+}
+
 void TPowersock::CheckWinsock() {
     if (!WinsockStarted() || SocketHandle == sock::INVALID_SOCKET) {
         throw ESockError(SocketErrorStr(sock::WSANOTINITIALISED));
@@ -297,8 +312,12 @@ void TPowersock::CheckWinsock() {
 void TPowersock::Wndproc(TMessage& message) {
     const int event = sock::WSAGETSELECTEVENT(message.LParam);
     const int error = sock::WSAGETSELECTERROR(message.LParam);
-    LastEventOk = error == 0;
     message.Result = 0;
+    if (message.Msg == SocketNotifyMessage && event == sock::FD_CONNECT &&
+        static_cast<sock::SOCKET>(message.WParam) != SocketHandle) {
+        return; // the late outcome of an abandoned attempt: it concerns no socket of ours
+    }
+    LastEventOk = error == 0;
     try {
         if (message.Msg == SocketNotifyMessage) {
             switch (event) {
@@ -519,6 +538,9 @@ void TPowersock::Connect() {
     TimerOff();
     CloseAfterData();
     if (TimedOut || Canceled || !LastEventOk) {
+        // The attempt is given up however it ended: a pending one must not complete later on
+        // this socket and stand in the way of the next Connect.
+        AbandonAttempt();
         if (OnConnectionFailed) {
             OnConnectionFailed(this);
         }

@@ -285,7 +285,13 @@ protected:
     sock::SOCKET AcceptPending(sockaddr_in& peer);
     // Creates a new stream socket for this instance and asks for `events` on its window.
     void CreateSocket(long events);
-    void CheckWinsock(); // ESockError when the sockets layer did not start
+    // ESockError when the sockets layer did not start; makes the socket when there is none,
+    // raising that failure's own error.
+    void CheckWinsock();
+    // Gives up a connection attempt that did not connect: its socket is closed quietly (no
+    // OnDisconnect: nothing was connected) and a fresh one takes its place, so the attempt
+    // cannot complete later and answer the next one.
+    void AbandonAttempt();
     // Resolves Host (at least once), asking OnInvalidHost once when the name is unknown.
     void ResolveWithRetry();
     // Sleeps in the event loop until something arrives (a notification, a timer tick, a posted

@@ -12,6 +12,11 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+#include <chrono>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -294,6 +299,51 @@ TEST(PowersockConnect, ATimeOutSetsTimedOutAndCanceledAndTheNextConnectProceeds)
     t.Connect(); // clears Canceled first
     EXPECT_TRUE(t.Connected);
     EXPECT_FALSE(t.Canceled);
+}
+
+TEST(PowersockConnect, AFailedAttemptIsAbandonedSoTheNextConnectGoesWhereAsked) {
+    // Each way a connect can fail, then a Connect to another server at once.
+    struct Case {
+        const char* name;
+        const char* raised;
+    };
+    for (const Case c :
+         {Case{"time-out", "Connection Timed out"}, Case{"cancel", "Connection Canceled"}}) {
+        SCOPED_TRACE(c.name);
+        LoopbackServer stalled(LoopbackServer::NeverSend(), 0, /*paused=*/true);
+        TPowersock filler;
+        filler.Host = "127.0.0.1";
+        filler.Port = stalled.Port();
+        filler.TimeOut = 5000;
+        filler.Connect();
+
+        TPowersock s;
+        Events e;
+        e.Bind(s);
+        s.Host = "127.0.0.1";
+        s.Port = stalled.Port();
+        s.TimeOut = std::string(c.name) == "time-out" ? 300 : 0;
+        if (s.TimeOut == 0) {
+            QTimer::singleShot(200, [&s] { s.Cancel(); });
+        }
+        EXPECT_EQ(Raised([&] { s.Connect(); }), c.raised);
+        EXPECT_EQ(e.disconnects, 0) << "nothing was connected";
+        stalled.Resume();
+
+        LoopbackServer other(LoopbackServer::NeverSend());
+        s.Port = other.Port();
+        s.TimeOut = 3000;
+        EXPECT_EQ(Raised([&] { s.Connect(); }), "(nothing raised)");
+        EXPECT_TRUE(s.Connected);
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        ASSERT_EQ(::getpeername(s.SocketHandle, reinterpret_cast<sockaddr*>(&peer), &size), 0);
+        EXPECT_EQ(ntohs(peer.sin_port), other.Port()) << "connected where it was asked";
+        PumpFor(1500); // past the first retransmission of the dropped handshake
+        EXPECT_EQ(e.connects, 1);
+        EXPECT_EQ(stalled.Accepted(), 1) << "only the filler reached the stalled server";
+        s.Disconnect();
+    }
 }
 
 TEST(PowersockConnect, CancelWhileConnectingEndsTheWait) {
