@@ -132,7 +132,8 @@ public:
     virtual void Connect();
     virtual void Disconnect(); // closes the connection if one is established
     // Waits for an incoming connection announced on AsyncReplyMessage and accepts it; the
-    // accepted socket, registered for notifications on this window.
+    // accepted socket, without notifications: whoever serves it asks for them on its own
+    // window (WSAAsyncSelect), never on this listening component's.
     virtual sock::SOCKET Accept();
     virtual std::string Transaction(const std::string& command); // command line, reply line
     virtual void Abort(); // ends the current wait (as Cancel)

@@ -112,6 +112,9 @@ sock::SOCKET TPowersock::AcceptPending(sockaddr_in& peer) {
     if (!LastEventOk) {
         throw ESockError("Error creating Data Connection");
     }
+    // This accept answers the announcement; the next Accept waits for one of its own (the
+    // socket announces the next connection after this accept).
+    AsyncReplied = false;
     const sock::SOCKET accepted = sock::accept(SocketHandle, &peer);
     if (accepted == sock::INVALID_SOCKET) {
         ErrorManager(0);
@@ -123,7 +126,9 @@ sock::SOCKET TPowersock::AcceptPending(sockaddr_in& peer) {
 sock::SOCKET TPowersock::Accept() {
     sockaddr_in peer{};
     const sock::SOCKET accepted = AcceptPending(peer);
-    sock::WSAAsyncSelect(accepted, WindowHandle, SocketNotifyMessage, FirstSocketEvents);
+    // The accepted socket is not watched from this window: its notifications belong to the
+    // component that takes it over. Here its peer's close would be taken for this component's
+    // own and close the listening socket.
     RemoteAddress = peer;
     if (Canceled) {
         Canceled = false;

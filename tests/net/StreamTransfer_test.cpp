@@ -26,6 +26,7 @@ using namespace kairelon;
 using kairelon::test::ConnectLoopback;
 using kairelon::test::LocalPortOf;
 using kairelon::test::LoopbackServer;
+using kairelon::test::PumpFor;
 using kairelon::test::PumpUntil;
 
 namespace {
@@ -405,16 +406,26 @@ TEST(ListenAccept, AcceptTakesTheWaitingConnection) {
     });
     const sock::SOCKET accepted = listener.Accept();
     ASSERT_NE(accepted, sock::INVALID_SOCKET);
-    // Checked before the client gets its byte: once it closes, the accepted socket's close
-    // notification reaches the component's window like any other and closes the component's
-    // own socket, the listening one.
-    EXPECT_EQ(ListeningPort(listener), port) << "the listening socket stays";
     EXPECT_EQ(sock::send(accepted, "x", 1, 0), 1);
     PumpUntil([&] { return client.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
               5000);
     const int clientPort = client.get();
     EXPECT_EQ(ntohs(listener.RemoteAddress.sin_port), clientPort) << "the peer's address";
+    PumpFor(300); // the client has closed: a close notification would have arrived by now
+    EXPECT_EQ(ListeningPort(listener), port) << "the data peer's close leaves the listening socket";
     listener.Close(accepted);
+
+    // And it still accepts.
+    auto second = std::async(std::launch::async, [port] {
+        const int fd = ConnectLoopback(port);
+        const int local = LocalPortOf(fd);
+        ::close(fd);
+        return local;
+    });
+    const sock::SOCKET next = listener.Accept();
+    ASSERT_NE(next, sock::INVALID_SOCKET);
+    EXPECT_EQ(ntohs(listener.RemoteAddress.sin_port), second.get());
+    listener.Close(next);
 }
 
 TEST(ListenAccept, AcceptWithoutAConnectionEndsWithTheTimeOut) {
