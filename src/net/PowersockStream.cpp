@@ -1,7 +1,7 @@
 // The stream and file transfers of the socket component and the address strings of data
-// connections: sending the rest of a stream or a whole file, capturing received bytes into a
-// stream, a file or a string, copying a header block, and the PORT-style address of the local
-// end. They run on the component's thread and pump its events like every other wait.
+// connections: sending a whole stream, the rest of one or a whole file, capturing received bytes
+// into a stream, a file or a string, copying a header block, and the PORT-style address of the
+// local end. They run on the component's thread and pump its events like every other wait.
 //
 // Choices made where the protocol leaves room:
 // - A capture that ends because the peer closed takes every byte still buffered, not just one
@@ -10,8 +10,10 @@
 //   exactly that size and later bytes stay buffered for the next read.
 // - CaptureString takes at most `size` bytes per round when size > 0 (all that is buffered
 //   otherwise), never more than is buffered; size -1 takes what is buffered now, once.
-// - A send that the connection refuses (result 0) or a source that cannot be read ends the
-//   transfer instead of skipping or spinning.
+// - Every send is bounded by TimeOut: the countdown restarts whenever the peer takes bytes, so
+//   a peer that stops reading ends the transfer with "Socket send aborted".
+// - A send that the connection refuses (result 0) ends the transfer; a source that cannot be
+//   read raises EInOutError instead of ending it as if it were complete.
 #include "net/Powersock.h"
 
 #include "framework/Exception.h"
@@ -44,10 +46,13 @@ void WriteAll(QIODevice& target, const char* data, int count) {
 
 } // namespace
 
-// Shared by the rest-of-stream and the file send: the source from its current position to its
-// end. Each send that moved bytes restarts the time-out countdown, after the progress event
-// when `progressFirst` (the file send), before it otherwise (the rest-of-stream send).
+// Shared by the stream, rest-of-stream and file sends: the source from its current position to
+// its end. The time-out countdown runs from the start and restarts with each send that moved
+// bytes (after the progress event when `progressFirst`, the file send; before it otherwise), so
+// a peer that takes nothing for TimeOut milliseconds ends the transfer. A source that cannot
+// be read raises EInOutError.
 void TPowersock::SendChunks(QIODevice& source, bool progressFirst) {
+    TimerOn();
     while (!Canceled && source.pos() < source.size()) {
         const int chunk = ReadChunk(source, IoBuffer.data());
         int remaining = chunk;
@@ -76,6 +81,18 @@ void TPowersock::SendChunks(QIODevice& source, bool progressFirst) {
             }
         }
     }
+}
+
+void TPowersock::SendStream(QIODevice& stream) {
+    StatusMessage(8, "SendStream");
+    stream.seek(0);
+    Transfer("Socket send aborted", [&] {
+        if (!Canceled) {
+            BytesSent = 0;
+            BytesTotal = static_cast<std::int32_t>(stream.size());
+            SendChunks(stream, false);
+        }
+    });
 }
 
 void TPowersock::SendRestStream(QIODevice& stream) {

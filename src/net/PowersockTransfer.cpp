@@ -1,56 +1,15 @@
-// The stream and server operations of the socket component that the daytime exchange and the
-// line protocols rest on: sending a stream, the command/reply exchange, listening and
-// accepting. The captures, the file and rest-of-stream sends and the text helpers join them
-// here.
+// The command/reply exchange of the line protocols, listening and accepting of the socket
+// component. The stream and file transfers are in net/PowersockStream.cpp, the text helpers in
+// net/LineText.cpp.
 #include "net/Powersock.h"
 
 #include "framework/Messages.h"
 #include "net/LineText.h"
 
-#include <QIODevice>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
 namespace kairelon {
-
-void TPowersock::SendStream(QIODevice& stream) {
-    StatusMessage(8, "SendStream");
-    stream.seek(0);
-    if (!Canceled) {
-        BytesSent = 0;
-        BytesTotal = static_cast<std::int32_t>(stream.size());
-        while (!stream.atEnd() && !Canceled) {
-            const qint64 chunk = stream.read(IoBuffer.data(), MaxChunk);
-            if (chunk <= 0) {
-                break;
-            }
-            int remaining = static_cast<int>(chunk);
-            while (remaining != 0 && !Canceled) {
-                const int n =
-                    sock::send(SocketHandle, IoBuffer.data() + (chunk - remaining), remaining, 0);
-                if (n == 0) {
-                    return; // the connection takes nothing more
-                }
-                if (n > 0) {
-                    remaining -= n;
-                    BytesSent += n;
-                    if (OnSendProgress) {
-                        OnSendProgress(this);
-                    }
-                    ProcessMessages();
-                } else {
-                    ErrorManager(sock::WSAEWOULDBLOCK);
-                    WaitForMessages();
-                }
-            }
-        }
-    }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
-}
 
 std::string TPowersock::Transaction(const std::string& command) {
     StatusMessage(8, "Transaction");

@@ -21,6 +21,7 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <vector>
 
 using namespace kairelon;
 using kairelon::test::ConnectLoopback;
@@ -308,6 +309,40 @@ TEST(StreamTransfer, FileErrorsComeFromTheFileAndLeaveNothingBehind) {
     EXPECT_THROW(link.client.AppendFile(missing), EFOpenError);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(missing))) << "append creates nothing";
     EXPECT_THROW(link.client.CaptureFile(dir.path().toStdString()), EFCreateError);
+}
+
+TEST(StreamTransfer, ASourceThatCannotBeReadRaisesInEverySend) {
+    // Claims 1000 bytes but fails every read.
+    class BrokenSource : public QIODevice {
+    public:
+        qint64 size() const override { return 1000; }
+
+    protected:
+        qint64 readData(char*, qint64) override { return -1; }
+        qint64 writeData(const char*, qint64) override { return -1; }
+    };
+    const std::vector<std::pair<const char*, std::function<void(TPowersock&, QIODevice&)>>> sends =
+        {
+            {"SendStream", [](TPowersock& c, QIODevice& d) { c.SendStream(d); }},
+            {"SendRestStream", [](TPowersock& c, QIODevice& d) { c.SendRestStream(d); }},
+        };
+    for (const auto& [name, send] : sends) {
+        SCOPED_TRACE(name);
+        Link link(WaitForALine());
+        link.Connect();
+        BrokenSource source;
+        source.open(QIODevice::ReadOnly);
+        std::string raised = "(nothing raised)";
+        try {
+            send(link.client, source);
+        } catch (const EInOutError& error) {
+            raised = error.Message();
+        }
+        EXPECT_EQ(raised, "Read error on the stream being sent");
+        EXPECT_EQ(link.client.BytesSent, 0);
+        EXPECT_FALSE(link.client.TimeoutTimer->Enabled()) << "the time-out timer is off again";
+        link.client.Disconnect();
+    }
 }
 
 TEST(StreamTransfer, CaptureStringTakesEverythingUntilTheClose) {
