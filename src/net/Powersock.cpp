@@ -63,6 +63,10 @@ LRESULT SocketWindowProc(HWND window, unsigned message, WPARAM wParam, LPARAM lP
     return DefWindowProc(window, message, wParam, lParam);
 }
 
+// Carries a status report made on another thread to the component's own thread; it never
+// reaches the window procedure.
+constexpr unsigned StatusReportMessage = WM_USER + 110;
+
 // Set by TPowersock::TNoFirstSocket; read and cleared by the next constructor on this thread.
 thread_local bool NoFirstSocket = false;
 
@@ -191,7 +195,8 @@ TPowersock::TNoFirstSocket::~TNoFirstSocket() {
     NoFirstSocket = false;
 }
 
-TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner) {
+TPowersock::TPowersock(TComponent* AOwner)
+    : TComponent(AOwner), ownerThread_(QThread::currentThread()) {
     const bool firstSocket = !std::exchange(NoFirstSocket, false);
     StatusMessage(8, "Create");
     IoBuffer.resize(IoBufferSize);
@@ -401,6 +406,11 @@ void TPowersock::TimerFired(TObject* /*Sender*/) {
     TimedOut = true;
     SignalEvent.SetEvent();
     Abort();
+    // A derived Abort may mean something else (a server's cancels its clients); the time-out
+    // ends this component's own wait all the same.
+    if (!Canceled) {
+        Cancel();
+    }
 }
 
 void TPowersock::Abort() {
@@ -836,6 +846,16 @@ void TPowersock::SetLastErrorNo(int number) {
 }
 
 void TPowersock::StatusMessage(std::uint8_t level, const std::string& text) {
+    if (QThread::currentThread() != ownerThread_) {
+        // Another thread (Cancel, Abort): LastStatus and OnStatus belong to the component's own
+        // thread, which makes the report at its next pump. The message itself is dropped before
+        // it reaches Wndproc, so it changes none of the notification state.
+        PostMessage(WindowHandle, StatusReportMessage, 0, 0, [this, level, text] {
+            StatusMessage(level, text);
+            return false;
+        });
+        return;
+    }
     if (level > ReportLevel) {
         return;
     }

@@ -13,8 +13,9 @@
 //
 // Everything runs on the creating thread, except `Cancel`/`Abort`, which another thread may
 // call (the server component cancels its clients): `Canceled` and `SignalEvent` are safe for
-// that. The stream, file, transaction and listening operations are defined in
-// net/PowersockTransfer.cpp; the daytime exchange is TNMDayTime (net/DayTime.h).
+// that, and their status texts are reported on the creating thread, at its next pump. The stream,
+// file, transaction and listening operations are defined in net/PowersockTransfer.cpp; the daytime
+// exchange is TNMDayTime (net/DayTime.h).
 #pragma once
 
 #include "framework/Exception.h"
@@ -302,6 +303,9 @@ protected:
     // end; move up to `limit` buffered bytes (one chunk at most) into a capture stream.
     void SendChunks(QIODevice& source, bool progressFirst);
     int CaptureChunk(QIODevice& stream, long long limit);
+
+private:
+    QThread* ownerThread_; // the creating thread, where events and status reports happen
 };
 
 // Text helpers of the line protocols (net/PowersockTransfer.cpp).

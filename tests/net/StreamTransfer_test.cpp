@@ -12,11 +12,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -418,6 +421,122 @@ TEST(Transaction, ReplyLineAndItsLeadingNumber) {
     EXPECT_EQ(statuses, (std::vector<std::string>{"220 ready\r\n", "hello there\r\n",
                                                   "70000 too big\r\n", "500 what\r\n"}))
         << "each reply is reported at level 1";
+}
+
+TEST(ConnectionTimeOut, EveryWaitOfAServedConnectionEndsWithTheTimeOutError) {
+    // A client that sends three bytes (no line end), never reads, and closes only after 4 s:
+    // each wait of the serving instance must end after its TimeOut with the time-out error.
+    struct Case {
+        const char* name;
+        std::function<void(TNMGeneralServer&)> wait;
+        const char* raised;
+    };
+    const std::vector<Case> cases = {
+        {"ReadLn", [](TNMGeneralServer& c) { c.ReadLn(); }, "Socket readln aborted"},
+        {"Read", [](TNMGeneralServer& c) { c.Read(10); }, "Socket send aborted"},
+        {"CaptureString",
+         [](TNMGeneralServer& c) {
+             std::string text;
+             c.CaptureString(text, 0);
+         },
+         "Socket capture aborted"},
+        {"CaptureStream",
+         [](TNMGeneralServer& c) {
+             QBuffer target;
+             target.open(QIODevice::WriteOnly);
+             c.CaptureStream(target, -2);
+         },
+         "Socket capture aborted"},
+        {"SendBuffer",
+         [](TNMGeneralServer& c) {
+             // Fills the connection until one call has to wait out the time-out.
+             const std::string chunk(65535, 'y');
+             for (int i = 0; i < 2000; ++i) {
+                 QElapsedTimer clock;
+                 clock.start();
+                 c.SendBuffer(chunk.data(), 65535);
+                 if (clock.elapsed() >= 250) {
+                     return;
+                 }
+             }
+         },
+         "Socket send aborted"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<qint64> elapsed{-1};
+        Peer peer;
+        ScriptServer server(
+            [&c, &elapsed](TNMGeneralServer& connection, Peer&) {
+                connection.TimeOut = 300;
+                QElapsedTimer clock;
+                clock.start();
+                try {
+                    c.wait(connection);
+                } catch (...) {
+                    elapsed = clock.elapsed();
+                    throw;
+                }
+                elapsed = clock.elapsed();
+            },
+            &peer);
+        server.Port = 0;
+        server.ListenAddress = "127.0.0.1";
+        server.Loaded();
+        const int fd = ConnectLoopback(ListeningPort(server));
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(kairelon::test::SendAllBytes(fd, "abc"));
+        PumpUntil([&] { return elapsed.load() >= 0; }, 4000);
+        ::close(fd);
+        ASSERT_TRUE(PumpUntil([&] { return server.ActiveConnections() == 0; }, 10000));
+        std::lock_guard lock(peer.lock);
+        EXPECT_EQ(peer.error, c.raised);
+        EXPECT_GE(elapsed.load(), 290);
+        EXPECT_LT(elapsed.load(), 3000) << "ended by the time-out, not by the client's close";
+    }
+}
+
+TEST(ConnectionCancel, ACancelFromAnotherThreadIsReportedOnTheConnectionsOwnThread) {
+    struct Seen {
+        std::mutex lock;
+        std::vector<std::string> texts;
+        int foreign = 0; // reports made on a thread other than the connection's
+        std::atomic<bool> waiting{false};
+    } seen;
+    Peer peer;
+    ScriptServer server(
+        [&seen](TNMGeneralServer& c, Peer&) {
+            QThread* own = QThread::currentThread();
+            c.ReportLevel = 8;
+            c.OnStatus = [&seen, own](TObject*, const std::string& text) {
+                std::lock_guard lock(seen.lock);
+                seen.texts.push_back(text);
+                if (QThread::currentThread() != own) {
+                    ++seen.foreign;
+                }
+            };
+            seen.waiting = true;
+            c.ReadLn(); // the client never sends a line
+        },
+        &peer);
+    server.Port = 0;
+    server.ListenAddress = "127.0.0.1";
+    server.Loaded();
+    const int fd = ConnectLoopback(ListeningPort(server));
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(PumpUntil([&] { return seen.waiting.load(); }, 5000));
+    PumpFor(100);   // inside the line wait
+    server.Abort(); // cancels the connection from this thread
+    ASSERT_TRUE(PumpUntil([&] { return server.ActiveConnections() == 0; }, 5000));
+    ::close(fd);
+    {
+        std::lock_guard lock(peer.lock);
+        EXPECT_EQ(peer.error, "Socket readln aborted");
+    }
+    std::lock_guard lock(seen.lock);
+    EXPECT_EQ(seen.foreign, 0);
+    EXPECT_NE(std::find(seen.texts.begin(), seen.texts.end(), "Canceling"), seen.texts.end())
+        << "the cancel is still reported";
 }
 
 TEST(ListenAccept, AcceptTakesTheWaitingConnection) {
