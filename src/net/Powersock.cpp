@@ -307,8 +307,13 @@ void TPowersock::AbandonAttempt() {
 }
 
 void TPowersock::CheckWinsock() {
-    if (!WinsockStarted() || SocketHandle == sock::INVALID_SOCKET) {
+    if (!WinsockStarted()) {
         throw ESockError(SocketErrorStr(sock::WSANOTINITIALISED));
+    }
+    if (SocketHandle == sock::INVALID_SOCKET) {
+        // None left by the last close, or the component was made without one: make it now.
+        // When that fails, its own error (no descriptor left, ...) is the one raised.
+        CreateSocket(LaterSocketEvents);
     }
 }
 

@@ -138,6 +138,35 @@ TEST(PowersockSetUp, WithoutAStartedLayerConnectFailsClearly) {
     SetWinsockStartedForTesting(true);
 }
 
+TEST(PowersockSetUp, AMissingSocketIsMadeWhenNeededAndAFailureNamesItsRealCause) {
+    LoopbackServer server(LoopbackServer::NeverSend());
+    std::unique_ptr<TPowersock> s;
+    {
+        TPowersock::TNoFirstSocket none;
+        s = std::make_unique<TPowersock>();
+    }
+    ASSERT_EQ(s->SocketHandle, sock::INVALID_SOCKET);
+    s->Host = "127.0.0.1";
+    s->Port = server.Port();
+    s->TimeOut = 5000;
+
+    // No descriptor left for a socket.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    const std::string raised = Raised([&] { s->Connect(); });
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(raised, "10024:Too many open files");
+    EXPECT_EQ(s->SocketHandle, sock::INVALID_SOCKET);
+
+    // Descriptors again: the socket is made and the connection stands.
+    EXPECT_EQ(Raised([&] { s->Connect(); }), "(nothing raised)");
+    EXPECT_TRUE(s->Connected);
+    s->Disconnect();
+}
+
 TEST(PowersockErrors, SocketErrorStrUsesTheTable) {
     TPowersock s;
     EXPECT_EQ(s.SocketErrorStr(0), "");
