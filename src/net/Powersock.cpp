@@ -448,8 +448,10 @@ void TPowersock::ResolveRemoteHost() {
                                                HostEntryBuffer.data(),
                                                static_cast<int>(HostEntryBuffer.size()));
     if (LookupHandle == 0) {
+        // The lookup could not even start (no thread for it, the application is ending): a
+        // failure of this computer, not an unknown host.
         TimerOff();
-        throw ESockError("Host Lookup Failed");
+        throw ESockError(SocketErrorStr(static_cast<std::uint16_t>(sock::WSAGetLastError())));
     }
     try {
         do {
@@ -508,8 +510,9 @@ void TPowersock::ResolveWithRetry() {
         try {
             ResolveRemoteHost();
         } catch (const ESockError& error) {
-            if (error.Message() == "Host Lookup Timed Out" ||
-                error.Message() == "Host Lookup Canceled") {
+            // Only an answer that the name is unknown gives the handler its chance; time-outs,
+            // cancels and lookups that could not start are the call's failure.
+            if (error.Message() != "Host Lookup Failed") {
                 throw;
             }
         }

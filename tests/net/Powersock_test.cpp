@@ -513,6 +513,75 @@ TEST(PowersockLookup, CancelEndsALookup) {
     EXPECT_LT(clock.elapsed(), 450);
 }
 
+TEST(PowersockLookup, ALookupThatCannotStartFailsCleanlyWithItsCause) {
+    auto resolver = std::make_shared<FakeResolver>();
+    resolver->Add("time.test", "127.0.0.1");
+    ResolverScope scope(resolver);
+    TPowersock s;
+    Events e;
+    e.Bind(s);
+    s.OnInvalidHost = [&](bool&) { ++e.invalidHost; };
+    s.Host = "time.test";
+    s.Port = 1;
+    s.TimeOut = 300;
+    const int open = sock::OpenLookupRequests();
+    sock::FailLookupThreadsForTesting(true);
+    std::string raised;
+    try {
+        s.Connect();
+        raised = "(nothing raised)";
+    } catch (const ESockError& error) {
+        raised = error.Message();
+    } catch (const std::exception& error) {
+        raised = std::string("not a socket error: ") + error.what();
+    }
+    sock::FailLookupThreadsForTesting(false);
+    EXPECT_EQ(raised, "10055:No buffer space available");
+    EXPECT_FALSE(s.TimeoutTimer->Enabled()) << "the time-out timer is off";
+    EXPECT_EQ(sock::OpenLookupRequests(), open) << "no request entry is left behind";
+    EXPECT_EQ(e.invalidHost, 0) << "the name is not at fault";
+    EXPECT_EQ(resolver->Calls(), 0);
+    PumpFor(400);
+    EXPECT_EQ(s.TimedOut, false) << "no time-out fires afterwards";
+}
+
+TEST(PowersockLookup, WindingDownWaitsForLookupThreadsThenPostsNoAnswer) {
+    auto resolver = std::make_shared<FakeResolver>();
+    resolver->Add("slow.test", "127.0.0.1");
+    ResolverScope scope(resolver);
+    TPowersock s;
+    std::vector<char> entry(1024);
+
+    resolver->SetDelayMs(300);
+    ASSERT_NE(sock::WSAAsyncGetHostByName(s.WindowHandle, AsyncReplyMessage, "slow.test",
+                                          entry.data(), static_cast<int>(entry.size())),
+              0);
+    EXPECT_EQ(sock::RunningLookups(), 1);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(sock::WindDownLookups(std::chrono::seconds(5)));
+    EXPECT_GE(clock.elapsed(), 250) << "waited for the running lookup";
+    EXPECT_EQ(sock::RunningLookups(), 0);
+    EXPECT_EQ(sock::WSAAsyncGetHostByName(s.WindowHandle, AsyncReplyMessage, "slow.test",
+                                          entry.data(), static_cast<int>(entry.size())),
+              0)
+        << "no lookup starts once they are wound down";
+    sock::ReopenLookupsForTesting();
+    PumpFor(50);
+
+    // A lookup that outlasts the grace posts nothing afterwards.
+    s.AsyncReplied = false;
+    resolver->SetDelayMs(400);
+    ASSERT_NE(sock::WSAAsyncGetHostByName(s.WindowHandle, AsyncReplyMessage, "slow.test",
+                                          entry.data(), static_cast<int>(entry.size())),
+              0);
+    EXPECT_FALSE(sock::WindDownLookups(std::chrono::milliseconds(50)));
+    PumpUntil([] { return sock::RunningLookups() == 0; }, 3000);
+    PumpFor(100);
+    sock::ReopenLookupsForTesting();
+    EXPECT_FALSE(s.AsyncReplied) << "the late answer was not posted";
+}
+
 TEST(PowersockLookup, LocalAddressComesFromTheResolver) {
     auto resolver = std::make_shared<FakeResolver>();
     ResolverScope scope(resolver);
