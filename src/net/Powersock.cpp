@@ -442,28 +442,27 @@ void TPowersock::ResolveRemoteHost() {
         return; // a dotted address needs no lookup
     }
     RemoteAddress.sin_addr.s_addr = 0;
-    TimerOn();
-    AsyncReplied = false;
-    LookupHandle = sock::WSAAsyncGetHostByName(WindowHandle, AsyncReplyMessage, IoBuffer.data(),
-                                               HostEntryBuffer.data(),
-                                               static_cast<int>(HostEntryBuffer.size()));
-    if (LookupHandle == 0) {
-        // The lookup could not even start (no thread for it, the application is ending): a
-        // failure of this computer, not an unknown host.
-        TimerOff();
-        throw ESockError(SocketErrorStr(static_cast<std::uint16_t>(sock::WSAGetLastError())));
+    {
+        TTimeOutPhase phase(*this);
+        AsyncReplied = false;
+        LookupHandle = sock::WSAAsyncGetHostByName(WindowHandle, AsyncReplyMessage, IoBuffer.data(),
+                                                   HostEntryBuffer.data(),
+                                                   static_cast<int>(HostEntryBuffer.size()));
+        if (LookupHandle == 0) {
+            // The lookup could not even start (no thread for it, the application is ending): a
+            // failure of this computer, not an unknown host.
+            throw ESockError(SocketErrorStr(static_cast<std::uint16_t>(sock::WSAGetLastError())));
+        }
+        try {
+            do {
+                Wait();
+            } while (!AsyncReplied && !TimedOut && !Canceled);
+        } catch (...) {
+            sock::WSACancelAsyncRequest(LookupHandle);
+            LookupHandle = 0;
+            throw;
+        }
     }
-    try {
-        do {
-            Wait();
-        } while (!AsyncReplied && !TimedOut && !Canceled);
-    } catch (...) {
-        TimerOff();
-        sock::WSACancelAsyncRequest(LookupHandle);
-        LookupHandle = 0;
-        throw;
-    }
-    TimerOff();
     if (!AsyncReplied) {
         // Nobody waits for this answer any more: it must not land in a later lookup.
         sock::WSACancelAsyncRequest(LookupHandle);
@@ -525,8 +524,7 @@ void TPowersock::ResolveWithRetry() {
     }
 }
 
-void TPowersock::Connect() {
-    StatusMessage(8, "Connecting");
+void TPowersock::OpenConnection() {
     Canceled = false;
     if (ReceiveBuffer) {
         ReceiveBuffer->Clear();
@@ -539,21 +537,22 @@ void TPowersock::Connect() {
     RemoteAddress.sin_family = AF_INET;
     RemoteAddress.sin_port =
         htons(static_cast<std::uint16_t>(ProxyHost.empty() ? Port : ProxyPort));
+}
+
+void TPowersock::Connect() {
+    StatusMessage(8, "Connecting");
+    OpenConnection();
     AsyncReplied = false;
     LastEventOk = true;
     if (sock::connect(SocketHandle, RemoteAddress) == sock::SOCKET_ERROR) {
         ErrorManager(sock::WSAEWOULDBLOCK);
     }
-    TimerOn();
-    try {
+    {
+        TTimeOutPhase phase(*this);
         while (!Connected && !TimedOut && !Canceled && LastEventOk) {
             Wait();
         }
-    } catch (...) {
-        TimerOff();
-        throw;
     }
-    TimerOff();
     CloseAfterData();
     if (TimedOut || Canceled || !LastEventOk) {
         // The attempt is given up however it ended: a pending one must not complete later on
@@ -683,16 +682,12 @@ std::string TPowersock::Read(int count) {
         }
         count = held;
     }
-    TimerOn();
-    try {
+    {
+        TTimeOutPhase phase(*this);
         while (ReceiveBuffer->BufferSize() < count && !Canceled && !TimedOut) {
             Wait();
         }
-    } catch (...) {
-        TimerOff();
-        throw;
     }
-    TimerOff();
     std::string result;
     if (count != 0) {
         result.resize(static_cast<std::size_t>(std::min(count, ReceiveBuffer->BufferSize())));
@@ -710,31 +705,25 @@ std::string TPowersock::ReadLn() {
     StatusMessage(8, "ReadLn");
     std::string result;
     int n = 0;
-    TimerOn();
-    try {
-        while (!TimedOut && !Canceled) {
-            if (DataAvailable()) {
-                n = ReceiveBuffer->Search("\n");
-                if (n > 0) {
-                    break;
-                }
+    TTimeOutPhase phase(*this);
+    while (!TimedOut && !Canceled) {
+        if (DataAvailable()) {
+            n = ReceiveBuffer->Search("\n");
+            if (n > 0) {
+                break;
             }
-            Wait();
         }
-        if (n > 0) {
-            result.resize(static_cast<std::size_t>(n));
-            const int taken = ReceiveBuffer->Remove(result.data(), n);
-            result.resize(static_cast<std::size_t>(std::max(taken, 0)));
-        }
-        if (Canceled) {
-            Canceled = false;
-            throw EAbortError("Socket readln aborted");
-        }
-    } catch (...) {
-        TimerOff();
-        throw;
+        Wait();
     }
-    TimerOff();
+    if (n > 0) {
+        result.resize(static_cast<std::size_t>(n));
+        const int taken = ReceiveBuffer->Remove(result.data(), n);
+        result.resize(static_cast<std::size_t>(std::max(taken, 0)));
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket readln aborted");
+    }
     return result;
 }
 
@@ -742,43 +731,37 @@ std::string TPowersock::ReadLn() {
 
 void TPowersock::SendBuffer(const char* data, int length) {
     StatusMessage(4, "Sending Buffer");
-    TimerOn();
-    try {
-        if (!Canceled) {
-            if (length < 0 || length > 0xFFFF) {
+    TTimeOutPhase phase(*this);
+    if (!Canceled) {
+        if (length < 0 || length > 0xFFFF) {
+            throw ERangeError("Range check error");
+        }
+        if (length == 0) {
+            const std::size_t size = data != nullptr ? ::strnlen(data, 0x10000) : 0;
+            if (size > 0xFFFF) {
                 throw ERangeError("Range check error");
             }
-            if (length == 0) {
-                const std::size_t size = data != nullptr ? ::strnlen(data, 0x10000) : 0;
-                if (size > 0xFFFF) {
-                    throw ERangeError("Range check error");
-                }
-                length = static_cast<int>(size);
+            length = static_cast<int>(size);
+        }
+        int remaining = length;
+        while (remaining != 0 && !Canceled && !TimedOut) {
+            const int n = sock::send(SocketHandle, data + (length - remaining), remaining, 0);
+            if (n == 0) {
+                break;
             }
-            int remaining = length;
-            while (remaining != 0 && !Canceled && !TimedOut) {
-                const int n = sock::send(SocketHandle, data + (length - remaining), remaining, 0);
-                if (n == 0) {
-                    break;
-                }
-                if (n > 0) {
-                    remaining -= n;
-                } else {
-                    ErrorManager(sock::WSAEWOULDBLOCK);
-                    // Full: sleep until there is room, a message or the time-out.
-                    WaitForMessages();
-                }
+            if (n > 0) {
+                remaining -= n;
+            } else {
+                ErrorManager(sock::WSAEWOULDBLOCK);
+                // Full: sleep until there is room, a message or the time-out.
+                WaitForMessages();
             }
         }
-        if (Canceled) {
-            Canceled = false;
-            throw EAbortError("Socket send aborted");
-        }
-    } catch (...) {
-        TimerOff();
-        throw;
     }
-    TimerOff();
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
 }
 
 void TPowersock::Write(const std::string& text) {

@@ -13,9 +13,10 @@
 //
 // Everything runs on the creating thread, except `Cancel`/`Abort`, which another thread may
 // call (the server component cancels its clients): `Canceled` and `SignalEvent` are safe for
-// that, and their status texts are reported on the creating thread, at its next pump. The stream,
-// file, transaction and listening operations are defined in net/PowersockTransfer.cpp; the daytime
-// exchange is TNMDayTime (net/DayTime.h).
+// that, and their status texts are reported on the creating thread, at its next pump. The stream
+// and file transfers are defined in net/PowersockStream.cpp; the command/reply exchange,
+// listening and accepting in net/PowersockTransfer.cpp; the text helpers of the line protocols
+// are in net/LineText.h; the daytime exchange is TNMDayTime (net/DayTime.h).
 #pragma once
 
 #include "framework/Exception.h"
@@ -163,22 +164,10 @@ public:
     void TimerOn();
     void TimerOff();
     void TimerFired(TObject* Sender);
-    // Runs a stream transfer; the time-out timer is off again however it ends, and a cancel or
-    // time-out during it (both set Canceled) then raises EAbortError(abortText), clearing
-    // Canceled.
-    template <typename Body> void Transfer(const char* abortText, Body body) {
-        try {
-            body();
-        } catch (...) {
-            TimerOff();
-            throw;
-        }
-        TimerOff();
-        if (Canceled) {
-            Canceled = false;
-            throw EAbortError(abortText);
-        }
-    }
+    // Runs a stream transfer as one time-out phase (the body may restart the countdown as data
+    // flows); a cancel or time-out during it (both set Canceled) then raises
+    // EAbortError(abortText), clearing Canceled.
+    template <typename Body> void Transfer(const char* abortText, Body body);
 
     void InitWinsock();
 
@@ -200,7 +189,9 @@ public:
     void SetFifoCapacity(int bytes);
     int GetFifoCapacity();
 
-    // Stream, file and server operations (net/PowersockTransfer.cpp).
+    // Stream and file transfers and the data-connection address strings
+    // (net/PowersockStream.cpp); the command/reply exchange and listening
+    // (net/PowersockTransfer.cpp).
     void SendStream(QIODevice& stream);
     void SendRestStream(QIODevice& stream);
     void SendFile(const std::string& fileName);
@@ -290,6 +281,10 @@ protected:
     // ESockError when the sockets layer did not start; makes the socket when there is none,
     // raising that failure's own error.
     void CheckWinsock();
+    // The opening shared by Connect and GetTimeStr: clears Canceled and the receive buffer,
+    // refuses a component that is connected ("Already connected"), makes sure there is a
+    // socket, resolves the host (ResolveWithRetry) and sets the remote port.
+    void OpenConnection();
     // Gives up a connection attempt that did not connect: its socket is closed quietly (no
     // OnDisconnect: nothing was connected) and a fresh one takes its place, so the attempt
     // cannot complete later and answer the next one.
@@ -308,9 +303,28 @@ private:
     QThread* ownerThread_; // the creating thread, where events and status reports happen
 };
 
-// Text helpers of the line protocols (net/PowersockTransfer.cpp).
-std::string NthWord(const std::string& text, char delimiter, int n);
-int NthPos(const std::string& text, char delimiter, int n);
-void StreamLn(QIODevice& stream, const std::string& text);
+// One waiting phase under the time-out: the countdown starts when the phase begins (TimerOn)
+// and stops when it ends (TimerOff), however it ends.
+class TTimeOutPhase {
+public:
+    explicit TTimeOutPhase(TPowersock& component) : component_(component) { component_.TimerOn(); }
+    ~TTimeOutPhase() { component_.TimerOff(); }
+    TTimeOutPhase(const TTimeOutPhase&) = delete;
+    TTimeOutPhase& operator=(const TTimeOutPhase&) = delete;
+
+private:
+    TPowersock& component_;
+};
+
+template <typename Body> void TPowersock::Transfer(const char* abortText, Body body) {
+    {
+        TTimeOutPhase phase(*this);
+        body();
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError(abortText);
+    }
+}
 
 } // namespace kairelon

@@ -47,12 +47,11 @@ void WriteAll(QIODevice& target, const char* data, int count) {
 } // namespace
 
 // Shared by the stream, rest-of-stream and file sends: the source from its current position to
-// its end. The time-out countdown runs from the start and restarts with each send that moved
-// bytes (after the progress event when `progressFirst`, the file send; before it otherwise), so
-// a peer that takes nothing for TimeOut milliseconds ends the transfer. A source that cannot
-// be read raises EInOutError.
+// its end, inside a Transfer (whose countdown runs from the start); it restarts with each send
+// that moved bytes (after the progress event when `progressFirst`, the file send; before it
+// otherwise), so a peer that takes nothing for TimeOut milliseconds ends the transfer. A source
+// that cannot be read raises EInOutError.
 void TPowersock::SendChunks(QIODevice& source, bool progressFirst) {
-    TimerOn();
     while (!Canceled && source.pos() < source.size()) {
         const int chunk = ReadChunk(source, IoBuffer.data());
         int remaining = chunk;
@@ -132,7 +131,6 @@ int TPowersock::CaptureChunk(QIODevice& stream, long long limit) {
 void TPowersock::CaptureStream(QIODevice& stream, int size) {
     StatusMessage(8, "Capture Stream");
     BytesReceived = 0;
-    TimerOn();
     // Bytes still wanted for a total size; unlimited for -1 (one round) and -2 (until closed).
     const auto wanted = [&]() -> qint64 {
         return size >= 0 ? std::max<qint64>(0, size - stream.size()) : MaxChunk;
@@ -190,7 +188,6 @@ void TPowersock::CaptureString(std::string& text, int size) {
     StatusMessage(8, "CaptureFile");
     BytesReceived = 0;
     text.clear();
-    TimerOn();
     // One round: what is buffered now, at most `size` bytes when size > 0.
     const auto takeBuffered = [&]() {
         int n = ReceiveBuffer->BufferSize();

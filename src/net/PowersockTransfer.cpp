@@ -54,16 +54,12 @@ void TPowersock::Listen(bool useReplyMessage) {
 
 sock::SOCKET TPowersock::AcceptPending(sockaddr_in& peer) {
     StatusMessage(4, "Accepting");
-    TimerOn();
-    try {
+    {
+        TTimeOutPhase phase(*this);
         while (!AsyncReplied && !Canceled) {
             Wait();
         }
-    } catch (...) {
-        TimerOff();
-        throw;
     }
-    TimerOff();
     if (Canceled) {
         Canceled = false;
         throw ESockError("Accepting Canceled");
