@@ -2,6 +2,7 @@
 
 #include "framework/Format.h"
 #include "framework/Messages.h"
+#include "net/ConnectionPool.h"
 #include "net/HiddenWindow.h"
 #include "platform/Resolver.h"
 
@@ -67,9 +68,6 @@ LRESULT SocketWindowProc(HWND window, unsigned message, WPARAM wParam, LPARAM lP
 // reaches the window procedure.
 constexpr unsigned StatusReportMessage = WM_USER + 110;
 
-// Set by TPowersock::TNoFirstSocket; read and cleared by the next constructor on this thread.
-thread_local bool NoFirstSocket = false;
-
 void BlockForEvents() {
     QEventLoop loop; // makes sure this thread has an event dispatcher to sleep in
     loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
@@ -131,35 +129,17 @@ const TWinsockMessage WinsockMessage[51] = {
     {0, "Unrecognized error code"},
 };
 
-namespace {
-
-struct TKeptScratch {
-    char* block = nullptr;
-    std::size_t bytes = 0;
-    ~TKeptScratch() {
-        if (block != nullptr) {
-            std::allocator<char>().deallocate(block, bytes);
-        }
+TIoBuffer::TIoBuffer() {
+    block_ = TakeKeptScratch(IoBufferSize);
+    if (block_ == nullptr) {
+        block_ = std::allocator<char>().allocate(IoBufferSize);
     }
-};
-thread_local TKeptScratch keptScratch;
-
-} // namespace
-
-char* TakeKeptScratch(std::size_t bytes) {
-    if (keptScratch.block == nullptr || keptScratch.bytes != bytes) {
-        return nullptr;
-    }
-    return std::exchange(keptScratch.block, nullptr);
 }
 
-bool KeepScratch(char* block, std::size_t bytes) {
-    if (bytes != static_cast<std::size_t>(IoBufferSize) || keptScratch.block != nullptr) {
-        return false;
+TIoBuffer::~TIoBuffer() {
+    if (!KeepScratch(block_, IoBufferSize)) {
+        std::allocator<char>().deallocate(block_, IoBufferSize);
     }
-    keptScratch.block = block;
-    keptScratch.bytes = bytes;
-    return true;
 }
 
 HWND PsockAllocateHWnd(TPowersock* object) {
@@ -187,19 +167,10 @@ void TSignalEvent::SetEvent() {
 
 // ---- Construction and destruction ----------------------------------------------------------
 
-TPowersock::TNoFirstSocket::TNoFirstSocket() {
-    NoFirstSocket = true;
-}
-
-TPowersock::TNoFirstSocket::~TNoFirstSocket() {
-    NoFirstSocket = false;
-}
-
 TPowersock::TPowersock(TComponent* AOwner)
     : TComponent(AOwner), ownerThread_(QThread::currentThread()) {
-    const bool firstSocket = !std::exchange(NoFirstSocket, false);
+    const bool firstSocket = !TakeNoFirstSocket();
     StatusMessage(8, "Create");
-    IoBuffer.resize(IoBufferSize);
     WindowHandle = PsockAllocateHWnd(this);
     if (!Designing()) {
         ReceiveBuffer = std::make_unique<TNMFifoBuffer>();

@@ -29,11 +29,11 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -49,44 +49,23 @@ constexpr unsigned SocketNotifyMessage = 1125; // WM_USER + 101: socket notifica
 constexpr unsigned AsyncReplyMessage = 1126;   // WM_USER + 102: lookup done; listening socket
 constexpr int IoBufferSize = 65537;            // bytes
 
-// One scratch block of each thread is kept when its component goes, for the next component made
-// on that thread: a server makes a component per connection, and handing 64 KiB back to the heap
-// and taking it again each time costs more than the rest of a connection's own bookkeeping.
-char* TakeKeptScratch(std::size_t bytes);         // nullptr when none of that size is kept
-bool KeepScratch(char* block, std::size_t bytes); // false: not kept, the caller frees it
+// The scratch area of a socket component: IoBufferSize bytes, not cleared (every user writes
+// the bytes it then reads). A thread keeps the block of its last component for the next one
+// (net/ConnectionPool.h): a server makes a component per connection.
+class TIoBuffer {
+public:
+    TIoBuffer();
+    ~TIoBuffer();
+    TIoBuffer(const TIoBuffer&) = delete;
+    TIoBuffer& operator=(const TIoBuffer&) = delete;
+    char* data() { return block_; }
+    char& operator[](std::size_t index) { return block_[index]; }
+    std::size_t size() const { return IoBufferSize; }
 
-// Allocator for scratch memory that is not cleared when it is made (resize leaves the bytes as
-// they are): every user writes the bytes it then reads. Clearing 64 KiB for every new socket
-// component was the largest single cost of making one.
-template <class T> struct TScratchAllocator : std::allocator<T> {
-    template <class U> struct rebind { using other = TScratchAllocator<U>; };
-    TScratchAllocator() = default;
-    template <class U> TScratchAllocator(const TScratchAllocator<U>&) noexcept {}
-    T* allocate(std::size_t n) {
-        if constexpr (sizeof(T) == 1) {
-            if (char* kept = TakeKeptScratch(n)) {
-                return reinterpret_cast<T*>(kept);
-            }
-        }
-        return std::allocator<T>::allocate(n);
-    }
-    void deallocate(T* block, std::size_t n) {
-        if constexpr (sizeof(T) == 1) {
-            if (KeepScratch(reinterpret_cast<char*>(block), n)) {
-                return;
-            }
-        }
-        std::allocator<T>::deallocate(block, n);
-    }
-    template <class U>
-    void construct(U* place) noexcept(std::is_nothrow_default_constructible_v<U>) {
-        ::new (static_cast<void*>(place)) U;
-    }
-    template <class U, class... Args> void construct(U* place, Args&&... args) {
-        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
-    }
+private:
+    char* block_;
 };
-using TScratchBuffer = std::vector<char, TScratchAllocator<char>>;
+
 constexpr int MaxChunk = 65536;        // bytes moved by one recv or send chunk
 constexpr long FirstSocketEvents = 63; // every event
 constexpr long LaterSocketEvents = 61; // every event but FD_WRITE
@@ -229,7 +208,7 @@ public:
 
     // State. Public because the server component sets it on the instances it creates, and
     // because waits and tests look at it; the component itself keeps it consistent.
-    TScratchBuffer IoBuffer;  // IoBufferSize bytes of scratch space, not cleared
+    TIoBuffer IoBuffer;       // IoBufferSize bytes of scratch space, not cleared
     TSignalEvent SignalEvent; // set whenever something a wait tests has changed
     std::vector<std::string> WinsockInfo;
     std::int32_t BytesSent = 0;        // bytes sent by the current stream or file send
@@ -258,19 +237,6 @@ public:
     // Error half of the last FD_CONNECT: 0 connected, above 0 the attempt failed, -1 none seen
     // since the attempt began.
     int ConnectError = -1;
-
-    // While alive, the next socket component constructed on this thread starts without a
-    // socket of its own (SocketHandle stays INVALID_SOCKET) instead of making one. For a
-    // server that gives each new instance an accepted socket at once: making, watching and
-    // closing a socket nobody uses costs a noticeable part of a short connection. Only the
-    // first component constructed consumes it; components that one makes get their sockets.
-    class TNoFirstSocket {
-    public:
-        TNoFirstSocket();
-        ~TNoFirstSocket();
-        TNoFirstSocket(const TNoFirstSocket&) = delete;
-        TNoFirstSocket& operator=(const TNoFirstSocket&) = delete;
-    };
 
 protected:
     // Waits (within TimeOut) for the connection announced to the listening socket and accepts

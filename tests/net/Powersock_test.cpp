@@ -3,6 +3,7 @@
 // report levels.
 #include "net/Powersock.h"
 
+#include "net/ConnectionPool.h"
 #include "net/HiddenWindow.h"
 #include "support/EventLoop.h"
 #include "support/FakeResolver.h"
@@ -112,13 +113,13 @@ TEST(PowersockSetUp, NoFirstSocketLeavesOnlyTheNextComponentWithoutASocket) {
     std::unique_ptr<TPowersock> bare;
     std::unique_ptr<TPowersock> later;
     {
-        TPowersock::TNoFirstSocket noFirstSocket;
+        TNoFirstSocket noFirstSocket;
         bare = std::make_unique<TPowersock>();
         later = std::make_unique<TPowersock>(); // consumed by the first one
     }
     EXPECT_EQ(bare->SocketHandle, sock::INVALID_SOCKET);
     EXPECT_NE(later->SocketHandle, sock::INVALID_SOCKET);
-    { TPowersock::TNoFirstSocket unused; }
+    { TNoFirstSocket unused; }
     TPowersock after; // the scope ended without a component: nothing carries over
     EXPECT_NE(after.SocketHandle, sock::INVALID_SOCKET);
     EXPECT_FALSE(bare->Connected);
@@ -142,7 +143,7 @@ TEST(PowersockSetUp, AMissingSocketIsMadeWhenNeededAndAFailureNamesItsRealCause)
     LoopbackServer server(LoopbackServer::NeverSend());
     std::unique_ptr<TPowersock> s;
     {
-        TPowersock::TNoFirstSocket none;
+        TNoFirstSocket none;
         s = std::make_unique<TPowersock>();
     }
     ASSERT_EQ(s->SocketHandle, sock::INVALID_SOCKET);
