@@ -12,35 +12,24 @@ TNMDayTime::TNMDayTime(TComponent* AOwner) : TPowersock(AOwner) {
 }
 
 std::string TNMDayTime::GetTimeStr() {
-    Canceled = false;
-    ReceiveBuffer->Clear();
-    if (Connected) {
-        throw ESockError("Already connected");
-    }
-    CheckWinsock();
-    ResolveWithRetry();
+    OpenConnection();
     StatusMessage(8, "Connecting");
-    RemoteAddress.sin_family = AF_INET;
-    RemoteAddress.sin_port =
-        htons(static_cast<std::uint16_t>(ProxyHost.empty() ? Port : ProxyPort));
     LastEventOk = false;
-    TimedOut = false;
     ConnectError = -1;
-    TimerOn();
-    sock::connect(SocketHandle, RemoteAddress);
-
-    // The connect wait ends on this attempt's own outcome, never on some other notification
-    // (a close still queued from the previous exchange must not end it early).
-    ProcessMessages();
-    try {
+    {
+        TTimeOutPhase phase(*this);
+        sock::connect(SocketHandle, RemoteAddress);
+        // The connect wait ends on this attempt's own outcome, never on some other notification
+        // (a close still queued from the previous exchange must not end it early).
+        ProcessMessages();
         while (ConnectError != 0 && !TimedOut && !(TimeOut == 0 && ConnectError > 0)) {
             WaitForMessages();
         }
-    } catch (...) {
-        TimerOff();
-        throw;
     }
-    TimerOff();
+    if (TimedOut || ConnectError != 0) {
+        // Given up: a pending attempt must not connect later and answer the next call.
+        AbandonAttempt();
+    }
     if (TimedOut) {
         throw Exception("Connection Timed out");
     }
@@ -50,15 +39,15 @@ std::string TNMDayTime::GetTimeStr() {
 
     std::string result;
     try {
-        // The data wait: until bytes are buffered or the peer has closed, within TimeOut.
-        TimerOn();
-        while (!DataAvailable() && Connected && !TimedOut) {
-            WaitForMessages();
+        {
+            // The data wait: until bytes are buffered or the peer has closed, within TimeOut.
+            TTimeOutPhase phase(*this);
+            while (!DataAvailable() && Connected && !TimedOut) {
+                WaitForMessages();
+            }
         }
-        TimerOff();
         result = Read(0);
     } catch (...) {
-        TimerOff();
         try {
             Disconnect();
         } catch (...) {

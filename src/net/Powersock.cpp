@@ -2,6 +2,7 @@
 
 #include "framework/Format.h"
 #include "framework/Messages.h"
+#include "net/ConnectionPool.h"
 #include "net/HiddenWindow.h"
 #include "platform/Resolver.h"
 
@@ -63,8 +64,9 @@ LRESULT SocketWindowProc(HWND window, unsigned message, WPARAM wParam, LPARAM lP
     return DefWindowProc(window, message, wParam, lParam);
 }
 
-// Set by TPowersock::TNoFirstSocket; read and cleared by the next constructor on this thread.
-thread_local bool NoFirstSocket = false;
+// Carries a status report made on another thread to the component's own thread; it never
+// reaches the window procedure.
+constexpr unsigned StatusReportMessage = WM_USER + 110;
 
 void BlockForEvents() {
     QEventLoop loop; // makes sure this thread has an event dispatcher to sleep in
@@ -127,35 +129,17 @@ const TWinsockMessage WinsockMessage[51] = {
     {0, "Unrecognized error code"},
 };
 
-namespace {
-
-struct TKeptScratch {
-    char* block = nullptr;
-    std::size_t bytes = 0;
-    ~TKeptScratch() {
-        if (block != nullptr) {
-            std::allocator<char>().deallocate(block, bytes);
-        }
+TIoBuffer::TIoBuffer() {
+    block_ = TakeKeptScratch(IoBufferSize);
+    if (block_ == nullptr) {
+        block_ = std::allocator<char>().allocate(IoBufferSize);
     }
-};
-thread_local TKeptScratch keptScratch;
-
-} // namespace
-
-char* TakeKeptScratch(std::size_t bytes) {
-    if (keptScratch.block == nullptr || keptScratch.bytes != bytes) {
-        return nullptr;
-    }
-    return std::exchange(keptScratch.block, nullptr);
 }
 
-bool KeepScratch(char* block, std::size_t bytes) {
-    if (bytes != static_cast<std::size_t>(IoBufferSize) || keptScratch.block != nullptr) {
-        return false;
+TIoBuffer::~TIoBuffer() {
+    if (!KeepScratch(block_, IoBufferSize)) {
+        std::allocator<char>().deallocate(block_, IoBufferSize);
     }
-    keptScratch.block = block;
-    keptScratch.bytes = bytes;
-    return true;
 }
 
 HWND PsockAllocateHWnd(TPowersock* object) {
@@ -183,18 +167,10 @@ void TSignalEvent::SetEvent() {
 
 // ---- Construction and destruction ----------------------------------------------------------
 
-TPowersock::TNoFirstSocket::TNoFirstSocket() {
-    NoFirstSocket = true;
-}
-
-TPowersock::TNoFirstSocket::~TNoFirstSocket() {
-    NoFirstSocket = false;
-}
-
-TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner) {
-    const bool firstSocket = !std::exchange(NoFirstSocket, false);
+TPowersock::TPowersock(TComponent* AOwner)
+    : TComponent(AOwner), ownerThread_(QThread::currentThread()) {
+    const bool firstSocket = !TakeNoFirstSocket();
     StatusMessage(8, "Create");
-    IoBuffer.resize(IoBufferSize);
     WindowHandle = PsockAllocateHWnd(this);
     if (!Designing()) {
         ReceiveBuffer = std::make_unique<TNMFifoBuffer>();
@@ -286,9 +262,29 @@ void TPowersock::CreateSocket(long events) {
     sock::WSAAsyncSelect(SocketHandle, WindowHandle, SocketNotifyMessage, events);
 }
 
+void TPowersock::AbandonAttempt() {
+    const sock::SOCKET abandoned = SocketHandle;
+    SocketHandle = sock::INVALID_SOCKET;
+    try {
+        // Made before the old socket is closed, so that it gets another number: an outcome of
+        // the abandoned attempt still queued then names a socket that is not ours (Wndproc).
+        CreateSocket(LaterSocketEvents);
+    } catch (const ESockError&) {
+        // No socket now; the next operation says why (CheckWinsock).
+    }
+    if (abandoned != sock::INVALID_SOCKET) {
+        sock::closesocket(abandoned);
+    }
+}
+
 void TPowersock::CheckWinsock() {
-    if (!WinsockStarted() || SocketHandle == sock::INVALID_SOCKET) {
+    if (!WinsockStarted()) {
         throw ESockError(SocketErrorStr(sock::WSANOTINITIALISED));
+    }
+    if (SocketHandle == sock::INVALID_SOCKET) {
+        // None left by the last close, or the component was made without one: make it now.
+        // When that fails, its own error (no descriptor left, ...) is the one raised.
+        CreateSocket(LaterSocketEvents);
     }
 }
 
@@ -297,8 +293,12 @@ void TPowersock::CheckWinsock() {
 void TPowersock::Wndproc(TMessage& message) {
     const int event = sock::WSAGETSELECTEVENT(message.LParam);
     const int error = sock::WSAGETSELECTERROR(message.LParam);
-    LastEventOk = error == 0;
     message.Result = 0;
+    if (message.Msg == SocketNotifyMessage && event == sock::FD_CONNECT &&
+        static_cast<sock::SOCKET>(message.WParam) != SocketHandle) {
+        return; // the late outcome of an abandoned attempt: it concerns no socket of ours
+    }
+    LastEventOk = error == 0;
     try {
         if (message.Msg == SocketNotifyMessage) {
             switch (event) {
@@ -382,6 +382,11 @@ void TPowersock::TimerFired(TObject* /*Sender*/) {
     TimedOut = true;
     SignalEvent.SetEvent();
     Abort();
+    // A derived Abort may mean something else (a server's cancels its clients); the time-out
+    // ends this component's own wait all the same.
+    if (!Canceled) {
+        Cancel();
+    }
 }
 
 void TPowersock::Abort() {
@@ -408,26 +413,27 @@ void TPowersock::ResolveRemoteHost() {
         return; // a dotted address needs no lookup
     }
     RemoteAddress.sin_addr.s_addr = 0;
-    TimerOn();
-    AsyncReplied = false;
-    LookupHandle = sock::WSAAsyncGetHostByName(WindowHandle, AsyncReplyMessage, IoBuffer.data(),
-                                               HostEntryBuffer.data(),
-                                               static_cast<int>(HostEntryBuffer.size()));
-    if (LookupHandle == 0) {
-        TimerOff();
-        throw ESockError("Host Lookup Failed");
+    {
+        TTimeOutPhase phase(*this);
+        AsyncReplied = false;
+        LookupHandle = sock::WSAAsyncGetHostByName(WindowHandle, AsyncReplyMessage, IoBuffer.data(),
+                                                   HostEntryBuffer.data(),
+                                                   static_cast<int>(HostEntryBuffer.size()));
+        if (LookupHandle == 0) {
+            // The lookup could not even start (no thread for it, the application is ending): a
+            // failure of this computer, not an unknown host.
+            throw ESockError(SocketErrorStr(static_cast<std::uint16_t>(sock::WSAGetLastError())));
+        }
+        try {
+            do {
+                Wait();
+            } while (!AsyncReplied && !TimedOut && !Canceled);
+        } catch (...) {
+            sock::WSACancelAsyncRequest(LookupHandle);
+            LookupHandle = 0;
+            throw;
+        }
     }
-    try {
-        do {
-            Wait();
-        } while (!AsyncReplied && !TimedOut && !Canceled);
-    } catch (...) {
-        TimerOff();
-        sock::WSACancelAsyncRequest(LookupHandle);
-        LookupHandle = 0;
-        throw;
-    }
-    TimerOff();
     if (!AsyncReplied) {
         // Nobody waits for this answer any more: it must not land in a later lookup.
         sock::WSACancelAsyncRequest(LookupHandle);
@@ -474,8 +480,9 @@ void TPowersock::ResolveWithRetry() {
         try {
             ResolveRemoteHost();
         } catch (const ESockError& error) {
-            if (error.Message() == "Host Lookup Timed Out" ||
-                error.Message() == "Host Lookup Canceled") {
+            // Only an answer that the name is unknown gives the handler its chance; time-outs,
+            // cancels and lookups that could not start are the call's failure.
+            if (error.Message() != "Host Lookup Failed") {
                 throw;
             }
         }
@@ -488,8 +495,7 @@ void TPowersock::ResolveWithRetry() {
     }
 }
 
-void TPowersock::Connect() {
-    StatusMessage(8, "Connecting");
+void TPowersock::OpenConnection() {
     Canceled = false;
     if (ReceiveBuffer) {
         ReceiveBuffer->Clear();
@@ -502,23 +508,27 @@ void TPowersock::Connect() {
     RemoteAddress.sin_family = AF_INET;
     RemoteAddress.sin_port =
         htons(static_cast<std::uint16_t>(ProxyHost.empty() ? Port : ProxyPort));
+}
+
+void TPowersock::Connect() {
+    StatusMessage(8, "Connecting");
+    OpenConnection();
     AsyncReplied = false;
     LastEventOk = true;
     if (sock::connect(SocketHandle, RemoteAddress) == sock::SOCKET_ERROR) {
         ErrorManager(sock::WSAEWOULDBLOCK);
     }
-    TimerOn();
-    try {
+    {
+        TTimeOutPhase phase(*this);
         while (!Connected && !TimedOut && !Canceled && LastEventOk) {
             Wait();
         }
-    } catch (...) {
-        TimerOff();
-        throw;
     }
-    TimerOff();
     CloseAfterData();
     if (TimedOut || Canceled || !LastEventOk) {
+        // The attempt is given up however it ended: a pending one must not complete later on
+        // this socket and stand in the way of the next Connect.
+        AbandonAttempt();
         if (OnConnectionFailed) {
             OnConnectionFailed(this);
         }
@@ -643,16 +653,12 @@ std::string TPowersock::Read(int count) {
         }
         count = held;
     }
-    TimerOn();
-    try {
+    {
+        TTimeOutPhase phase(*this);
         while (ReceiveBuffer->BufferSize() < count && !Canceled && !TimedOut) {
             Wait();
         }
-    } catch (...) {
-        TimerOff();
-        throw;
     }
-    TimerOff();
     std::string result;
     if (count != 0) {
         result.resize(static_cast<std::size_t>(std::min(count, ReceiveBuffer->BufferSize())));
@@ -670,31 +676,25 @@ std::string TPowersock::ReadLn() {
     StatusMessage(8, "ReadLn");
     std::string result;
     int n = 0;
-    TimerOn();
-    try {
-        while (!TimedOut && !Canceled) {
-            if (DataAvailable()) {
-                n = ReceiveBuffer->Search("\n");
-                if (n > 0) {
-                    break;
-                }
+    TTimeOutPhase phase(*this);
+    while (!TimedOut && !Canceled) {
+        if (DataAvailable()) {
+            n = ReceiveBuffer->Search("\n");
+            if (n > 0) {
+                break;
             }
-            Wait();
         }
-        if (n > 0) {
-            result.resize(static_cast<std::size_t>(n));
-            const int taken = ReceiveBuffer->Remove(result.data(), n);
-            result.resize(static_cast<std::size_t>(std::max(taken, 0)));
-        }
-        if (Canceled) {
-            Canceled = false;
-            throw EAbortError("Socket readln aborted");
-        }
-    } catch (...) {
-        TimerOff();
-        throw;
+        Wait();
     }
-    TimerOff();
+    if (n > 0) {
+        result.resize(static_cast<std::size_t>(n));
+        const int taken = ReceiveBuffer->Remove(result.data(), n);
+        result.resize(static_cast<std::size_t>(std::max(taken, 0)));
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket readln aborted");
+    }
     return result;
 }
 
@@ -702,43 +702,37 @@ std::string TPowersock::ReadLn() {
 
 void TPowersock::SendBuffer(const char* data, int length) {
     StatusMessage(4, "Sending Buffer");
-    TimerOn();
-    try {
-        if (!Canceled) {
-            if (length < 0 || length > 0xFFFF) {
+    TTimeOutPhase phase(*this);
+    if (!Canceled) {
+        if (length < 0 || length > 0xFFFF) {
+            throw ERangeError("Range check error");
+        }
+        if (length == 0) {
+            const std::size_t size = data != nullptr ? ::strnlen(data, 0x10000) : 0;
+            if (size > 0xFFFF) {
                 throw ERangeError("Range check error");
             }
-            if (length == 0) {
-                const std::size_t size = data != nullptr ? ::strnlen(data, 0x10000) : 0;
-                if (size > 0xFFFF) {
-                    throw ERangeError("Range check error");
-                }
-                length = static_cast<int>(size);
+            length = static_cast<int>(size);
+        }
+        int remaining = length;
+        while (remaining != 0 && !Canceled && !TimedOut) {
+            const int n = sock::send(SocketHandle, data + (length - remaining), remaining, 0);
+            if (n == 0) {
+                break;
             }
-            int remaining = length;
-            while (remaining != 0 && !Canceled && !TimedOut) {
-                const int n = sock::send(SocketHandle, data + (length - remaining), remaining, 0);
-                if (n == 0) {
-                    break;
-                }
-                if (n > 0) {
-                    remaining -= n;
-                } else {
-                    ErrorManager(sock::WSAEWOULDBLOCK);
-                    // Full: sleep until there is room, a message or the time-out.
-                    WaitForMessages();
-                }
+            if (n > 0) {
+                remaining -= n;
+            } else {
+                ErrorManager(sock::WSAEWOULDBLOCK);
+                // Full: sleep until there is room, a message or the time-out.
+                WaitForMessages();
             }
         }
-        if (Canceled) {
-            Canceled = false;
-            throw EAbortError("Socket send aborted");
-        }
-    } catch (...) {
-        TimerOff();
-        throw;
     }
-    TimerOff();
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
 }
 
 void TPowersock::Write(const std::string& text) {
@@ -814,6 +808,16 @@ void TPowersock::SetLastErrorNo(int number) {
 }
 
 void TPowersock::StatusMessage(std::uint8_t level, const std::string& text) {
+    if (QThread::currentThread() != ownerThread_) {
+        // Another thread (Cancel, Abort): LastStatus and OnStatus belong to the component's own
+        // thread, which makes the report at its next pump. The message itself is dropped before
+        // it reaches Wndproc, so it changes none of the notification state.
+        PostMessage(WindowHandle, StatusReportMessage, 0, 0, [this, level, text] {
+            StatusMessage(level, text);
+            return false;
+        });
+        return;
+    }
     if (level > ReportLevel) {
         return;
     }

@@ -13,8 +13,10 @@
 //
 // Everything runs on the creating thread, except `Cancel`/`Abort`, which another thread may
 // call (the server component cancels its clients): `Canceled` and `SignalEvent` are safe for
-// that. The stream, file, transaction and listening operations are defined in
-// net/PowersockTransfer.cpp; the daytime exchange is TNMDayTime (net/DayTime.h).
+// that, and their status texts are reported on the creating thread, at its next pump. The stream
+// and file transfers are defined in net/PowersockStream.cpp; the command/reply exchange,
+// listening and accepting in net/PowersockTransfer.cpp; the text helpers of the line protocols
+// are in net/LineText.h; the daytime exchange is TNMDayTime (net/DayTime.h).
 #pragma once
 
 #include "framework/Exception.h"
@@ -27,11 +29,11 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -47,44 +49,23 @@ constexpr unsigned SocketNotifyMessage = 1125; // WM_USER + 101: socket notifica
 constexpr unsigned AsyncReplyMessage = 1126;   // WM_USER + 102: lookup done; listening socket
 constexpr int IoBufferSize = 65537;            // bytes
 
-// One scratch block of each thread is kept when its component goes, for the next component made
-// on that thread: a server makes a component per connection, and handing 64 KiB back to the heap
-// and taking it again each time costs more than the rest of a connection's own bookkeeping.
-char* TakeKeptScratch(std::size_t bytes);         // nullptr when none of that size is kept
-bool KeepScratch(char* block, std::size_t bytes); // false: not kept, the caller frees it
+// The scratch area of a socket component: IoBufferSize bytes, not cleared (every user writes
+// the bytes it then reads). A thread keeps the block of its last component for the next one
+// (net/ConnectionPool.h): a server makes a component per connection.
+class TIoBuffer {
+public:
+    TIoBuffer();
+    ~TIoBuffer();
+    TIoBuffer(const TIoBuffer&) = delete;
+    TIoBuffer& operator=(const TIoBuffer&) = delete;
+    char* data() { return block_; }
+    char& operator[](std::size_t index) { return block_[index]; }
+    std::size_t size() const { return IoBufferSize; }
 
-// Allocator for scratch memory that is not cleared when it is made (resize leaves the bytes as
-// they are): every user writes the bytes it then reads. Clearing 64 KiB for every new socket
-// component was the largest single cost of making one.
-template <class T> struct TScratchAllocator : std::allocator<T> {
-    template <class U> struct rebind { using other = TScratchAllocator<U>; };
-    TScratchAllocator() = default;
-    template <class U> TScratchAllocator(const TScratchAllocator<U>&) noexcept {}
-    T* allocate(std::size_t n) {
-        if constexpr (sizeof(T) == 1) {
-            if (char* kept = TakeKeptScratch(n)) {
-                return reinterpret_cast<T*>(kept);
-            }
-        }
-        return std::allocator<T>::allocate(n);
-    }
-    void deallocate(T* block, std::size_t n) {
-        if constexpr (sizeof(T) == 1) {
-            if (KeepScratch(reinterpret_cast<char*>(block), n)) {
-                return;
-            }
-        }
-        std::allocator<T>::deallocate(block, n);
-    }
-    template <class U>
-    void construct(U* place) noexcept(std::is_nothrow_default_constructible_v<U>) {
-        ::new (static_cast<void*>(place)) U;
-    }
-    template <class U, class... Args> void construct(U* place, Args&&... args) {
-        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
-    }
+private:
+    char* block_;
 };
-using TScratchBuffer = std::vector<char, TScratchAllocator<char>>;
+
 constexpr int MaxChunk = 65536;        // bytes moved by one recv or send chunk
 constexpr long FirstSocketEvents = 63; // every event
 constexpr long LaterSocketEvents = 61; // every event but FD_WRITE
@@ -132,7 +113,8 @@ public:
     virtual void Connect();
     virtual void Disconnect(); // closes the connection if one is established
     // Waits for an incoming connection announced on AsyncReplyMessage and accepts it; the
-    // accepted socket, registered for notifications on this window.
+    // accepted socket, without notifications: whoever serves it asks for them on its own
+    // window (WSAAsyncSelect), never on this listening component's.
     virtual sock::SOCKET Accept();
     virtual std::string Transaction(const std::string& command); // command line, reply line
     virtual void Abort(); // ends the current wait (as Cancel)
@@ -161,22 +143,10 @@ public:
     void TimerOn();
     void TimerOff();
     void TimerFired(TObject* Sender);
-    // Runs a stream transfer; the time-out timer is off again however it ends, and a cancel or
-    // time-out during it (both set Canceled) then raises EAbortError(abortText), clearing
-    // Canceled.
-    template <typename Body> void Transfer(const char* abortText, Body body) {
-        try {
-            body();
-        } catch (...) {
-            TimerOff();
-            throw;
-        }
-        TimerOff();
-        if (Canceled) {
-            Canceled = false;
-            throw EAbortError(abortText);
-        }
-    }
+    // Runs a stream transfer as one time-out phase (the body may restart the countdown as data
+    // flows); a cancel or time-out during it (both set Canceled) then raises
+    // EAbortError(abortText), clearing Canceled.
+    template <typename Body> void Transfer(const char* abortText, Body body);
 
     void InitWinsock();
 
@@ -198,7 +168,9 @@ public:
     void SetFifoCapacity(int bytes);
     int GetFifoCapacity();
 
-    // Stream, file and server operations (net/PowersockTransfer.cpp).
+    // Stream and file transfers and the data-connection address strings
+    // (net/PowersockStream.cpp); the command/reply exchange and listening
+    // (net/PowersockTransfer.cpp).
     void SendStream(QIODevice& stream);
     void SendRestStream(QIODevice& stream);
     void SendFile(const std::string& fileName);
@@ -236,7 +208,7 @@ public:
 
     // State. Public because the server component sets it on the instances it creates, and
     // because waits and tests look at it; the component itself keeps it consistent.
-    TScratchBuffer IoBuffer;  // IoBufferSize bytes of scratch space, not cleared
+    TIoBuffer IoBuffer;       // IoBufferSize bytes of scratch space, not cleared
     TSignalEvent SignalEvent; // set whenever something a wait tests has changed
     std::vector<std::string> WinsockInfo;
     std::int32_t BytesSent = 0;        // bytes sent by the current stream or file send
@@ -266,26 +238,23 @@ public:
     // since the attempt began.
     int ConnectError = -1;
 
-    // While alive, the next socket component constructed on this thread starts without a
-    // socket of its own (SocketHandle stays INVALID_SOCKET) instead of making one. For a
-    // server that gives each new instance an accepted socket at once: making, watching and
-    // closing a socket nobody uses costs a noticeable part of a short connection. Only the
-    // first component constructed consumes it; components that one makes get their sockets.
-    class TNoFirstSocket {
-    public:
-        TNoFirstSocket();
-        ~TNoFirstSocket();
-        TNoFirstSocket(const TNoFirstSocket&) = delete;
-        TNoFirstSocket& operator=(const TNoFirstSocket&) = delete;
-    };
-
 protected:
     // Waits (within TimeOut) for the connection announced to the listening socket and accepts
     // it; `peer` gets its address. ESockError when cancelled or refused.
     sock::SOCKET AcceptPending(sockaddr_in& peer);
     // Creates a new stream socket for this instance and asks for `events` on its window.
     void CreateSocket(long events);
-    void CheckWinsock(); // ESockError when the sockets layer did not start
+    // ESockError when the sockets layer did not start; makes the socket when there is none,
+    // raising that failure's own error.
+    void CheckWinsock();
+    // The opening shared by Connect and GetTimeStr: clears Canceled and the receive buffer,
+    // refuses a component that is connected ("Already connected"), makes sure there is a
+    // socket, resolves the host (ResolveWithRetry) and sets the remote port.
+    void OpenConnection();
+    // Gives up a connection attempt that did not connect: its socket is closed quietly (no
+    // OnDisconnect: nothing was connected) and a fresh one takes its place, so the attempt
+    // cannot complete later and answer the next one.
+    void AbandonAttempt();
     // Resolves Host (at least once), asking OnInvalidHost once when the name is unknown.
     void ResolveWithRetry();
     // Sleeps in the event loop until something arrives (a notification, a timer tick, a posted
@@ -295,11 +264,33 @@ protected:
     // end; move up to `limit` buffered bytes (one chunk at most) into a capture stream.
     void SendChunks(QIODevice& source, bool progressFirst);
     int CaptureChunk(QIODevice& stream, long long limit);
+
+private:
+    QThread* ownerThread_; // the creating thread, where events and status reports happen
 };
 
-// Text helpers of the line protocols (net/PowersockTransfer.cpp).
-std::string NthWord(const std::string& text, char delimiter, int n);
-int NthPos(const std::string& text, char delimiter, int n);
-void StreamLn(QIODevice& stream, const std::string& text);
+// One waiting phase under the time-out: the countdown starts when the phase begins (TimerOn)
+// and stops when it ends (TimerOff), however it ends.
+class TTimeOutPhase {
+public:
+    explicit TTimeOutPhase(TPowersock& component) : component_(component) { component_.TimerOn(); }
+    ~TTimeOutPhase() { component_.TimerOff(); }
+    TTimeOutPhase(const TTimeOutPhase&) = delete;
+    TTimeOutPhase& operator=(const TTimeOutPhase&) = delete;
+
+private:
+    TPowersock& component_;
+};
+
+template <typename Body> void TPowersock::Transfer(const char* abortText, Body body) {
+    {
+        TTimeOutPhase phase(*this);
+        body();
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError(abortText);
+    }
+}
 
 } // namespace kairelon

@@ -1,7 +1,7 @@
 // The stream and file transfers of the socket component and the address strings of data
-// connections: sending the rest of a stream or a whole file, capturing received bytes into a
-// stream, a file or a string, copying a header block, and the PORT-style address of the local
-// end. They run on the component's thread and pump its events like every other wait.
+// connections: sending a whole stream, the rest of one or a whole file, capturing received bytes
+// into a stream, a file or a string, copying a header block, and the PORT-style address of the
+// local end. They run on the component's thread and pump its events like every other wait.
 //
 // Choices made where the protocol leaves room:
 // - A capture that ends because the peer closed takes every byte still buffered, not just one
@@ -10,8 +10,10 @@
 //   exactly that size and later bytes stay buffered for the next read.
 // - CaptureString takes at most `size` bytes per round when size > 0 (all that is buffered
 //   otherwise), never more than is buffered; size -1 takes what is buffered now, once.
-// - A send that the connection refuses (result 0) or a source that cannot be read ends the
-//   transfer instead of skipping or spinning.
+// - Every send is bounded by TimeOut: the countdown restarts whenever the peer takes bytes, so
+//   a peer that stops reading ends the transfer with "Socket send aborted".
+// - A send that the connection refuses (result 0) ends the transfer; a source that cannot be
+//   read raises EInOutError instead of ending it as if it were complete.
 #include "net/Powersock.h"
 
 #include "framework/Exception.h"
@@ -44,9 +46,11 @@ void WriteAll(QIODevice& target, const char* data, int count) {
 
 } // namespace
 
-// Shared by the rest-of-stream and the file send: the source from its current position to its
-// end. Each send that moved bytes restarts the time-out countdown, after the progress event
-// when `progressFirst` (the file send), before it otherwise (the rest-of-stream send).
+// Shared by the stream, rest-of-stream and file sends: the source from its current position to
+// its end, inside a Transfer (whose countdown runs from the start); it restarts with each send
+// that moved bytes (after the progress event when `progressFirst`, the file send; before it
+// otherwise), so a peer that takes nothing for TimeOut milliseconds ends the transfer. A source
+// that cannot be read raises EInOutError.
 void TPowersock::SendChunks(QIODevice& source, bool progressFirst) {
     while (!Canceled && source.pos() < source.size()) {
         const int chunk = ReadChunk(source, IoBuffer.data());
@@ -76,6 +80,18 @@ void TPowersock::SendChunks(QIODevice& source, bool progressFirst) {
             }
         }
     }
+}
+
+void TPowersock::SendStream(QIODevice& stream) {
+    StatusMessage(8, "SendStream");
+    stream.seek(0);
+    Transfer("Socket send aborted", [&] {
+        if (!Canceled) {
+            BytesSent = 0;
+            BytesTotal = static_cast<std::int32_t>(stream.size());
+            SendChunks(stream, false);
+        }
+    });
 }
 
 void TPowersock::SendRestStream(QIODevice& stream) {
@@ -115,7 +131,6 @@ int TPowersock::CaptureChunk(QIODevice& stream, long long limit) {
 void TPowersock::CaptureStream(QIODevice& stream, int size) {
     StatusMessage(8, "Capture Stream");
     BytesReceived = 0;
-    TimerOn();
     // Bytes still wanted for a total size; unlimited for -1 (one round) and -2 (until closed).
     const auto wanted = [&]() -> qint64 {
         return size >= 0 ? std::max<qint64>(0, size - stream.size()) : MaxChunk;
@@ -173,7 +188,6 @@ void TPowersock::CaptureString(std::string& text, int size) {
     StatusMessage(8, "CaptureFile");
     BytesReceived = 0;
     text.clear();
-    TimerOn();
     // One round: what is buffered now, at most `size` bytes when size > 0.
     const auto takeBuffered = [&]() {
         int n = ReceiveBuffer->BufferSize();

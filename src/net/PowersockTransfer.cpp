@@ -1,56 +1,15 @@
-// The stream and server operations of the socket component that the daytime exchange and the
-// line protocols rest on: sending a stream, the command/reply exchange, listening and
-// accepting. The captures, the file and rest-of-stream sends and the text helpers join them
-// here.
+// The command/reply exchange of the line protocols, listening and accepting of the socket
+// component. The stream and file transfers are in net/PowersockStream.cpp, the text helpers in
+// net/LineText.cpp.
 #include "net/Powersock.h"
 
 #include "framework/Messages.h"
 #include "net/LineText.h"
 
-#include <QIODevice>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
 namespace kairelon {
-
-void TPowersock::SendStream(QIODevice& stream) {
-    StatusMessage(8, "SendStream");
-    stream.seek(0);
-    if (!Canceled) {
-        BytesSent = 0;
-        BytesTotal = static_cast<std::int32_t>(stream.size());
-        while (!stream.atEnd() && !Canceled) {
-            const qint64 chunk = stream.read(IoBuffer.data(), MaxChunk);
-            if (chunk <= 0) {
-                break;
-            }
-            int remaining = static_cast<int>(chunk);
-            while (remaining != 0 && !Canceled) {
-                const int n =
-                    sock::send(SocketHandle, IoBuffer.data() + (chunk - remaining), remaining, 0);
-                if (n == 0) {
-                    return; // the connection takes nothing more
-                }
-                if (n > 0) {
-                    remaining -= n;
-                    BytesSent += n;
-                    if (OnSendProgress) {
-                        OnSendProgress(this);
-                    }
-                    ProcessMessages();
-                } else {
-                    ErrorManager(sock::WSAEWOULDBLOCK);
-                    WaitForMessages();
-                }
-            }
-        }
-    }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
-}
 
 std::string TPowersock::Transaction(const std::string& command) {
     StatusMessage(8, "Transaction");
@@ -95,16 +54,12 @@ void TPowersock::Listen(bool useReplyMessage) {
 
 sock::SOCKET TPowersock::AcceptPending(sockaddr_in& peer) {
     StatusMessage(4, "Accepting");
-    TimerOn();
-    try {
+    {
+        TTimeOutPhase phase(*this);
         while (!AsyncReplied && !Canceled) {
             Wait();
         }
-    } catch (...) {
-        TimerOff();
-        throw;
     }
-    TimerOff();
     if (Canceled) {
         Canceled = false;
         throw ESockError("Accepting Canceled");
@@ -112,6 +67,9 @@ sock::SOCKET TPowersock::AcceptPending(sockaddr_in& peer) {
     if (!LastEventOk) {
         throw ESockError("Error creating Data Connection");
     }
+    // This accept answers the announcement; the next Accept waits for one of its own (the
+    // socket announces the next connection after this accept).
+    AsyncReplied = false;
     const sock::SOCKET accepted = sock::accept(SocketHandle, &peer);
     if (accepted == sock::INVALID_SOCKET) {
         ErrorManager(0);
@@ -123,7 +81,9 @@ sock::SOCKET TPowersock::AcceptPending(sockaddr_in& peer) {
 sock::SOCKET TPowersock::Accept() {
     sockaddr_in peer{};
     const sock::SOCKET accepted = AcceptPending(peer);
-    sock::WSAAsyncSelect(accepted, WindowHandle, SocketNotifyMessage, FirstSocketEvents);
+    // The accepted socket is not watched from this window: its notifications belong to the
+    // component that takes it over. Here its peer's close would be taken for this component's
+    // own and close the listening socket.
     RemoteAddress = peer;
     if (Canceled) {
         Canceled = false;

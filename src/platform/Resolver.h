@@ -8,11 +8,13 @@
 // written into the caller's buffer on the caller's thread just before the message is handled,
 // never by the worker. A request cancelled with `WSACancelAsyncRequest` posts nothing that
 // reaches the window: its late answer is dropped. The default resolver uses the system's
-// `getaddrinfo`; tests install their own with `SetResolver` and never depend on DNS.
+// `getaddrinfo`; tests install their own with `SetResolver` and never depend on DNS. Lookup
+// threads are wound down with the application (`WindDownLookups`).
 #pragma once
 
 #include "platform/WindowMessages.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -47,6 +49,17 @@ constexpr int HostEntryHeaderBytes = 4;
 int WSAAsyncGetHostByName(HWND window, unsigned message, const std::string& name, char* buffer,
                           int length);
 int WSACancelAsyncRequest(int handle); // 0 when the request was still open
+
+// Lookup threads are counted from their start until they have posted their answer. At the
+// application's end (when its object is destroyed) the lookups are wound down: running ones get
+// `grace` to finish, then no answer is posted any more and no lookup starts (the request then
+// fails with WSAENETDOWN). Returns whether every lookup thread had finished. A lookup whose
+// thread cannot start fails at once: 0 with WSAENOBUFS, nothing left open.
+bool WindDownLookups(std::chrono::milliseconds grace);
+int RunningLookups();                        // lookup threads that have not yet posted their answer
+int OpenLookupRequests();                    // requests neither answered nor cancelled
+void ReopenLookupsForTesting();              // undoes WindDownLookups
+void FailLookupThreadsForTesting(bool fail); // true: no lookup thread can start
 // The first address of a host entry written by a lookup; false when it holds none.
 bool FirstHostAddress(const char* buffer, int length, std::uint32_t& addressNetworkOrder);
 

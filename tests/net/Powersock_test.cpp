@@ -3,6 +3,7 @@
 // report levels.
 #include "net/Powersock.h"
 
+#include "net/ConnectionPool.h"
 #include "net/HiddenWindow.h"
 #include "support/EventLoop.h"
 #include "support/FakeResolver.h"
@@ -12,7 +13,13 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+#include <chrono>
 #include <ctime>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -107,13 +114,13 @@ TEST(PowersockSetUp, NoFirstSocketLeavesOnlyTheNextComponentWithoutASocket) {
     std::unique_ptr<TPowersock> bare;
     std::unique_ptr<TPowersock> later;
     {
-        TPowersock::TNoFirstSocket noFirstSocket;
+        TNoFirstSocket noFirstSocket;
         bare = std::make_unique<TPowersock>();
         later = std::make_unique<TPowersock>(); // consumed by the first one
     }
     EXPECT_EQ(bare->SocketHandle, sock::INVALID_SOCKET);
     EXPECT_NE(later->SocketHandle, sock::INVALID_SOCKET);
-    { TPowersock::TNoFirstSocket unused; }
+    { TNoFirstSocket unused; }
     TPowersock after; // the scope ended without a component: nothing carries over
     EXPECT_NE(after.SocketHandle, sock::INVALID_SOCKET);
     EXPECT_FALSE(bare->Connected);
@@ -131,6 +138,46 @@ TEST(PowersockSetUp, WithoutAStartedLayerConnectFailsClearly) {
         EXPECT_EQ(Raised([&] { s.Connect(); }), "10093:Successful WSAStartup not yet performed");
     }
     SetWinsockStartedForTesting(true);
+}
+
+TEST(PowersockSetUp, AMissingSocketIsMadeWhenNeededAndAFailureNamesItsRealCause) {
+    LoopbackServer server(LoopbackServer::NeverSend());
+    std::unique_ptr<TPowersock> s;
+    {
+        TNoFirstSocket none;
+        s = std::make_unique<TPowersock>();
+    }
+    ASSERT_EQ(s->SocketHandle, sock::INVALID_SOCKET);
+    s->Host = "127.0.0.1";
+    s->Port = server.Port();
+    s->TimeOut = 5000;
+
+    // No descriptor left for a socket.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    std::exception_ptr failure;
+    try {
+        s->Connect();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // Looked at only with descriptors again: the sanitizers' own checks need one.
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(Raised([&] {
+                  if (failure) {
+                      std::rethrow_exception(failure);
+                  }
+              }),
+              "10024:Too many open files");
+    EXPECT_EQ(s->SocketHandle, sock::INVALID_SOCKET);
+
+    // Descriptors again: the socket is made and the connection stands.
+    EXPECT_EQ(Raised([&] { s->Connect(); }), "(nothing raised)");
+    EXPECT_TRUE(s->Connected);
+    s->Disconnect();
 }
 
 TEST(PowersockErrors, SocketErrorStrUsesTheTable) {
@@ -296,6 +343,51 @@ TEST(PowersockConnect, ATimeOutSetsTimedOutAndCanceledAndTheNextConnectProceeds)
     EXPECT_FALSE(t.Canceled);
 }
 
+TEST(PowersockConnect, AFailedAttemptIsAbandonedSoTheNextConnectGoesWhereAsked) {
+    // Each way a connect can fail, then a Connect to another server at once.
+    struct Case {
+        const char* name;
+        const char* raised;
+    };
+    for (const Case c :
+         {Case{"time-out", "Connection Timed out"}, Case{"cancel", "Connection Canceled"}}) {
+        SCOPED_TRACE(c.name);
+        LoopbackServer stalled(LoopbackServer::NeverSend(), 0, /*paused=*/true);
+        TPowersock filler;
+        filler.Host = "127.0.0.1";
+        filler.Port = stalled.Port();
+        filler.TimeOut = 5000;
+        filler.Connect();
+
+        TPowersock s;
+        Events e;
+        e.Bind(s);
+        s.Host = "127.0.0.1";
+        s.Port = stalled.Port();
+        s.TimeOut = std::string(c.name) == "time-out" ? 300 : 0;
+        if (s.TimeOut == 0) {
+            QTimer::singleShot(200, [&s] { s.Cancel(); });
+        }
+        EXPECT_EQ(Raised([&] { s.Connect(); }), c.raised);
+        EXPECT_EQ(e.disconnects, 0) << "nothing was connected";
+        stalled.Resume();
+
+        LoopbackServer other(LoopbackServer::NeverSend());
+        s.Port = other.Port();
+        s.TimeOut = 3000;
+        EXPECT_EQ(Raised([&] { s.Connect(); }), "(nothing raised)");
+        EXPECT_TRUE(s.Connected);
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        ASSERT_EQ(::getpeername(s.SocketHandle, reinterpret_cast<sockaddr*>(&peer), &size), 0);
+        EXPECT_EQ(ntohs(peer.sin_port), other.Port()) << "connected where it was asked";
+        PumpFor(1500); // past the first retransmission of the dropped handshake
+        EXPECT_EQ(e.connects, 1);
+        EXPECT_EQ(stalled.Accepted(), 1) << "only the filler reached the stalled server";
+        s.Disconnect();
+    }
+}
+
 TEST(PowersockConnect, CancelWhileConnectingEndsTheWait) {
     LoopbackServer server(LoopbackServer::NeverSend(), 0, true);
     TPowersock filler;
@@ -432,6 +524,77 @@ TEST(PowersockLookup, CancelEndsALookup) {
     clock.start();
     EXPECT_EQ(Raised([&] { s.Connect(); }), "Host Lookup Canceled");
     EXPECT_LT(clock.elapsed(), 450);
+}
+
+TEST(PowersockLookup, ALookupThatCannotStartFailsCleanlyWithItsCause) {
+    auto resolver = std::make_shared<FakeResolver>();
+    resolver->Add("time.test", "127.0.0.1");
+    ResolverScope scope(resolver);
+    TPowersock s;
+    Events e;
+    e.Bind(s);
+    s.OnInvalidHost = [&](bool&) { ++e.invalidHost; };
+    s.Host = "time.test";
+    s.Port = 1;
+    s.TimeOut = 300;
+    const int open = sock::OpenLookupRequests();
+    sock::FailLookupThreadsForTesting(true);
+    std::string raised;
+    try {
+        s.Connect();
+        raised = "(nothing raised)";
+    } catch (const ESockError& error) {
+        raised = error.Message();
+    } catch (const std::exception& error) {
+        raised = std::string("not a socket error: ") + error.what();
+    }
+    sock::FailLookupThreadsForTesting(false);
+    EXPECT_EQ(raised, "10055:No buffer space available");
+    EXPECT_FALSE(s.TimeoutTimer->Enabled()) << "the time-out timer is off";
+    EXPECT_EQ(sock::OpenLookupRequests(), open) << "no request entry is left behind";
+    EXPECT_EQ(e.invalidHost, 0) << "the name is not at fault";
+    EXPECT_EQ(resolver->Calls(), 0);
+    PumpFor(400);
+    EXPECT_EQ(s.TimedOut, false) << "no time-out fires afterwards";
+}
+
+TEST(PowersockLookup, WindingDownWaitsForLookupThreadsThenPostsNoAnswer) {
+    auto resolver = std::make_shared<FakeResolver>();
+    resolver->Add("slow.test", "127.0.0.1");
+    ResolverScope scope(resolver);
+    TPowersock s;
+    std::vector<char> entry(1024);
+    // Lookups of earlier tests in this process may still be running.
+    ASSERT_TRUE(PumpUntil([] { return sock::RunningLookups() == 0; }, 5000));
+
+    resolver->SetDelayMs(300);
+    ASSERT_NE(sock::WSAAsyncGetHostByName(s.WindowHandle, AsyncReplyMessage, "slow.test",
+                                          entry.data(), static_cast<int>(entry.size())),
+              0);
+    EXPECT_EQ(sock::RunningLookups(), 1);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(sock::WindDownLookups(std::chrono::seconds(5)));
+    EXPECT_GE(clock.elapsed(), 250) << "waited for the running lookup";
+    EXPECT_EQ(sock::RunningLookups(), 0);
+    EXPECT_EQ(sock::WSAAsyncGetHostByName(s.WindowHandle, AsyncReplyMessage, "slow.test",
+                                          entry.data(), static_cast<int>(entry.size())),
+              0)
+        << "no lookup starts once they are wound down";
+    sock::ReopenLookupsForTesting();
+    PumpFor(50);
+
+    // A lookup that outlasts the grace posts nothing afterwards.
+    s.AsyncReplied = false;
+    resolver->SetDelayMs(400);
+    ASSERT_NE(sock::WSAAsyncGetHostByName(s.WindowHandle, AsyncReplyMessage, "slow.test",
+                                          entry.data(), static_cast<int>(entry.size())),
+              0);
+    EXPECT_FALSE(sock::WindDownLookups(std::chrono::milliseconds(50)));
+    PumpUntil([] { return sock::RunningLookups() == 0; }, 3000);
+    PumpFor(100);
+    sock::ReopenLookupsForTesting();
+    EXPECT_FALSE(s.AsyncReplied) << "the late answer was not posted";
 }
 
 TEST(PowersockLookup, LocalAddressComesFromTheResolver) {
@@ -617,6 +780,26 @@ TEST(PowersockWrite, AFullSendBufferWaitsWithoutSpinningUntilTheTimeOut) {
     }
     EXPECT_EQ(failure, "Socket send aborted");
     EXPECT_LT(ProcessCpuSeconds() - cpu, 0.3);
+}
+
+TEST(PowersockWrite, ALongTextToAPeerThatNeverReadsEndsWithTheTimeOut) {
+    // The peer takes nothing and closes only after 20 s.
+    LoopbackServer server(LoopbackServer::SendWaitClose("", 20000));
+    TPowersock s;
+    s.Host = "127.0.0.1";
+    s.Port = server.Port();
+    s.TimeOut = 5000;
+    s.Connect();
+    s.TimeOut = 500;
+    const std::string text(32 * 1024 * 1024, 'z'); // far more than the connection holds
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(Raised([&] { s.Write(text); }), "Socket send aborted");
+    EXPECT_LT(clock.elapsed(), 15000) << "ended by the time-out, not by the peer's close";
+    EXPECT_GT(s.BytesSent, 0);
+    EXPECT_LT(s.BytesSent, static_cast<std::int32_t>(text.size()));
+    EXPECT_FALSE(s.Canceled);
+    s.Disconnect();
 }
 
 TEST(PowersockMisc, CertifyConnectAsksOnceForAConnection) {

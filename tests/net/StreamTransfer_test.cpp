@@ -12,20 +12,25 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <future>
 #include <mutex>
 #include <string>
+#include <vector>
 
 using namespace kairelon;
 using kairelon::test::ConnectLoopback;
 using kairelon::test::LocalPortOf;
 using kairelon::test::LoopbackServer;
+using kairelon::test::PumpFor;
 using kairelon::test::PumpUntil;
 
 namespace {
@@ -309,6 +314,40 @@ TEST(StreamTransfer, FileErrorsComeFromTheFileAndLeaveNothingBehind) {
     EXPECT_THROW(link.client.CaptureFile(dir.path().toStdString()), EFCreateError);
 }
 
+TEST(StreamTransfer, ASourceThatCannotBeReadRaisesInEverySend) {
+    // Claims 1000 bytes but fails every read.
+    class BrokenSource : public QIODevice {
+    public:
+        qint64 size() const override { return 1000; }
+
+    protected:
+        qint64 readData(char*, qint64) override { return -1; }
+        qint64 writeData(const char*, qint64) override { return -1; }
+    };
+    const std::vector<std::pair<const char*, std::function<void(TPowersock&, QIODevice&)>>> sends =
+        {
+            {"SendStream", [](TPowersock& c, QIODevice& d) { c.SendStream(d); }},
+            {"SendRestStream", [](TPowersock& c, QIODevice& d) { c.SendRestStream(d); }},
+        };
+    for (const auto& [name, send] : sends) {
+        SCOPED_TRACE(name);
+        Link link(WaitForALine());
+        link.Connect();
+        BrokenSource source;
+        source.open(QIODevice::ReadOnly);
+        std::string raised = "(nothing raised)";
+        try {
+            send(link.client, source);
+        } catch (const EInOutError& error) {
+            raised = error.Message();
+        }
+        EXPECT_EQ(raised, "Read error on the stream being sent");
+        EXPECT_EQ(link.client.BytesSent, 0);
+        EXPECT_FALSE(link.client.TimeoutTimer->Enabled()) << "the time-out timer is off again";
+        link.client.Disconnect();
+    }
+}
+
 TEST(StreamTransfer, CaptureStringTakesEverythingUntilTheClose) {
     for (const int size : {0, 4}) {
         Link link(SendBytes("line one\nline two\n"));
@@ -384,6 +423,122 @@ TEST(Transaction, ReplyLineAndItsLeadingNumber) {
         << "each reply is reported at level 1";
 }
 
+TEST(ConnectionTimeOut, EveryWaitOfAServedConnectionEndsWithTheTimeOutError) {
+    // A client that sends three bytes (no line end), never reads, and closes only after 4 s:
+    // each wait of the serving instance must end after its TimeOut with the time-out error.
+    struct Case {
+        const char* name;
+        std::function<void(TNMGeneralServer&)> wait;
+        const char* raised;
+    };
+    const std::vector<Case> cases = {
+        {"ReadLn", [](TNMGeneralServer& c) { c.ReadLn(); }, "Socket readln aborted"},
+        {"Read", [](TNMGeneralServer& c) { c.Read(10); }, "Socket send aborted"},
+        {"CaptureString",
+         [](TNMGeneralServer& c) {
+             std::string text;
+             c.CaptureString(text, 0);
+         },
+         "Socket capture aborted"},
+        {"CaptureStream",
+         [](TNMGeneralServer& c) {
+             QBuffer target;
+             target.open(QIODevice::WriteOnly);
+             c.CaptureStream(target, -2);
+         },
+         "Socket capture aborted"},
+        {"SendBuffer",
+         [](TNMGeneralServer& c) {
+             // Fills the connection until one call has to wait out the time-out.
+             const std::string chunk(65535, 'y');
+             for (int i = 0; i < 2000; ++i) {
+                 QElapsedTimer clock;
+                 clock.start();
+                 c.SendBuffer(chunk.data(), 65535);
+                 if (clock.elapsed() >= 250) {
+                     return;
+                 }
+             }
+         },
+         "Socket send aborted"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<qint64> elapsed{-1};
+        Peer peer;
+        ScriptServer server(
+            [&c, &elapsed](TNMGeneralServer& connection, Peer&) {
+                connection.TimeOut = 300;
+                QElapsedTimer clock;
+                clock.start();
+                try {
+                    c.wait(connection);
+                } catch (...) {
+                    elapsed = clock.elapsed();
+                    throw;
+                }
+                elapsed = clock.elapsed();
+            },
+            &peer);
+        server.Port = 0;
+        server.ListenAddress = "127.0.0.1";
+        server.Loaded();
+        const int fd = ConnectLoopback(ListeningPort(server));
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(kairelon::test::SendAllBytes(fd, "abc"));
+        PumpUntil([&] { return elapsed.load() >= 0; }, 4000);
+        ::close(fd);
+        ASSERT_TRUE(PumpUntil([&] { return server.ActiveConnections() == 0; }, 10000));
+        std::lock_guard lock(peer.lock);
+        EXPECT_EQ(peer.error, c.raised);
+        EXPECT_GE(elapsed.load(), 290);
+        EXPECT_LT(elapsed.load(), 3000) << "ended by the time-out, not by the client's close";
+    }
+}
+
+TEST(ConnectionCancel, ACancelFromAnotherThreadIsReportedOnTheConnectionsOwnThread) {
+    struct Seen {
+        std::mutex lock;
+        std::vector<std::string> texts;
+        int foreign = 0; // reports made on a thread other than the connection's
+        std::atomic<bool> waiting{false};
+    } seen;
+    Peer peer;
+    ScriptServer server(
+        [&seen](TNMGeneralServer& c, Peer&) {
+            QThread* own = QThread::currentThread();
+            c.ReportLevel = 8;
+            c.OnStatus = [&seen, own](TObject*, const std::string& text) {
+                std::lock_guard lock(seen.lock);
+                seen.texts.push_back(text);
+                if (QThread::currentThread() != own) {
+                    ++seen.foreign;
+                }
+            };
+            seen.waiting = true;
+            c.ReadLn(); // the client never sends a line
+        },
+        &peer);
+    server.Port = 0;
+    server.ListenAddress = "127.0.0.1";
+    server.Loaded();
+    const int fd = ConnectLoopback(ListeningPort(server));
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(PumpUntil([&] { return seen.waiting.load(); }, 5000));
+    PumpFor(100);   // inside the line wait
+    server.Abort(); // cancels the connection from this thread
+    ASSERT_TRUE(PumpUntil([&] { return server.ActiveConnections() == 0; }, 5000));
+    ::close(fd);
+    {
+        std::lock_guard lock(peer.lock);
+        EXPECT_EQ(peer.error, "Socket readln aborted");
+    }
+    std::lock_guard lock(seen.lock);
+    EXPECT_EQ(seen.foreign, 0);
+    EXPECT_NE(std::find(seen.texts.begin(), seen.texts.end(), "Canceling"), seen.texts.end())
+        << "the cancel is still reported";
+}
+
 TEST(ListenAccept, AcceptTakesTheWaitingConnection) {
     TPowersock listener;
     listener.Port = 0;
@@ -405,16 +560,26 @@ TEST(ListenAccept, AcceptTakesTheWaitingConnection) {
     });
     const sock::SOCKET accepted = listener.Accept();
     ASSERT_NE(accepted, sock::INVALID_SOCKET);
-    // Checked before the client gets its byte: once it closes, the accepted socket's close
-    // notification reaches the component's window like any other and closes the component's
-    // own socket, the listening one.
-    EXPECT_EQ(ListeningPort(listener), port) << "the listening socket stays";
     EXPECT_EQ(sock::send(accepted, "x", 1, 0), 1);
     PumpUntil([&] { return client.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
               5000);
     const int clientPort = client.get();
     EXPECT_EQ(ntohs(listener.RemoteAddress.sin_port), clientPort) << "the peer's address";
+    PumpFor(300); // the client has closed: a close notification would have arrived by now
+    EXPECT_EQ(ListeningPort(listener), port) << "the data peer's close leaves the listening socket";
     listener.Close(accepted);
+
+    // And it still accepts.
+    auto second = std::async(std::launch::async, [port] {
+        const int fd = ConnectLoopback(port);
+        const int local = LocalPortOf(fd);
+        ::close(fd);
+        return local;
+    });
+    const sock::SOCKET next = listener.Accept();
+    ASSERT_NE(next, sock::INVALID_SOCKET);
+    EXPECT_EQ(ntohs(listener.RemoteAddress.sin_port), second.get());
+    listener.Close(next);
 }
 
 TEST(ListenAccept, AcceptWithoutAConnectionEndsWithTheTimeOut) {

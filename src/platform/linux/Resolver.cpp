@@ -6,9 +6,14 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <QCoreApplication>
+
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -81,6 +86,36 @@ RequestTable& Requests() {
     return *table;
 }
 
+void ForgetRequest(int handle) {
+    RequestTable& table = Requests();
+    std::lock_guard<std::mutex> guard(table.lock);
+    table.open.erase(handle);
+}
+
+// The lookup threads. Each is counted from its start until its last step, the post of its
+// answer; once the lookups are wound down (at the application's end) nothing is posted any
+// more, so no thread reaches the window tables or Qt while they are torn down.
+struct LookupThreads {
+    std::mutex lock;
+    std::condition_variable ended;
+    int running = 0;
+    bool closed = false;
+    std::atomic<bool> failStarts{false};
+};
+
+void WindDownAtExit() {
+    sock::WindDownLookups(std::chrono::seconds(2));
+}
+
+LookupThreads& Lookups() {
+    static auto* threads = [] {
+        // Called when the application object is destroyed, before Qt is torn down.
+        qAddPostRoutine(WindDownAtExit);
+        return new LookupThreads; // never destroyed: a thread past the grace may still end
+    }();
+    return *threads;
+}
+
 } // namespace
 
 std::shared_ptr<TResolver> SystemResolver() {
@@ -120,13 +155,24 @@ int WSAAsyncGetHostByName(HWND window, unsigned message, const std::string& name
         table.open.emplace(handle, request);
     }
     std::shared_ptr<TResolver> resolver = CurrentResolver();
-    std::thread([resolver, name, window, message, buffer, length, request, handle] {
+    LookupThreads& threads = Lookups();
+    {
+        std::lock_guard<std::mutex> guard(threads.lock);
+        if (threads.closed) {
+            ForgetRequest(handle);
+            WSASetLastError(WSAENETDOWN); // the application is ending
+            return 0;
+        }
+        ++threads.running;
+    }
+    auto work = [resolver, name, window, message, buffer, length, request, handle]() mutable {
         TResolveResult result;
         try {
             result = resolver->Resolve(name);
         } catch (...) {
             result.error = WSANO_RECOVERY;
         }
+        resolver.reset(); // the resolver is not used after the thread's last counted step
         if (result.error == 0 && result.addresses.empty()) {
             result.error = WSANO_DATA;
         }
@@ -153,10 +199,67 @@ int WSAAsyncGetHostByName(HWND window, unsigned message, const std::string& name
             }
             return true;
         };
-        PostMessage(window, message, static_cast<WPARAM>(handle),
-                    WSAMAKESELECTREPLY(0, result.error), std::move(deliver));
-    }).detach();
+        LookupThreads& threads = Lookups();
+        {
+            std::lock_guard<std::mutex> guard(threads.lock);
+            if (threads.closed) {
+                ForgetRequest(handle);
+            } else {
+                PostMessage(window, message, static_cast<WPARAM>(handle),
+                            WSAMAKESELECTREPLY(0, result.error), std::move(deliver));
+            }
+            --threads.running;
+        }
+        threads.ended.notify_all();
+    };
+    try {
+        if (threads.failStarts.load()) {
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+        std::thread(std::move(work)).detach();
+    } catch (const std::system_error&) {
+        {
+            std::lock_guard<std::mutex> guard(threads.lock);
+            --threads.running;
+        }
+        threads.ended.notify_all();
+        ForgetRequest(handle);
+        WSASetLastError(WSAENOBUFS); // no thread for the lookup
+        return 0;
+    }
     return handle;
+}
+
+bool WindDownLookups(std::chrono::milliseconds grace) {
+    LookupThreads& threads = Lookups();
+    std::unique_lock<std::mutex> guard(threads.lock);
+    const bool allEnded =
+        threads.ended.wait_for(guard, grace, [&threads] { return threads.running == 0; });
+    threads.closed = true;
+    return allEnded;
+}
+
+int RunningLookups() {
+    LookupThreads& threads = Lookups();
+    std::lock_guard<std::mutex> guard(threads.lock);
+    return threads.running;
+}
+
+int OpenLookupRequests() {
+    RequestTable& table = Requests();
+    std::lock_guard<std::mutex> guard(table.lock);
+    return static_cast<int>(table.open.size());
+}
+
+void ReopenLookupsForTesting() {
+    LookupThreads& threads = Lookups();
+    std::lock_guard<std::mutex> guard(threads.lock);
+    threads.closed = false;
+}
+
+void FailLookupThreadsForTesting(bool fail) {
+    Lookups().failStarts.store(fail);
 }
 
 int WSACancelAsyncRequest(int handle) {
