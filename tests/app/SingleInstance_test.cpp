@@ -25,7 +25,7 @@ void EndWithParent() {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
 }
 
-class PrivateSessionBus : public ::testing::Test {
+class SingleInstance : public ::testing::Test {
 protected:
     void SetUp() override {
         const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
@@ -105,7 +105,7 @@ protected:
     std::vector<QString> names;
 };
 
-TEST_F(PrivateSessionBus, TheFirstStartOwnsTheNameAndALaterOneDoesNot) {
+TEST_F(SingleInstance, TheFirstStartOwnsTheNameAndALaterOneDoesNot) {
     CSingleInstance first(Connect());
     CSingleInstance second(Connect());
     EXPECT_EQ(first.Register(), CSingleInstance::ERole::First);
@@ -114,7 +114,7 @@ TEST_F(PrivateSessionBus, TheFirstStartOwnsTheNameAndALaterOneDoesNot) {
     EXPECT_EQ(first.Role(), CSingleInstance::ERole::First);
 }
 
-TEST_F(PrivateSessionBus, ALaterStartAsksTheFirstToShowItsDialog) {
+TEST_F(SingleInstance, ALaterStartAsksTheFirstToShowItsDialog) {
     CSingleInstance first(Connect());
     ASSERT_EQ(first.Register(), CSingleInstance::ERole::First);
     int shows = 0;
@@ -130,7 +130,7 @@ TEST_F(PrivateSessionBus, ALaterStartAsksTheFirstToShowItsDialog) {
     EXPECT_EQ(quits, 0);
 }
 
-TEST_F(PrivateSessionBus, QuitAsksTheFirstToQuit) {
+TEST_F(SingleInstance, QuitAsksTheFirstToQuit) {
     CSingleInstance first(Connect());
     ASSERT_EQ(first.Register(), CSingleInstance::ERole::First);
     int shows = 0;
@@ -143,7 +143,7 @@ TEST_F(PrivateSessionBus, QuitAsksTheFirstToQuit) {
     EXPECT_EQ(shows, 0);
 }
 
-TEST_F(PrivateSessionBus, AskingWithNoInstanceRunningFailsAtOnce) {
+TEST_F(SingleInstance, AskingWithNoInstanceRunningFailsAtOnce) {
     CSingleInstance asker(Connect());
     QElapsedTimer clock;
     clock.start();
@@ -152,7 +152,7 @@ TEST_F(PrivateSessionBus, AskingWithNoInstanceRunningFailsAtOnce) {
     EXPECT_LT(clock.elapsed(), 2000) << "no owner of the name must not cost the call time-out";
 }
 
-TEST_F(PrivateSessionBus, TheAnswerComesBeforeTheDialogsModalLoopEnds) {
+TEST_F(SingleInstance, TheAnswerComesBeforeTheDialogsModalLoopEnds) {
     CSingleInstance first(Connect());
     ASSERT_EQ(first.Register(), CSingleInstance::ERole::First);
     bool modalEnded = false;
@@ -169,7 +169,7 @@ TEST_F(PrivateSessionBus, TheAnswerComesBeforeTheDialogsModalLoopEnds) {
     EXPECT_TRUE(test::PumpUntil([&] { return modalEnded; }, 5000));
 }
 
-TEST_F(PrivateSessionBus, AnotherProcessCanAskForTheDialogAndForQuit) {
+TEST_F(SingleInstance, AnotherProcessCanAskForTheDialogAndForQuit) {
     CSingleInstance first(Connect());
     ASSERT_EQ(first.Register(), CSingleInstance::ERole::First);
     int shows = 0;
@@ -184,7 +184,7 @@ TEST_F(PrivateSessionBus, AnotherProcessCanAskForTheDialogAndForQuit) {
     EXPECT_EQ(quits, 1);
 }
 
-TEST_F(PrivateSessionBus, TheNameIsFreeAgainOnceTheFirstHasEnded) {
+TEST_F(SingleInstance, TheNameIsFreeAgainOnceTheFirstHasEnded) {
     auto first = std::make_unique<CSingleInstance>(Connect());
     ASSERT_EQ(first->Register(), CSingleInstance::ERole::First);
     first.reset();
