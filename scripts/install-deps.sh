@@ -7,6 +7,7 @@ packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus python3-dbusmock
+    libqt6svg6
 )
 if [ "${KAIRELON_EXTRA_PACKAGES:-}" != "" ]; then
     read -r -a extra <<<"$KAIRELON_EXTRA_PACKAGES"
