@@ -35,6 +35,7 @@ DEVICE_OBJ = '/org/freedesktop/NetworkManager/Devices/ppp0'
 
 _outcomes = {}
 _received = []
+_next_activation = [100]
 
 # The keys a secret agent may set, by setting; all others are not secrets.
 SECRET_KEYS = {'password', 'pin', 'puk', 'secrets', 'psk', 'private-key-password',
@@ -104,10 +105,10 @@ def _activate(self, conn, _dev, _specific):
     conn_id = str(conn_obj.settings['connection']['id'])
     kind, ac_reason, device_reason, password = _outcomes.get(conn_id, ('ok', 0, 0, ''))
 
-    count = 0
-    active = self.Get(_nm.MANAGER_IFACE, 'ActiveConnections')
-    while dbus.ObjectPath(f'/org/freedesktop/NetworkManager/ActiveConnection/{count}') in active:
-        count += 1
+    # Like the real service, never reuse the path of an earlier activation: a late timer of
+    # one must not touch the next.
+    count = _next_activation[0]
+    _next_activation[0] += 1
     ac_path = self.AddActiveConnection([DEVICE_OBJ], conn, '/', str(count), dbus.UInt32(1))
     # The activation works with the profile as it is now.
     applied = {k: dict(v) for k, v in conn_obj.settings.items()}
