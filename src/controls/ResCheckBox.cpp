@@ -45,6 +45,7 @@ void TResCheckBox::SetTextAlign(TRCTextAlign value) {
 void TResCheckBox::Relayout() {
     QSizePolicy policy = sizePolicy();
     policy.setHeightForWidth(wordWrap_);
+    policy.setVerticalPolicy(wordWrap_ ? QSizePolicy::Preferred : QSizePolicy::Fixed);
     setSizePolicy(policy);
     updateGeometry();
     update();
@@ -105,10 +106,14 @@ QSize TResCheckBox::minimumSizeHint() const {
     if (!wordWrap_) {
         return QCheckBox::minimumSizeHint();
     }
-    // Wide enough for the box and one short word; the height follows the width.
+    // Wide enough for the box and the longest word; the height follows the width given.
     const Geometry g = Layout(QRect(0, 0, 0, 0));
-    const int width = g.textArea.left() + fontMetrics().horizontalAdvance(QLatin1Char('W')) * 4;
-    return QSize(width, heightForWidth(width));
+    int word = 0;
+    for (const QString& part : text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        word = std::max(word, fontMetrics().horizontalAdvance(part));
+    }
+    const int width = g.textArea.left() + word + 2;
+    return QSize(width, std::max(g.indicator.height(), fontMetrics().height()) + 2);
 }
 
 bool TResCheckBox::hasHeightForWidth() const {
