@@ -5,7 +5,7 @@
 // drawn from the SVG images under resources/protocol/); column 1, headed by text 1037
 // "Ereignis" and sized to its longest text, holds the entry's text. Rows are selected whole,
 // nothing can be edited, clicks on the headers do nothing, and each new entry is scrolled into
-// view (an entry added while the view is hidden is in view when it is shown). The view follows the
+// view (one added while the view is hidden is in view when it is shown). The view follows the
 // model through `ProtocolChanged`, which the model's listener (or the engine's host) calls for
 // every change: an added entry is appended, a cleared model empties the view at once.
 #pragma once
@@ -25,7 +25,9 @@ public:
 
     explicit TProtocolView(QWidget* parent = nullptr);
 
-    // Shows `list`'s entries and follows its changes (sets its listener).
+    // Shows `list`'s entries and follows its changes by taking the list's one listener. The
+    // engine's list already has a listener (its host): a window hosting the engine calls
+    // `Reload` once and `ProtocolChanged` from its `SyncHost::ProtocolChanged` instead.
     void Bind(TProtocolList& list);
     // The model changed: `added` is the new entry, or null when it was cleared.
     void ProtocolChanged(const ProtocolItem* added);
