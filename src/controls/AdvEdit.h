@@ -24,12 +24,12 @@ namespace kairelon {
 
 class TAdvEdit : public QLineEdit {
     Q_OBJECT
-    Q_PROPERTY(TContentType ContentType READ ContentType WRITE SetContentType)
-    Q_PROPERTY(bool BeepOnFault READ BeepOnFault WRITE SetBeepOnFault)
-    Q_PROPERTY(bool RestrictChars READ RestrictChars WRITE SetRestrictChars)
-    Q_PROPERTY(bool FormatContents READ FormatContents WRITE SetFormatContents)
-    Q_PROPERTY(QString AllowedChars READ AllowedChars WRITE SetAllowedChars)
-    Q_PROPERTY(QString FormatString READ FormatString WRITE SetFormatString)
+    Q_PROPERTY(TContentType ContentType READ ContentType WRITE setContentType)
+    Q_PROPERTY(bool BeepOnFault READ BeepOnFault WRITE setBeepOnFault)
+    Q_PROPERTY(bool RestrictChars READ RestrictChars WRITE setRestrictChars)
+    Q_PROPERTY(bool FormatContents READ FormatContents WRITE setFormatContents)
+    Q_PROPERTY(QString AllowedChars READ AllowedChars WRITE setAllowedChars)
+    Q_PROPERTY(QString FormatString READ FormatString WRITE setFormatString)
 
 public:
     enum TContentType {
@@ -55,6 +55,14 @@ public:
     void SetAllowedChars(const QString& value) { allowedChars_ = value; }
     QString FormatString() const { return formatString_; }
     void SetFormatString(const QString& value) { formatString_ = value; }
+
+    // The setters under the names a compiled window definition (uic) calls.
+    void setContentType(TContentType value) { SetContentType(value); }
+    void setBeepOnFault(bool value) { SetBeepOnFault(value); }
+    void setRestrictChars(bool value) { SetRestrictChars(value); }
+    void setFormatContents(bool value) { SetFormatContents(value); }
+    void setAllowedChars(const QString& value) { SetAllowedChars(value); }
+    void setFormatString(const QString& value) { SetFormatString(value); }
 
     std::int32_t GetAsInt() const;  // 0 when the text is not a 32-bit integer
     float GetAsFloat() const;       // 0 when it is not a number of single precision

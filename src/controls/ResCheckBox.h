@@ -17,10 +17,10 @@ namespace kairelon {
 
 class TResCheckBox : public QCheckBox, public IResCaptioned {
     Q_OBJECT
-    Q_PROPERTY(bool LoadFromRes READ LoadFromRes WRITE SetLoadFromRes)
-    Q_PROPERTY(int ResourceId READ ResourceId WRITE SetResId)
-    Q_PROPERTY(bool WordWrap READ WordWrap WRITE SetWordWrap)
-    Q_PROPERTY(TRCTextAlign TextAlign READ TextAlign WRITE SetTextAlign)
+    Q_PROPERTY(bool LoadFromRes READ LoadFromRes WRITE setLoadFromRes)
+    Q_PROPERTY(int ResourceId READ ResourceId WRITE setResourceId)
+    Q_PROPERTY(bool WordWrap READ WordWrap WRITE setWordWrap)
+    Q_PROPERTY(TRCTextAlign TextAlign READ TextAlign WRITE setTextAlign)
 
 public:
     enum TRCTextAlign { rctaTop = 0, rctaCenter = 1, rctaBottom = 2 };
@@ -35,6 +35,12 @@ public:
     void SetDesignMode(bool value) { caption_.SetDesignMode(value); }
     void SetDesignCaption();
     void Loaded() override;
+
+    // The setters under the names a compiled window definition (uic) calls.
+    void setLoadFromRes(bool value) { SetLoadFromRes(value); }
+    void setResourceId(int value) { SetResId(value); }
+    void setWordWrap(bool value) { SetWordWrap(value); }
+    void setTextAlign(TRCTextAlign value) { SetTextAlign(value); }
 
     bool WordWrap() const { return wordWrap_; }
     void SetWordWrap(bool value);

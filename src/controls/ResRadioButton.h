@@ -14,8 +14,8 @@ namespace kairelon {
 
 class TResRadioButton : public QRadioButton, public IResCaptioned {
     Q_OBJECT
-    Q_PROPERTY(bool LoadFromRes READ LoadFromRes WRITE SetLoadFromRes)
-    Q_PROPERTY(int ResourceId READ ResourceId WRITE SetResId)
+    Q_PROPERTY(bool LoadFromRes READ LoadFromRes WRITE setLoadFromRes)
+    Q_PROPERTY(int ResourceId READ ResourceId WRITE setResourceId)
 
 public:
     explicit TResRadioButton(QWidget* parent = nullptr);
@@ -27,6 +27,10 @@ public:
     void SetDesignMode(bool value) { caption_.SetDesignMode(value); }
     void SetDesignCaption();
     void Loaded() override;
+
+    // The setters under the names a compiled window definition (uic) calls.
+    void setLoadFromRes(bool value) { SetLoadFromRes(value); }
+    void setResourceId(int value) { SetResId(value); }
 
 private:
     void Show(const std::optional<QString>& caption);

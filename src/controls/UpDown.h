@@ -19,11 +19,11 @@ namespace kairelon {
 
 class TUpDown : public QWidget {
     Q_OBJECT
-    Q_PROPERTY(int Min READ Min WRITE SetMin)
-    Q_PROPERTY(int Max READ Max WRITE SetMax)
-    Q_PROPERTY(int Position READ Position WRITE SetPosition)
-    Q_PROPERTY(int Increment READ Increment WRITE SetIncrement)
-    Q_PROPERTY(bool Wrap READ Wrap WRITE SetWrap)
+    Q_PROPERTY(int Min READ Min WRITE setMin)
+    Q_PROPERTY(int Max READ Max WRITE setMax)
+    Q_PROPERTY(int Position READ Position WRITE setPosition)
+    Q_PROPERTY(int Increment READ Increment WRITE setIncrement)
+    Q_PROPERTY(bool Wrap READ Wrap WRITE setWrap)
 
 public:
     explicit TUpDown(QWidget* parent = nullptr);
@@ -42,6 +42,13 @@ public:
     void SetWrap(bool value) { wrap_ = value; }
     // Binds the buddy field and writes the position into it; null unbinds.
     void SetAssociate(QLineEdit* buddy);
+
+    // The setters under the names a compiled window definition (uic) calls.
+    void setMin(int value) { SetMin(value); }
+    void setMax(int value) { SetMax(value); }
+    void setPosition(int value) { SetPosition(value); }
+    void setIncrement(int value) { SetIncrement(value); }
+    void setWrap(bool value) { SetWrap(value); }
 
     // One step up (+Increment) or down (-Increment), as a click on an arrow button does.
     void StepBy(int steps);
