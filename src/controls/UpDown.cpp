@@ -63,6 +63,7 @@ void TUpDown::SetAssociate(QLineEdit* buddy) {
         buddy_->removeEventFilter(this);
     }
     buddy_ = buddy;
+    buddyObject_ = buddy;
     if (buddy_) {
         buddy_->installEventFilter(this);
         WriteBuddy();
@@ -96,7 +97,8 @@ void TUpDown::StepBy(int steps) {
 }
 
 bool TUpDown::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == buddy_ && event->type() == QEvent::KeyPress && isEnabled()) {
+    // Compared as objects: the buddy may be in its destructor, no longer a QLineEdit.
+    if (event->type() == QEvent::KeyPress && watched == buddyObject_ && buddy_ && isEnabled()) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
             StepBy(key->key() == Qt::Key_Up ? 1 : -1);

@@ -71,6 +71,7 @@ private:
     int increment_ = 1;
     bool wrap_ = false;
     QPointer<QLineEdit> buddy_;
+    const QObject* buddyObject_ = nullptr; // the same, for comparing with events' receivers
     QToolButton* up_;
     QToolButton* down_;
 };
