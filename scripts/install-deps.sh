@@ -7,7 +7,7 @@ packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus python3-dbusmock
-    libqt6svg6
+    qt6-svg-dev fonts-liberation
 )
 if [ "${KAIRELON_EXTRA_PACKAGES:-}" != "" ]; then
     read -r -a extra <<<"$KAIRELON_EXTRA_PACKAGES"

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QIODevice>
 
+#include <memory>
+#include <mutex>
 #include <unordered_map>
 
 // Resources of a static library must be registered by name, outside any namespace.
@@ -56,12 +58,38 @@ std::unordered_map<int, std::string> ReadTable() {
     return table;
 }
 
+using Table = std::unordered_map<int, std::string>;
+
+const Table& OwnTable() {
+    static const Table table = ReadTable();
+    return table;
+}
+
+std::mutex replacementMutex;
+std::shared_ptr<const Table> replacement; // guarded by replacementMutex
+
 } // namespace
 
 std::string LoadStr(int number) {
-    static const std::unordered_map<int, std::string> table = ReadTable();
+    std::shared_ptr<const Table> other;
+    {
+        const std::lock_guard lock(replacementMutex);
+        other = replacement;
+    }
+    const Table& table = other ? *other : OwnTable();
     const auto it = table.find(number);
     return it == table.end() ? std::string() : it->second;
+}
+
+void SetStringTable(std::map<int, std::string> table) {
+    auto other = std::make_shared<const Table>(table.begin(), table.end());
+    const std::lock_guard lock(replacementMutex);
+    replacement = std::move(other);
+}
+
+void ResetStringTable() {
+    const std::lock_guard lock(replacementMutex);
+    replacement.reset();
 }
 
 } // namespace kairelon

@@ -16,6 +16,7 @@
 #include "dialup/RasApi.h"
 #include "framework/DateTime.h"
 #include "framework/Exception.h"
+#include "framework/MessageBoxStyle.h"
 #include "net/DayTime.h"
 #include "platform/Clock.h"
 #include "settings/Options.h"
@@ -32,8 +33,6 @@ namespace kairelon {
 
 KAIRELON_EXCEPTION(ERASConnectError, Exception);  // dialling was required and failed
 KAIRELON_EXCEPTION(ETimeConvertError, Exception); // the server's reply did not convert
-
-enum class MessageBoxStyle { Information, Warning, Error, Question };
 
 // What the engine asks of the window (or of the headless program) that hosts it.
 class SyncHost {

@@ -279,3 +279,15 @@ TEST(StringTable, OnlyThePlaceholderTextsHoldAPercentSign) {
         }
     }
 }
+
+TEST(StringTable, AReplacedTableAnswersUntilTheOwnTableIsRestored) {
+    const std::string own1009 = LoadStr(1009);
+    ASSERT_FALSE(own1009.empty());
+    SetStringTable({{1, "100"}, {1109, "Ersatz"}});
+    EXPECT_EQ(LoadStr(1), "100");
+    EXPECT_EQ(LoadStr(1109), "Ersatz");
+    EXPECT_EQ(LoadStr(1009), "") << "a replaced table does not fall back to the own one";
+    ResetStringTable();
+    EXPECT_EQ(LoadStr(1009), own1009);
+    EXPECT_EQ(LoadStr(1109), "");
+}

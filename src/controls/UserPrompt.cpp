@@ -1,0 +1,142 @@
+#include "controls/UserPrompt.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <algorithm>
+#include <vector>
+
+namespace kairelon {
+namespace {
+
+std::optional<PromptButton> nextAnswer;
+std::optional<PromptRequest> lastRequest;
+int beepCount = 0;
+int boxCount = 0;
+
+PromptButtons ButtonsOf(const PromptRequest& request) {
+    if (request.buttons != PromptButtons::ByStyle) {
+        return request.buttons;
+    }
+    return request.style == MessageBoxStyle::Question ? PromptButtons::YesNo : PromptButtons::Ok;
+}
+
+QMessageBox::Icon IconOf(MessageBoxStyle style) {
+    switch (style) {
+    case MessageBoxStyle::Warning:
+        return QMessageBox::Warning;
+    case MessageBoxStyle::Error:
+        return QMessageBox::Critical;
+    case MessageBoxStyle::Question:
+        return QMessageBox::Question;
+    case MessageBoxStyle::Information:
+        break;
+    }
+    return QMessageBox::Information;
+}
+
+struct ButtonSpec {
+    PromptButton button;
+    const char* text;
+    QMessageBox::ButtonRole role;
+};
+
+constexpr ButtonSpec kOk{PromptButton::Ok, "OK", QMessageBox::AcceptRole};
+constexpr ButtonSpec kCancel{PromptButton::Cancel, "Abbrechen", QMessageBox::RejectRole};
+constexpr ButtonSpec kYes{PromptButton::Yes, "&Ja", QMessageBox::YesRole};
+constexpr ButtonSpec kNo{PromptButton::No, "&Nein", QMessageBox::NoRole};
+
+std::vector<ButtonSpec> SpecsOf(PromptButtons buttons) {
+    switch (buttons) {
+    case PromptButtons::OkCancel:
+        return {kOk, kCancel};
+    case PromptButtons::YesNo:
+        return {kYes, kNo};
+    case PromptButtons::YesNoCancel:
+        return {kYes, kNo, kCancel};
+    case PromptButtons::Ok:
+    case PromptButtons::ByStyle:
+        break;
+    }
+    return {kOk};
+}
+
+} // namespace
+
+PromptButton UserPrompt::MessageBox(QWidget* parent, const PromptRequest& request) {
+    ++boxCount;
+    lastRequest = request;
+    if (nextAnswer) {
+        const PromptButton answer = *nextAnswer;
+        nextAnswer.reset();
+        return answer;
+    }
+    QMessageBox box(IconOf(request.style), QString::fromStdString(request.caption),
+                    QString::fromStdString(request.text), QMessageBox::NoButton, parent);
+    const std::vector<ButtonSpec> specs = SpecsOf(ButtonsOf(request));
+    // Escape and the close button choose Cancel, else No, else the only button (OK).
+    const auto offers = [&specs](PromptButton b) {
+        return std::any_of(specs.begin(), specs.end(),
+                           [b](const ButtonSpec& spec) { return spec.button == b; });
+    };
+    const PromptButton onEscape = offers(PromptButton::Cancel) ? PromptButton::Cancel
+                                  : offers(PromptButton::No)   ? PromptButton::No
+                                                               : PromptButton::Ok;
+    std::vector<std::pair<QPushButton*, PromptButton>> made;
+    for (const ButtonSpec& spec : specs) {
+        QPushButton* button = box.addButton(QString::fromUtf8(spec.text), spec.role);
+        made.emplace_back(button, spec.button);
+        if (request.defaultButton == spec.button || (!request.defaultButton && made.size() == 1)) {
+            box.setDefaultButton(button);
+        }
+        if (spec.button == onEscape) {
+            box.setEscapeButton(button);
+        }
+    }
+    box.exec();
+    for (const auto& [button, which] : made) {
+        if (box.clickedButton() == button) {
+            return which;
+        }
+    }
+    return onEscape;
+}
+
+bool UserPrompt::MessageBox(QWidget* parent, const std::string& text, const std::string& caption,
+                            MessageBoxStyle style) {
+    PromptRequest request{text, caption, style, PromptButtons::ByStyle, std::nullopt};
+    if (style == MessageBoxStyle::Question) {
+        request.defaultButton = PromptButton::No;
+        return MessageBox(parent, request) == PromptButton::Yes;
+    }
+    MessageBox(parent, request);
+    return true;
+}
+
+void UserPrompt::Beep() {
+    ++beepCount;
+    QApplication::beep();
+}
+
+void UserPrompt::SetNextAnswer(PromptButton answer) {
+    nextAnswer = answer;
+}
+int UserPrompt::BeepCount() {
+    return beepCount;
+}
+int UserPrompt::BoxCount() {
+    return boxCount;
+}
+const std::optional<PromptRequest>& UserPrompt::LastRequest() {
+    return lastRequest;
+}
+
+void UserPrompt::ResetForTesting() {
+    nextAnswer.reset();
+    lastRequest.reset();
+    beepCount = 0;
+    boxCount = 0;
+}
+
+} // namespace kairelon
