@@ -7,6 +7,7 @@ packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus python3-dbusmock
+    man-db
 )
 if [ "${KAIRELON_EXTRA_PACKAGES:-}" != "" ]; then
     read -r -a extra <<<"$KAIRELON_EXTRA_PACKAGES"
