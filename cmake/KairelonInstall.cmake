@@ -62,6 +62,8 @@ if(KAIRELON_DEBIAN_DOCS)
         DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog)
     add_custom_target(kairelon_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
     install(FILES ${PROJECT_BINARY_DIR}/debian/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    install(FILES resources/debian/lintian-overrides
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME kairelon)
 else()
     install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()

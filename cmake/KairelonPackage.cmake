@@ -21,17 +21,17 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KAIRELON_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The synopsis is the summary above; CPack indents this text and marks its empty line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "keeps the clock right with the Daytime Protocol
- Kairelon asks a time server for the time with the Daytime Protocol
- (RFC 867), refuses changes larger than a configured maximum and sets the
- clock directly or through a small privileged clock-setting service, on a
- schedule behind a tray icon or without a display.
- .
- The package holds the program kairelon, the clock-setting service
- kairelon-clockd for the members of the group kairelon, the daytime server
- kairelon-daytimed, and systemd units for both services and for the
- scheduler without a display.")
+    "Kairelon asks a time server for the time with the Daytime Protocol (RFC 867),
+refuses changes larger than a configured maximum and sets the clock directly or
+through a small privileged clock-setting service, on a schedule behind a tray
+icon or without a display.
+
+The package holds the program kairelon, the clock-setting service
+kairelon-clockd for the members of the group kairelon, the daytime server
+kairelon-daytimed, and systemd units for both services and for the scheduler
+without a display.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The group, the user and the folder come from the sysusers.d and tmpfiles.d entries.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
