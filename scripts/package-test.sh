@@ -75,6 +75,7 @@ cp "$deb" "$root/tmp/"
 in_root apt-get update -q >/dev/null
 in_root sh -c "cd /tmp && DEBIAN_FRONTEND=noninteractive apt-get install -y -q ./$(basename "$deb")" \
     | tail -n 4
+rm -f "$root/tmp/$(basename "$deb")"
 in_root dpkg-query -W -f='${Status} ${Version}\n' kairelon
 echo "==== the package's files"
 in_root dpkg -L kairelon | tee "$root.files"
@@ -128,7 +129,8 @@ echo "==== apt-get remove kairelon"
 in_root sh -c "DEBIAN_FRONTEND=noninteractive apt-get remove -y -q kairelon" | tail -n 2
 left=0
 while read -r path; do
-    if [ -f "$root$path" ] || [ -L "$root$path" ]; then
+    # Folders (and /lib, a link to one) may be shared with other packages.
+    if [ ! -d "$root$path" ] && { [ -e "$root$path" ] || [ -L "$root$path" ]; }; then
         echo "  left behind: $path"
         left=1
     fi
