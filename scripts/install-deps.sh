@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth dbus python3-dbusmock
     qt6-svg-dev fonts-liberation
+    man-db
 )
 if [ "${KAIRELON_EXTRA_PACKAGES:-}" != "" ]; then
     read -r -a extra <<<"$KAIRELON_EXTRA_PACKAGES"

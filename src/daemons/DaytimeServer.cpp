@@ -2,6 +2,7 @@
 
 #include "daemons/DaytimeLine.h"
 #include "framework/Format.h"
+#include "platform/Privileges.h"
 #include "platform/StopSignals.h"
 #include "platform/WindowMessages.h"
 
@@ -41,7 +42,7 @@ void TDaytimeServer::Serve() {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: kairelon-daytimed [--port N] [--bind ADDRESS]\n"
+    "Usage: kairelon-daytimed [--port N] [--bind ADDRESS] [--user NAME]\n"
     "\n"
     "Serves the date and time of this computer's clock to daytime clients (RFC 867, TCP):\n"
     "each client gets one line and the connection closes. The line is\n"
@@ -52,11 +53,16 @@ constexpr const char* kUsage =
     "  --port N        TCP port to listen on (default 13; 0 picks a free port). Ports below\n"
     "                  1024 need root or the capability CAP_NET_BIND_SERVICE.\n"
     "  --bind ADDRESS  local IPv4 address to listen on (default: every local address)\n"
-    "  --help          show this text\n"
-    "  --version       show the version\n"
+    "  --user NAME     started as root, run as this user and its groups once the port is\n"
+    "                  bound (default nobody); ignored when not started as root\n"
+    "  -h, --help      show this text\n"
+    "  -V, --version   show the version\n"
     "\n"
     "Once listening it prints \"kairelon-daytimed: serving on ADDRESS:PORT\". SIGTERM or\n"
-    "SIGINT stops it in order: the connections being served are ended, then it exits 0.\n";
+    "SIGINT stops it in order: the connections being served are ended, then it exits 0.\n"
+    "\n"
+    "Exit status: 0 after an orderly stop, 1 when it cannot listen or cannot give up root,\n"
+    "64 for a wrong command line.\n";
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "kairelon-daytimed: %s\nTry 'kairelon-daytimed --help'.\n",
@@ -89,6 +95,7 @@ bool OptionValue(int argc, char** argv, int& i, std::string_view name, std::stri
 int RunKairelonDaytimed(int argc, char** argv) {
     int port = 13;
     std::string bind = "0.0.0.0";
+    std::string user = "nobody";
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         std::string value;
@@ -97,7 +104,7 @@ int RunKairelonDaytimed(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (arg == "--version") {
+        if (arg == "--version" || arg == "-V") {
             std::printf("kairelon-daytimed %s\n", KAIRELON_VERSION);
             return 0;
         }
@@ -117,6 +124,11 @@ int RunKairelonDaytimed(int argc, char** argv) {
                 return UsageError("'" + value + "' is not an IPv4 address (such as 127.0.0.1)");
             }
             bind = value;
+        } else if (OptionValue(argc, argv, i, "--user", value, missing)) {
+            if (missing || value.empty()) {
+                return UsageError("--user needs a user name");
+            }
+            user = value;
         } else {
             return UsageError("unknown option '" + std::string(arg) + "'");
         }
@@ -153,9 +165,21 @@ int RunKairelonDaytimed(int argc, char** argv) {
                      port, reason.c_str(), error.what());
         return 1;
     }
+    // Root was needed for the port alone: give it up before the first client is served.
+    const DropOutcome dropped = DropRoot(user);
+    if (dropped.result == DropOutcome::Failed) {
+        std::fprintf(stderr, "kairelon-daytimed: cannot give up root: %s\n",
+                     dropped.message.c_str());
+        return 1;
+    }
     sockaddr_in local{};
     sock::getsockname(server.SocketHandle, &local);
     std::printf("kairelon-daytimed: serving on %s:%d\n", bind.c_str(), ntohs(local.sin_port));
+    if (dropped.result == DropOutcome::Dropped) {
+        std::printf("kairelon-daytimed: gave up root, running as user %s (uid %u, gid %u)\n",
+                    user.c_str(), static_cast<unsigned>(dropped.uid),
+                    static_cast<unsigned>(dropped.gid));
+    }
     std::fflush(stdout);
 
     app.exec();

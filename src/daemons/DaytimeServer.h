@@ -4,7 +4,8 @@
 // Each connection gets the fixed-column line of daemons/DaytimeLine.h, taken from the server's
 // clock (the local system clock, UTC; injectable for tests), and is closed. The server listens
 // on port 13 of every local address unless told otherwise. `RunKairelonDaytimed` is the whole
-// program: command line, listening, serving until SIGTERM or SIGINT.
+// program: command line, listening, giving up root when started as root (platform/Privileges.h),
+// serving until SIGTERM or SIGINT.
 #pragma once
 
 #include "net/GeneralServer.h"
@@ -31,8 +32,8 @@ protected:
     TInstanceMaker InstanceMaker() override; // instances with a copy of Clock
 };
 
-// The program: returns its exit status (0 after an orderly stop, 1 when it cannot listen, 64
-// for a wrong command line).
+// The program: returns its exit status (0 after an orderly stop, 1 when it cannot listen or
+// cannot give up root, 64 for a wrong command line).
 int RunKairelonDaytimed(int argc, char** argv);
 
 } // namespace kairelon

@@ -33,13 +33,16 @@ constexpr const char* kHelp =
     "standard error. It stops on SIGTERM or SIGINT and removes its events.\n"
     "\n"
     "Options:\n"
-    "  --dry-run   never change the clock; log what would have been set\n"
-    "  --help      show this text\n"
-    "  --version   show the version\n"
+    "  --dry-run       never change the clock; log what would have been set\n"
+    "  -h, --help      show this text\n"
+    "  -V, --version   show the version\n"
     "\n"
     "Environment:\n"
     "  KAIRELON_REGISTRY_DIR   folder of the settings files (default /var/lib/kairelon)\n"
-    "  KAIRELON_EVENT_PREFIX   prefix of the event names (for tests)\n";
+    "  KAIRELON_EVENT_PREFIX   prefix of the event names (for tests)\n"
+    "\n"
+    "Exit status: 0 after SIGTERM or SIGINT, 1 when the events cannot be created, 64 for a\n"
+    "wrong command line.\n";
 
 } // namespace
 
@@ -51,7 +54,7 @@ int main(int argc, char** argv) {
             std::fputs(kHelp, stdout);
             return 0;
         }
-        if (arg == "--version") {
+        if (arg == "--version" || arg == "-V") {
             std::printf("kairelon-clockd %s\n", KAIRELON_VERSION);
             return 0;
         }

@@ -7,10 +7,14 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <fstream>
 #include <regex>
 #include <string>
 
@@ -29,7 +33,8 @@ TEST(Daytimed, HelpAndWrongCommandLines) {
 
     for (const QStringList& bad :
          {QStringList{"--port", "70000"}, QStringList{"--port", "x"}, QStringList{"--port"},
-          QStringList{"--bind", "10.1"}, QStringList{"--frobnicate"}}) {
+          QStringList{"--bind", "10.1"}, QStringList{"--user"}, QStringList{"--user="},
+          QStringList{"--frobnicate"}}) {
         const auto r = RunProgram("kairelon-daytimed", bad);
         EXPECT_EQ(r.exitCode, 64) << bad.join(' ').toStdString();
         EXPECT_NE(r.err.find("kairelon-daytimed: "), std::string::npos) << r.err;
@@ -86,5 +91,70 @@ TEST(Daytimed, StopsInOrderOnSigtermAndSigint) {
         EXPECT_EQ(daemon.StopWith(signalNumber, &output), 0) << "signal " << signalNumber;
         EXPECT_NE(output.find("stopping"), std::string::npos) << output;
         EXPECT_TRUE(FetchAll(daemon.Port(), 1000).empty()) << "no longer listening";
+    }
+}
+
+namespace {
+
+// The "Uid:" or "Gid:" line of /proc/PID/status: real, effective, saved and file-system id.
+std::string IdsOf(qint64 pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) {
+            return line;
+        }
+    }
+    return "";
+}
+
+} // namespace
+
+TEST(Daytimed, StartedAsRootItServesAsTheNamedUserWithNoWayBack) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root: checks that a daemon started as root gives it up";
+    }
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr) << "this check needs the user nobody";
+    const std::string uid = std::to_string(nobody->pw_uid);
+    const std::string gid = std::to_string(nobody->pw_gid);
+
+    QProcess daemon;
+    daemon.start(QString::fromStdString(BuiltProgram("kairelon-daytimed")),
+                 {"--bind", "127.0.0.1", "--port", "0", "--user", "nobody"});
+    ASSERT_TRUE(daemon.waitForStarted(10000));
+    std::string lines;
+    while (std::count(lines.begin(), lines.end(), '\n') < 2 && daemon.waitForReadyRead(10000)) {
+        lines += daemon.readAllStandardOutput().toStdString();
+    }
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(
+        lines, m,
+        std::regex(
+            R"(^kairelon-daytimed: serving on 127\.0\.0\.1:(\d+)\n)"
+            R"(kairelon-daytimed: gave up root, running as user nobody \(uid (\d+), gid (\d+)\)\n$)")))
+        << lines;
+    EXPECT_EQ(m[2], uid);
+    EXPECT_EQ(m[3], gid);
+    const std::string all = "\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid;
+    EXPECT_EQ(IdsOf(daemon.processId(), "Uid"), "Uid:" + all);
+    EXPECT_EQ(IdsOf(daemon.processId(), "Gid"),
+              "Gid:\t" + gid + "\t" + gid + "\t" + gid + "\t" + gid);
+    EXPECT_EQ(FetchAll(std::stoi(m[1])).size(), 54u) << "it still serves";
+    ::kill(static_cast<pid_t>(daemon.processId()), SIGTERM);
+    ASSERT_TRUE(daemon.waitForFinished(10000));
+    EXPECT_EQ(daemon.exitCode(), 0);
+}
+
+TEST(Daytimed, StartedAsRootWithAUserThatCannotBeUsedItStopsBeforeServing) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root: as any other user the name is not used";
+    }
+    for (const QString user : {"kairelon-no-such-user", "root"}) {
+        const auto r =
+            RunProgram("kairelon-daytimed", {"--bind", "127.0.0.1", "--port", "0", "--user", user});
+        EXPECT_EQ(r.exitCode, 1) << user.toStdString();
+        EXPECT_NE(r.err.find("cannot give up root"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("serving on"), std::string::npos) << r.out;
     }
 }
