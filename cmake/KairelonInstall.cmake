@@ -69,3 +69,6 @@ else()
 endif()
 
 # Window program files (desktop entry, autostart entry, icons, help) go here.
+install(FILES resources/help/Kairelon.html DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES resources/icons/kairelon.svg
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)

@@ -148,6 +148,8 @@ TEST(Install, PutsEveryFileWhereThePrefixSaysAndNothingElse) {
             prefix + "/share/man/man8/kairelon-daytimed.8.gz",
             prefix + "/share/doc/kairelon/README.md",
             prefix + "/share/doc/kairelon/LICENSE",
+            prefix + "/share/doc/kairelon/Kairelon.html",
+            prefix + "/share/icons/hicolor/scalable/apps/kairelon.svg",
         };
         EXPECT_EQ(installed.Files(), expected) << "prefix " << prefix;
         for (const std::string program :
