@@ -18,6 +18,7 @@
 #include <vector>
 
 using kairelon::TNMFifoBuffer;
+using kairelon::TNMFifoBufferProbe;
 
 namespace {
 
@@ -140,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         case 6: { // change the capacity; refused below the bytes in memory
             const int capacity = 1 + in.Byte() * 2;
-            const int inMemory = fifo._Layout().MemoryCount;
+            const int inMemory = TNMFifoBufferProbe::Layout(fifo).MemoryCount;
             bool refused = false;
             try {
                 fifo._SetMemoryBufferCapacity(capacity);

@@ -1,5 +1,6 @@
-// The service's checks of "NewTime" and "OldTime" on arbitrary bytes, as any member of the
-// service's group could write them: never crash, and accept only what the program writes.
+// The service's checks of "NewTime", "OldTime" and "OldTimeUtc" on arbitrary bytes, as any
+// member of the service's group could write them: never crash, and accept only what the
+// program writes.
 #include "daemons/ClockService.h"
 
 #include <algorithm>
@@ -33,5 +34,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     CheckHandOverAge(oldTime, now);
+
+    // The same bytes as "OldTimeUtc", against a service clock taken from them as well.
+    std::int64_t nowMs = 1796763930000;
+    if (newTime.size() >= 8) {
+        std::memcpy(&nowMs, newTime.data(), 8);
+        nowMs = nowMs % (std::int64_t{1} << 50); // any moment the clock can show
+    }
+    if (CheckHandOverAgeUtc(oldTime, nowMs).empty()) {
+        if (oldTime.size() != 8) {
+            std::abort();
+        }
+        std::int64_t stamp = 0;
+        std::memcpy(&stamp, oldTime.data(), 8);   // the fuzzing machine is little endian
+        const std::int64_t apart = nowMs - stamp; // both lie within 2^50 when accepted
+        if (apart > MaxHandOverAgeMs || apart < -1000) {
+            std::abort();
+        }
+    }
     return 0;
 }

@@ -1,6 +1,7 @@
 // Fuzzes the registry-file parser: it must never crash, and writing what it read and reading
-// that again must give the same keys, values and kept lines. A value set afterwards must read
-// back as set, with every other line unchanged.
+// that again must give the same keys, values and kept lines. Of a name that appears more than
+// once in a key, the last line is the one read. A value set afterwards must read back as set,
+// with every other line unchanged.
 #include "platform/RegistryFile.h"
 
 #include <cstdint>
@@ -37,6 +38,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     RegistryDocument second = RegistryDocument::Parse(written);
     if (!SameContent(first, second) || second.Serialize() != written)
         std::abort();
+    const auto values = first.Values();
+    for (size_t i = 0; i < values.size(); ++i) {
+        size_t last = i;
+        for (size_t j = i + 1; j < values.size(); ++j)
+            if (SameKeyText(values[j].path, values[i].path) &&
+                SameKeyText(values[j].name, values[i].name))
+                last = j;
+        const RegistryValue* found = first.FindValue(values[i].path, values[i].name);
+        if (!found || !SameValue(*found, values[last].value))
+            std::abort();
+    }
 
     // Set a value whose name and text come from the input's first bytes.
     std::string_view head = text.substr(0, 16);

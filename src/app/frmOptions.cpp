@@ -3,6 +3,7 @@
 #include "ui_frmOptions.h"
 
 #include "controls/ResCaption.h"
+#include "controls/UpDown.h"
 #include "controls/UserPrompt.h"
 #include "diag/ProtocolEntry.h"
 #include "diag/VersionClass.h"
@@ -33,10 +34,18 @@ std::string S(const QString& text) {
     return text.toStdString();
 }
 
-// Selects the item at `position`; a position without an item leaves no selection.
-void SelectListPosition(QComboBox* list, std::int64_t position) {
-    list->setCurrentIndex(position >= 0 && position < list->count() ? static_cast<int>(position)
-                                                                    : -1);
+// Selects the item that stands for a stored value; a value without an item leaves no
+// selection.
+void SelectListPosition(QComboBox* list, const IntegerSetting& setting, std::int32_t value) {
+    const int position = setting.ListPosition(value);
+    list->setCurrentIndex(position < list->count() ? position : -1);
+}
+
+// An up-down control with the range and step of its setting.
+void SetRange(TUpDown* upDown, const IntegerSetting& setting) {
+    upDown->SetMin(setting.minimum);
+    upDown->SetMax(setting.maximum);
+    upDown->SetIncrement(setting.step);
 }
 
 TStringList ItemsOf(const QComboBox* list) {
@@ -61,6 +70,11 @@ TfrmOptions::TfrmOptions(CClock& clock, QWidget* parent)
     SetPagePictures();
     m_ui->imgPlasma->setAutoFillBackground(true);
 
+    SetRange(m_ui->udTimeout, settings::Timeout);
+    SetRange(m_ui->udIntervall, settings::Intervall);
+    SetRange(m_ui->udStunde, settings::Stunde);
+    SetRange(m_ui->udMinute, settings::Minute);
+    SetRange(m_ui->udMaxAbweich, settings::MaxAbweichIntervall);
     m_ui->udTimeout->SetAssociate(m_ui->txtTimeout);
     m_ui->udIntervall->SetAssociate(m_ui->txtIntervall);
     m_ui->udStunde->SetAssociate(m_ui->txtStunde);
@@ -194,15 +208,15 @@ void TfrmOptions::LoadSettings() {
     m_ui->txtUsername->setEnabled(dialUp);
     m_ui->txtPassword->setEnabled(dialUp);
 
-    SelectListPosition(m_ui->cmbEinheit, std::int64_t{store.Read(settings::Einheit)} - 1);
-    SelectListPosition(m_ui->cmbWochentage, store.Read(settings::Wochentag));
+    SelectListPosition(m_ui->cmbEinheit, settings::Einheit, store.Read(settings::Einheit));
+    SelectListPosition(m_ui->cmbWochentage, settings::Wochentag, store.Read(settings::Wochentag));
     m_ui->txtUsername->setText(Q(store.ReadRasUsername()));
     m_ui->txtPassword->setText(Q(store.ReadRasPassword()));
     m_ui->chkService->setChecked(store.Read(settings::UseService));
     m_ui->chkMaxAbweich->setChecked(store.Read(settings::UseMaxAbweich));
     chkMaxAbweichClick();
-    SelectListPosition(m_ui->cmbEinheit2,
-                       std::int64_t{store.Read(settings::MaxAbweichEinheit)} - 1);
+    SelectListPosition(m_ui->cmbEinheit2, settings::MaxAbweichEinheit,
+                       store.Read(settings::MaxAbweichEinheit));
     if (store.Read(settings::SyncModus) == 1) {
         m_ui->optAbs->setChecked(true);
         optAbsClick(m_ui->optAbs);
@@ -242,34 +256,23 @@ bool TfrmOptions::SaveSettings() {
     store.Write(settings::Timeout, m_ui->txtTimeout->GetAsInt());
     store.Write(settings::Intervall, m_ui->txtIntervall->GetAsInt());
     store.Write(settings::ConnectRAS, m_ui->chkConnect->isChecked());
-    store.Write(settings::Einheit, m_ui->cmbEinheit->currentIndex() + 1);
+    store.Write(settings::Einheit,
+                settings::Einheit.ValueOfListPosition(m_ui->cmbEinheit->currentIndex()));
     store.WriteRasConnection(keptRasConnection_ ? *keptRasConnection_
                                                 : S(m_ui->cmbConn->currentText()));
     store.WriteRasPassword(S(m_ui->txtPassword->text()));
     store.WriteRasUsername(S(m_ui->txtUsername->text()));
     store.Write(settings::Stunde, m_ui->udStunde->Position());
     store.Write(settings::Minute, m_ui->udMinute->Position());
-    store.Write(settings::Wochentag, m_ui->cmbWochentage->currentIndex());
+    store.Write(settings::Wochentag,
+                settings::Wochentag.ValueOfListPosition(m_ui->cmbWochentage->currentIndex()));
     store.Write(settings::UseService, m_ui->chkService->isChecked());
     store.Write(settings::UseMaxAbweich, m_ui->chkMaxAbweich->isChecked());
-    store.Write(settings::MaxAbweichEinheit, m_ui->cmbEinheit2->currentIndex() + 1);
+    store.Write(settings::MaxAbweichEinheit,
+                settings::MaxAbweichEinheit.ValueOfListPosition(m_ui->cmbEinheit2->currentIndex()));
     store.Write(settings::MaxAbweichIntervall, m_ui->txtMaxAbweich->GetAsInt());
     store.Write(settings::SyncModus, m_ui->optAbs->isChecked() ? 1 : 2);
     return true;
-}
-
-void TfrmOptions::ApplyOptions() {
-    engine_.tGetTime.stop();
-    const std::string server = engine_.LocalOptions->ReadCurrentServer();
-    if (!server.empty()) {
-        engine_.SetServer(server);
-    }
-    engine_.NTP.TimeOut = engine_.LocalOptions->Read(settings::Timeout);
-    engine_.SyncInterval = engine_.LocalOptions->Read(settings::Intervall);
-    engine_.SyncUnit = engine_.LocalOptions->Read(settings::Einheit);
-    SetSyncCommandEnabled(true);
-    engine_.Configured = true;
-    engine_.tGetTime.start();
 }
 
 void TfrmOptions::ShowException(const std::exception& error) {
@@ -286,7 +289,7 @@ void TfrmOptions::btnOkayClick() {
         ShowException(error);
         return;
     }
-    ApplyOptions();
+    engine_.ApplyDialogOptions();
     accept();
 }
 

@@ -91,7 +91,6 @@ protected:
 private:
     void FillLists();
     void SetPagePictures();
-    void ApplyOptions();
     void ShowException(const std::exception& error);
 
     const std::unique_ptr<Ui::TfrmOptions> m_ui;

@@ -7,6 +7,7 @@
 
 #include <grp.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -91,6 +92,41 @@ std::string CheckHandOverAge(const std::vector<std::uint8_t>& bytes, TDateTime n
     return {};
 }
 
+std::string CheckHandOverAgeUtc(const std::vector<std::uint8_t>& bytes, std::int64_t nowUtcMs) {
+    if (bytes.empty()) {
+        return "\"OldTimeUtc\" is missing";
+    }
+    if (bytes.size() != sizeof(std::int64_t)) {
+        return Format("\"OldTimeUtc\" has %d bytes instead of 8", static_cast<int>(bytes.size()));
+    }
+    std::uint64_t raw = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        raw |= static_cast<std::uint64_t>(bytes[i]) << (8 * i);
+    }
+    const auto stamp = static_cast<std::int64_t>(raw);
+    // The stamp may hold any 64-bit value: compared without a signed overflow.
+    const double apartSeconds =
+        (static_cast<double>(nowUtcMs) - static_cast<double>(stamp)) / 1000.0;
+    if (stamp > nowUtcMs &&
+        static_cast<std::uint64_t>(stamp) - static_cast<std::uint64_t>(nowUtcMs) >
+            static_cast<std::uint64_t>(kEarlyToleranceMs)) {
+        return Format("\"OldTimeUtc\" lies %.1f s ahead of the service's clock", -apartSeconds);
+    }
+    if (stamp < nowUtcMs - MaxHandOverAgeMs) {
+        return Format("the hand-over is stale: \"OldTimeUtc\" lies %.1f s back (more than %d s)",
+                      apartSeconds, MaxHandOverAgeMs / 1000);
+    }
+    return {};
+}
+
+std::string CheckHandOverAge(const THandOverValues& values, std::int64_t nowUtcMs,
+                             TDateTime nowTimeOfDay) {
+    if (!values.OldTimeUtc.empty()) {
+        return CheckHandOverAgeUtc(values.OldTimeUtc, nowUtcMs);
+    }
+    return CheckHandOverAge(values.OldTime, nowTimeOfDay);
+}
+
 namespace {
 
 // A binary value as it stands; empty when missing. Raises the store's exception when the
@@ -118,7 +154,8 @@ THandOverValues ReadHandOverValues() {
     if (!store.OpenKey(kOptionsKey, false)) {
         throw ERegistryException(std::string("the key \"") + kOptionsKey + "\" is missing");
     }
-    return THandOverValues{ReadBinary(store, kNewTimeValue), ReadBinary(store, kOldTimeValue)};
+    return THandOverValues{ReadBinary(store, kNewTimeValue), ReadBinary(store, kOldTimeValue),
+                           ReadBinary(store, kOldTimeUtcValue)};
 }
 
 long ServiceGroupId() {
@@ -131,14 +168,22 @@ long ServiceGroupId() {
     return static_cast<long>(found->gr_gid);
 }
 
-CClockService::CClockService(CClock& clock, Log log, ReadValues read, LocalTimeOfDay timeOfDay)
-    : clock_(clock), log_(std::move(log)), read_(std::move(read)),
-      timeOfDay_(std::move(timeOfDay)) {
+CClockService::CClockService(CClock& clock, Log log, ReadValues read, LocalTimeOfDay timeOfDay,
+                             UtcNowMs utcNow)
+    : clock_(clock), log_(std::move(log)), read_(std::move(read)), timeOfDay_(std::move(timeOfDay)),
+      utcNow_(std::move(utcNow)) {
     if (!read_) {
         read_ = ReadHandOverValues;
     }
     if (!timeOfDay_) {
         timeOfDay_ = [] { return Time(); };
+    }
+    if (!utcNow_) {
+        utcNow_ = [] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        };
     }
 }
 
@@ -147,22 +192,23 @@ CClockService::~CClockService() {
 }
 
 bool CClockService::Start(long groupId) {
-    begin_ = TNamedEvent::Create(SyncBeginEventName, groupId);
-    done_ = TNamedEvent::Create(SyncDoneEventName, groupId);
-    for (const char* name : {SyncBeginEventName, SyncDoneEventName}) {
-        const TNamedEvent& event = name == SyncBeginEventName ? begin_ : done_;
-        if (!event.IsOpen()) {
+    const std::pair<const char*, TNamedEvent*> events[] = {{SyncBeginEventName, &begin_},
+                                                           {SyncDoneEventName, &done_},
+                                                           {SyncRefusedEventName, &refused_}};
+    for (const auto& [name, event] : events) {
+        *event = TNamedEvent::Create(name, groupId);
+    }
+    for (const auto& [name, event] : events) {
+        if (!event->IsOpen()) {
             log_("cannot create the event " + EventObjectName(name) + ": " +
-                 SystemErrorText(static_cast<std::uint32_t>(event.Error())));
+                 SystemErrorText(static_cast<std::uint32_t>(event->Error())));
             // Leave nothing behind that a program could take for a running service.
-            if (begin_.IsOpen()) {
-                TNamedEvent::Remove(SyncBeginEventName);
+            for (const auto& [otherName, other] : events) {
+                if (other->IsOpen()) {
+                    TNamedEvent::Remove(otherName);
+                }
+                other->Close();
             }
-            if (done_.IsOpen()) {
-                TNamedEvent::Remove(SyncDoneEventName);
-            }
-            begin_.Close();
-            done_.Close();
             return false;
         }
     }
@@ -192,12 +238,31 @@ void CClockService::Run(const std::function<bool()>& stopRequested) {
 void CClockService::Stop() {
     begin_.Close();
     done_.Close();
+    refused_.Close();
     if (started_) {
         TNamedEvent::Remove(SyncBeginEventName);
         TNamedEvent::Remove(SyncDoneEventName);
+        TNamedEvent::Remove(SyncRefusedEventName);
         started_ = false;
         log_("stopped: events removed");
     }
+}
+
+THandOverOutcome CClockService::Refuse(THandOverOutcome outcome, const std::string& reason) {
+    log_("refused: " + reason);
+    // The refusal first: once done is set the program looks for it.
+    if (!refused_.Set()) {
+        log_("the refusal cannot be signalled (" +
+             SystemErrorText(static_cast<std::uint32_t>(refused_.Error())) +
+             "): the program waits for its time-out");
+        return outcome;
+    }
+    if (!done_.Set()) {
+        log_("the refusal cannot be signalled (" +
+             SystemErrorText(static_cast<std::uint32_t>(done_.Error())) +
+             "): the program waits for its time-out");
+    }
+    return outcome;
 }
 
 THandOverOutcome CClockService::HandOver() {
@@ -205,25 +270,24 @@ THandOverOutcome CClockService::HandOver() {
     try {
         values = read_();
     } catch (const std::exception& e) {
-        log_(std::string("refused: the machine-wide store cannot be read: ") + e.what());
-        return THandOverOutcome::Failed;
+        return Refuse(THandOverOutcome::Failed,
+                      std::string("the machine-wide store cannot be read: ") + e.what());
     }
     log_("hand-over: \"NewTime\" " + HexBytes(values.NewTime) + ", \"OldTime\" " +
-         HexBytes(values.OldTime));
+         HexBytes(values.OldTime) + ", \"OldTimeUtc\" " + HexBytes(values.OldTimeUtc));
     SYSTEMTIME utc;
     std::string reason = CheckNewTime(values.NewTime, utc);
     if (reason.empty()) {
-        reason = CheckHandOverAge(values.OldTime, timeOfDay_());
+        reason = CheckHandOverAge(values, utcNow_(), timeOfDay_());
     }
     if (!reason.empty()) {
-        log_("refused: " + reason);
-        return THandOverOutcome::Refused;
+        return Refuse(THandOverOutcome::Refused, reason);
     }
     const int error = clock_.SetSystemTime(utc);
     if (error != 0) {
-        log_("refused: the clock cannot be set to " + SystemTimeText(utc) +
-             " UTC: " + SystemErrorText(static_cast<std::uint32_t>(error)));
-        return THandOverOutcome::Failed;
+        return Refuse(THandOverOutcome::Failed,
+                      "the clock cannot be set to " + SystemTimeText(utc) +
+                          " UTC: " + SystemErrorText(static_cast<std::uint32_t>(error)));
     }
     if (!done_.Set()) {
         log_(SystemTimeText(utc) + " UTC handed to the clock, but the done event cannot be set: " +

@@ -1,16 +1,20 @@
 // The clock-setting service: sets the clock for programs whose users may not.
 //
-// `CClockService` creates the two named events (so that members of the `kairelon` group, or
+// `CClockService` creates the named events (so that members of the `kairelon` group, or
 // root alone where that group does not exist, can open them), waits for the begin event,
-// reads "NewTime" and "OldTime" from the machine-wide store, checks them, sets the clock and
-// only then sets the done event. It never confirms a time it did not set, and it logs every
-// refusal with its reason. Creating the events at start discards a begin signal left over
-// from before, and a hand-over older than the program's wait (judged from "OldTime", the
-// program's local time of day just before it signalled) is refused: the program has already
-// reported failure and the time is stale.
+// reads "NewTime", "OldTime" and "OldTimeUtc" from the machine-wide store, checks them, sets
+// the clock and only then sets the done event. It never confirms a time it did not set: a
+// hand-over it refuses (or cannot carry out) is answered by setting the refusal event and
+// then the done event, so the program reports the refusal at once instead of waiting for a
+// silent service; every refusal is logged with its reason. Creating the events at start
+// discards a begin signal left over from before. A hand-over older than `MaxHandOverAgeMs`,
+// which stops well short of the program's wait, is refused, so the clock is never set after
+// the program has reported failure. The age is judged from "OldTimeUtc", the same moment to
+// a program and a service in different time zones; only a program that does not write it is
+// judged from "OldTime", its local time of day.
 //
-// The clock, the log and the local time of day are injected; this class does not install
-// signal handlers or parse command lines (the program's main does).
+// The clock, the log, "now" in UTC and the local time of day are injected; this class does
+// not install signal handlers or parse command lines (the program's main does).
 #pragma once
 
 #include "framework/DateTime.h"
@@ -29,10 +33,13 @@ namespace kairelon {
 struct THandOverValues {
     std::vector<std::uint8_t> NewTime;
     std::vector<std::uint8_t> OldTime;
+    std::vector<std::uint8_t> OldTimeUtc;
 };
 
-// The latest age of a hand-over that is still acted on, in milliseconds: the program's wait.
-inline constexpr int MaxHandOverAgeMs = 10000;
+// The latest age of a hand-over that is still acted on, in milliseconds: 2 s short of the
+// program's wait (ServiceReplyTimeoutMs, 10 s), so that a clock set at the very end of it
+// is still confirmed while the program waits.
+inline constexpr int MaxHandOverAgeMs = 8000;
 
 // Checks "NewTime" as the program writes it: 16 bytes, a real date and time the clock can
 // hold, day of week 0 and milliseconds 0. Empty when sound (and `utc` filled), otherwise the
@@ -44,10 +51,20 @@ std::string CheckNewTime(const std::vector<std::uint8_t>& bytes, SYSTEMTIME& utc
 // between them. Empty when fresh, otherwise the reason for refusing.
 std::string CheckHandOverAge(const std::vector<std::uint8_t>& bytes, TDateTime nowTimeOfDay);
 
+// Checks that "OldTimeUtc" (8 bytes, milliseconds since 1970 UTC) lies no more than
+// MaxHandOverAgeMs before `nowUtcMs`, and not ahead of it beyond the rounding of the two
+// readings. Empty when fresh, otherwise the reason for refusing.
+std::string CheckHandOverAgeUtc(const std::vector<std::uint8_t>& bytes, std::int64_t nowUtcMs);
+
+// The age check for a hand-over: by "OldTimeUtc" when the program wrote it, else by
+// "OldTime".
+std::string CheckHandOverAge(const THandOverValues& values, std::int64_t nowUtcMs,
+                             TDateTime nowTimeOfDay);
+
 enum class THandOverOutcome {
     Confirmed, // the clock was set and the done event signalled
-    Refused,   // the values were missing, unsound or stale; nothing set, nothing confirmed
-    Failed,    // the clock or the store refused; nothing confirmed
+    Refused,   // the values were missing, unsound or stale; nothing set, refusal answered
+    Failed,    // the clock or the store refused; nothing set, refusal answered
 };
 
 class CClockService {
@@ -55,14 +72,17 @@ public:
     using Log = std::function<void(const std::string& line)>;
     using ReadValues = std::function<THandOverValues()>;
     using LocalTimeOfDay = std::function<TDateTime()>;
+    using UtcNowMs = std::function<std::int64_t()>; // milliseconds since 1970 UTC
 
-    // `read` defaults to the machine-wide store; `timeOfDay` to the local time of the clock.
-    CClockService(CClock& clock, Log log, ReadValues read = {}, LocalTimeOfDay timeOfDay = {});
+    // `read` defaults to the machine-wide store; `timeOfDay` to the local time of the clock;
+    // `utcNow` to the system's clock.
+    CClockService(CClock& clock, Log log, ReadValues read = {}, LocalTimeOfDay timeOfDay = {},
+                  UtcNowMs utcNow = {});
     ~CClockService(); // removes the events if still there
     CClockService(const CClockService&) = delete;
     CClockService& operator=(const CClockService&) = delete;
 
-    // Creates both events for the given group (< 0: owner only). False, with the reason
+    // Creates the events for the given group (< 0: owner only). False, with the reason
     // logged, when they cannot be created.
     bool Start(long groupId);
     // Waits at most waitMs for the begin event and serves one hand-over if it came. False
@@ -70,18 +90,22 @@ public:
     bool ServeOnce(int waitMs);
     // Serves hand-overs until `stopRequested` says so (asked at least every 250 ms).
     void Run(const std::function<bool()>& stopRequested);
-    // Closes and removes both events, so programs find no service any more.
+    // Closes and removes the events, so programs find no service any more.
     void Stop();
 
     THandOverOutcome HandOver(); // one hand-over, after its begin signal
 
 private:
+    THandOverOutcome Refuse(THandOverOutcome outcome, const std::string& reason);
+
     CClock& clock_;
     Log log_;
     ReadValues read_;
     LocalTimeOfDay timeOfDay_;
+    UtcNowMs utcNow_;
     TNamedEvent begin_;
     TNamedEvent done_;
+    TNamedEvent refused_;
     bool started_ = false;
 };
 

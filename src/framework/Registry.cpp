@@ -24,6 +24,21 @@ RegistryValue DwordValue(std::uint32_t v) {
     return value;
 }
 
+RegistryValue StringValue(const std::string& text) {
+    RegistryValue value;
+    value.type = REG_SZ;
+    value.data.assign(text.begin(), text.end());
+    return value;
+}
+
+RegistryValue BinaryValue(const void* buffer, int size) {
+    RegistryValue value;
+    value.type = REG_BINARY;
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    value.data.assign(bytes, bytes + size);
+    return value;
+}
+
 std::uint32_t DwordOf(const RegistryValue& value) {
     const auto& d = value.data;
     return d[0] | (d[1] << 8) | (d[2] << 16) | (static_cast<std::uint32_t>(d[3]) << 24);
@@ -180,16 +195,25 @@ const RegistryValue& TRegistry::ReadValue(const std::string& name, std::uint32_t
     return *value;
 }
 
-void TRegistry::WriteValue(const std::string& name, const RegistryValue& value) {
+bool TRegistry::WriteValue(const std::string& name, const RegistryValue& value,
+                           bool onlyIfMissing) {
     RegistryFile* file = FileForRoot();
     if (currentPath_.empty() || !file || !RegistryDocument::CanStore(name))
         throw ERegistryException("Failed to set data for '" + name + "'");
+    bool written = true;
     try {
         std::string path = currentPath_;
-        file->Update([&](RegistryDocument& doc) { return doc.SetValue(path, name, value); });
+        file->Update([&](RegistryDocument& doc) {
+            if (onlyIfMissing && doc.FindValue(path, name)) {
+                written = false;
+                return false;
+            }
+            return doc.SetValue(path, name, value);
+        });
     } catch (const ERegistryException& e) {
         throw ERegistryException("Failed to set data for '" + name + "' (" + e.Message() + ")");
     }
+    return written;
 }
 
 std::int32_t TRegistry::ReadInteger(const std::string& name) {
@@ -203,6 +227,22 @@ void TRegistry::WriteInteger(const std::string& name, std::int32_t value) {
     WriteValue(name, DwordValue(static_cast<std::uint32_t>(value)));
 }
 
+bool TRegistry::AddIntegerIfMissing(const std::string& name, std::int32_t value) {
+    return WriteValue(name, DwordValue(static_cast<std::uint32_t>(value)), true);
+}
+
+bool TRegistry::AddStringIfMissing(const std::string& name, const std::string& value) {
+    return WriteValue(name, StringValue(value), true);
+}
+
+bool TRegistry::AddBoolIfMissing(const std::string& name, bool value) {
+    return AddIntegerIfMissing(name, value ? 1 : 0);
+}
+
+bool TRegistry::AddDateTimeIfMissing(const std::string& name, TDateTime value) {
+    return WriteValue(name, BinaryValue(&value, sizeof value), true);
+}
+
 std::string TRegistry::ReadString(const std::string& name) {
     const RegistryValue& value = ReadValue(name, REG_SZ);
     std::string text(value.data.begin(), value.data.end());
@@ -214,10 +254,7 @@ std::string TRegistry::ReadString(const std::string& name) {
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
-    RegistryValue v;
-    v.type = REG_SZ;
-    v.data.assign(value.begin(), value.end());
-    WriteValue(name, v);
+    WriteValue(name, StringValue(value));
 }
 
 bool TRegistry::ReadBool(const std::string& name) {
@@ -253,11 +290,7 @@ int TRegistry::ReadBinaryData(const std::string& name, void* buffer, int size) {
 void TRegistry::WriteBinaryData(const std::string& name, const void* buffer, int size) {
     if (size < 0 || (size > 0 && !buffer))
         throw ERegistryException("Failed to set data for '" + name + "'");
-    RegistryValue v;
-    v.type = REG_BINARY;
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    v.data.assign(bytes, bytes + size);
-    WriteValue(name, v);
+    WriteValue(name, BinaryValue(buffer, size));
 }
 
 } // namespace kairelon

@@ -63,6 +63,15 @@ public:
     int ReadBinaryData(const std::string& name, void* buffer, int size);
     void WriteBinaryData(const std::string& name, const void* buffer, int size);
 
+    // Typed writes that store the value only when the open key has none of that name yet:
+    // the check and the write are one read-modify-write under the store's lock, so a value
+    // another process stored meanwhile is never replaced. True when written; false when a
+    // value was there (it stays as it is). Raise ERegistryException when the store refuses.
+    bool AddIntegerIfMissing(const std::string& name, std::int32_t value);
+    bool AddStringIfMissing(const std::string& name, const std::string& value);
+    bool AddBoolIfMissing(const std::string& name, bool value);
+    bool AddDateTimeIfMissing(const std::string& name, TDateTime value);
+
 private:
     HKEY rootKey_ = HKEY_CURRENT_USER;
     std::string currentPath_; // full path with the root name; empty when no key is open
@@ -71,7 +80,9 @@ private:
     RegistryFile* FileForRoot(); // null for a root without a store
     std::string FullPath(const std::string& key) const;
     const RegistryValue& ReadValue(const std::string& name, std::uint32_t type);
-    void WriteValue(const std::string& name, const RegistryValue& value);
+    // With onlyIfMissing, writes nothing when the value exists; returns whether it wrote.
+    bool WriteValue(const std::string& name, const RegistryValue& value,
+                    bool onlyIfMissing = false);
 };
 
 } // namespace kairelon

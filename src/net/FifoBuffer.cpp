@@ -3,6 +3,7 @@
 #include "framework/Exception.h"
 #include "net/SimpleThread.h"
 #include "platform/MemoryStatus.h"
+#include "platform/OverflowFile.h"
 #include "platform/TempFile.h"
 
 #include <QBuffer>
@@ -19,7 +20,6 @@ namespace {
 
 constexpr int MinimumCapacity = 65536;                    // bytes
 constexpr int MaximumCapacity = INT_MAX - INT_MAX % 1024; // bytes, a multiple of 1024
-constexpr int FirstAllocation = 4096;                     // bytes of the first memory storage
 // Bytes of storage an emptied memory part may keep for the next burst: giving back and taking
 // again costs a page fault per 4 KiB, which made a spilling stream three times slower.
 constexpr int RetainedStorage = 8 << 20;
@@ -112,11 +112,11 @@ int TNMFifoBuffer::MemoryCapacity() const {
     return FMemoryCapacity;
 }
 
-bool TNMFifoBuffer::_Refilling() const {
-    return Shuffling.load(std::memory_order_acquire);
+bool TNMFifoBufferProbe::Refilling(const TNMFifoBuffer& fifo) {
+    return fifo.Shuffling.load(std::memory_order_acquire);
 }
 
-void TNMFifoBuffer::_SetRefillHook(std::function<void()> hook) {
+void TNMFifoBufferProbe::SetRefillHook(std::function<void()> hook) {
     std::lock_guard<std::mutex> lock(RefillHookLock);
     RefillHook() = std::move(hook);
 }
@@ -134,11 +134,8 @@ int TNMFifoBuffer::_CalculateThreshold(double fraction) {
 }
 
 void TNMFifoBuffer::_Init() {
-    ReleaseMemory();
+    Memory.Release();
     FBufferSize = 0;
-    MemoryCount = 0;
-    MemoryWritePos = 0;
-    MemoryReadPos = 0;
     DiskCount = 0;
     DiskWritePos = 0;
     DiskReadPos = 0;
@@ -146,39 +143,15 @@ void TNMFifoBuffer::_Init() {
     Shuffling.store(false, std::memory_order_relaxed);
 }
 
-std::string TNMFifoBuffer::_CreateTemporaryFileName() {
-    std::string name = CreateTempFile(TempDirectory(), "Buf");
-    if (name.empty()) {
-        throw Exception("Can't create a temporary file");
-    }
-    return name;
-}
-
 void TNMFifoBuffer::InitDiskBuffer() {
-    const std::string name = _CreateTemporaryFileName();
-    auto file = std::make_unique<QFile>(QString::fromStdString(name));
-    if (!file->open(QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::ExistingOnly)) {
-        const std::string reason = file->errorString().toStdString();
-        file.reset();
-        QFile::remove(QString::fromStdString(name));
-        throw EFOpenError("Can't open the overflow file " + name + ": " + reason);
-    }
-    TempFileName = name;
-    DiskStream = std::move(file);
+    DiskStream = std::make_unique<OverflowFile>(TempDirectory());
     DiskCount = 0;
     DiskWritePos = 0;
     DiskReadPos = 0;
 }
 
 void TNMFifoBuffer::DropDiskPart() {
-    if (DiskStream) {
-        DiskStream->close();
-        DiskStream.reset();
-    }
-    if (!TempFileName.empty()) {
-        QFile::remove(QString::fromStdString(TempFileName));
-        TempFileName.clear();
-    }
+    DiskStream.reset(); // the file has no name: closing it is deleting it
 }
 
 inline void TNMFifoBuffer::WaitForRefill(bool raiseRefillError) {
@@ -223,25 +196,17 @@ void TNMFifoBuffer::_Shuffle(void*) {
             hook();
         }
         const int moved = std::min(DiskCount, FMemoryCapacity);
-        if (DiskStream && MemoryCount == 0 && moved > 0) {
-            if (MemoryAllocated < moved) {
-                MemoryStream.reset();
-                MemoryAllocated = 0;
-                MemoryStream.reset(new char[static_cast<std::size_t>(moved)]);
-                MemoryAllocated = moved;
-            }
-            ReadDisk(DiskReadPos, MemoryStream.get(), moved);
-            MemoryReadPos = 0;
-            MemoryCount = moved;
-            MemoryWritePos = moved % MemoryAllocated;
+        if (DiskStream && Memory.Count() == 0 && moved > 0) {
+            ReadDisk(DiskReadPos, Memory.StorageFor(moved), moved);
+            Memory.Filled(moved);
             DiskCount -= moved;
             if (DiskCount > 0) {
-                DiscardFileRange(DiskStream->handle(), DiskReadPos, moved);
+                DiskStream->Discard(DiskReadPos, moved);
                 DiskReadPos += moved;
             } else {
                 DiskReadPos = 0;
                 DiskWritePos = 0;
-                DiskStream->resize(0);
+                DiskStream->Truncate();
             }
         }
     } catch (const std::exception& e) {
@@ -257,84 +222,12 @@ void TNMFifoBuffer::_Shuffle(void*) {
     ShuffleDone.notify_all();
 }
 
-void TNMFifoBuffer::ReleaseMemory() {
-    MemoryStream.reset();
-    MemoryAllocated = 0;
-    MemoryReadPos = 0;
-    MemoryWritePos = 0;
-}
-
-void TNMFifoBuffer::Reallocate(int size) {
-    if (size <= 0) {
-        ReleaseMemory();
-        return;
-    }
-    std::unique_ptr<char[]> storage(new char[static_cast<std::size_t>(size)]);
-    CopyOutOfMemory(storage.get(), MemoryCount);
-    MemoryStream = std::move(storage);
-    MemoryAllocated = size;
-    MemoryReadPos = 0;
-    MemoryWritePos = MemoryCount % size;
-}
-
-inline void TNMFifoBuffer::CopyOutOfMemory(char* destination, int count) const {
-    if (count <= 0) {
-        return;
-    }
-    const int first = std::min(count, MemoryAllocated - MemoryReadPos);
-    std::memcpy(destination, MemoryStream.get() + MemoryReadPos, static_cast<std::size_t>(first));
-    if (first < count) {
-        std::memcpy(destination + first, MemoryStream.get(),
-                    static_cast<std::size_t>(count - first));
-    }
-}
-
-inline void TNMFifoBuffer::CopyIntoMemory(const char* source, int count) {
-    if (count <= 0) {
-        return;
-    }
-    const int first = std::min(count, MemoryAllocated - MemoryWritePos);
-    std::memcpy(MemoryStream.get() + MemoryWritePos, source, static_cast<std::size_t>(first));
-    if (first < count) {
-        std::memcpy(MemoryStream.get(), source + first, static_cast<std::size_t>(count - first));
-    }
-    MemoryWritePos += count;
-    if (MemoryWritePos >= MemoryAllocated) {
-        MemoryWritePos -= MemoryAllocated;
-    }
-    MemoryCount += count;
-}
-
 void TNMFifoBuffer::ReadDisk(std::int64_t position, char* destination, std::int64_t count) {
-    if (!DiskStream->seek(position)) {
-        throw EInOutError("Can't read the overflow file " + TempFileName + ": " +
-                          DiskStream->errorString().toStdString());
-    }
-    while (count > 0) {
-        const qint64 got = DiskStream->read(destination, count);
-        if (got <= 0) {
-            throw EInOutError("Can't read the overflow file " + TempFileName + ": " +
-                              DiskStream->errorString().toStdString());
-        }
-        destination += got;
-        count -= got;
-    }
+    DiskStream->Read(position, destination, count);
 }
 
 void TNMFifoBuffer::WriteDisk(std::int64_t position, const char* source, std::int64_t count) {
-    if (!DiskStream->seek(position)) {
-        throw EInOutError("Can't write the overflow file " + TempFileName + ": " +
-                          DiskStream->errorString().toStdString());
-    }
-    while (count > 0) {
-        const qint64 put = DiskStream->write(source, count);
-        if (put <= 0) {
-            throw EInOutError("Can't write the overflow file " + TempFileName + ": " +
-                              DiskStream->errorString().toStdString());
-        }
-        source += put;
-        count -= put;
-    }
+    DiskStream->Write(position, source, count);
 }
 
 int TNMFifoBuffer::Append(const void* source, int count) {
@@ -350,17 +243,11 @@ int TNMFifoBuffer::Append(const void* source, int count) {
     }
     const char* bytes = static_cast<const char*>(source);
     // While the disk part holds bytes every new byte goes behind them, so order is kept.
-    const int toMemory = DiskCount > 0 ? 0 : std::clamp(FMemoryCapacity - MemoryCount, 0, count);
+    const int toMemory = DiskCount > 0 ? 0 : std::clamp(FMemoryCapacity - Memory.Count(), 0, count);
     const int toDisk = count - toMemory;
 
     // Everything that can fail comes first, so a failure leaves the queue as it was.
-    const int needed = MemoryCount + toMemory;
-    if (needed > MemoryAllocated) {
-        const std::int64_t grown =
-            std::max<std::int64_t>({needed, std::int64_t{MemoryAllocated} * 2, FirstAllocation});
-        Reallocate(
-            static_cast<int>(std::min<std::int64_t>(grown, std::max(needed, FMemoryCapacity))));
-    }
+    Memory.Reserve(Memory.Count() + toMemory, FMemoryCapacity);
     if (toDisk > 0) {
         if (!DiskStream) {
             InitDiskBuffer();
@@ -369,14 +256,14 @@ int TNMFifoBuffer::Append(const void* source, int count) {
         DiskWritePos += toDisk;
         DiskCount += toDisk;
     }
-    CopyIntoMemory(bytes, toMemory);
+    Memory.Append(bytes, toMemory);
     FBufferSize += count;
     return count;
 }
 
 inline int TNMFifoBuffer::CopyFromHead(char* destination, int count, int& fromDisk) {
-    const int fromMemory = std::min(count, MemoryCount);
-    CopyOutOfMemory(destination, fromMemory);
+    const int fromMemory = std::min(count, Memory.Count());
+    Memory.CopyFromHead(destination, fromMemory);
     fromDisk = 0;
     if (fromMemory < count && DiskCount > 0 && DiskStream) {
         fromDisk = std::min(count - fromMemory, DiskCount);
@@ -409,27 +296,21 @@ int TNMFifoBuffer::Remove(void* destination, int count) {
     int fromDisk = 0;
     const int fromMemory = CopyFromHead(static_cast<char*>(destination), count, fromDisk);
 
-    MemoryCount -= fromMemory;
-    MemoryReadPos += fromMemory;
-    if (MemoryReadPos >= MemoryAllocated) {
-        MemoryReadPos -= MemoryAllocated;
-    }
+    Memory.Drop(fromMemory);
     DiskCount -= fromDisk;
     DiskReadPos += fromDisk;
     if (fromDisk > 0 && DiskCount == 0) {
         DiskReadPos = 0;
         DiskWritePos = 0;
-        DiskStream->resize(0);
+        DiskStream->Truncate();
     }
     FBufferSize -= fromMemory + fromDisk;
 
-    if (MemoryCount == 0) {
-        MemoryReadPos = 0;
-        MemoryWritePos = 0;
+    if (Memory.Count() == 0) {
         if (DiskCount > 0) {
             StartRefill(); // returns at once; the next operation waits for it
-        } else if (MemoryAllocated > RetainedStorage) {
-            ReleaseMemory();
+        } else if (Memory.Allocated() > RetainedStorage) {
+            Memory.Release();
         }
     }
     return fromMemory + fromDisk;
@@ -450,12 +331,12 @@ int TNMFifoBuffer::Search(const char* pattern) {
     }
     SeamSearch search(std::string_view(pattern, length));
     std::int64_t end = -1;
-    if (MemoryCount > 0) {
-        const int first = std::min(MemoryCount, MemoryAllocated - MemoryReadPos);
-        end = search.Feed(MemoryStream.get() + MemoryReadPos, static_cast<std::size_t>(first));
-        if (end < 0 && first < MemoryCount) {
-            end = search.Feed(MemoryStream.get(), static_cast<std::size_t>(MemoryCount - first));
-        }
+    const auto [first, second] = Memory.Pieces();
+    if (!first.empty()) {
+        end = search.Feed(first.data(), first.size());
+    }
+    if (end < 0 && !second.empty()) {
+        end = search.Feed(second.data(), second.size());
     }
     if (end < 0 && DiskCount > 0 && DiskStream) {
         std::unique_ptr<char[]> chunk(new char[ChunkSize]);
@@ -499,13 +380,9 @@ void TNMFifoBuffer::LoadFromStream(QIODevice& stream) {
     if (count <= FMemoryCapacity) {
         std::unique_ptr<char[]> storage(new char[static_cast<std::size_t>(count)]);
         ReadExactly(*source, storage.get(), count);
-        MemoryStream = std::move(storage);
-        MemoryAllocated = count;
-        MemoryCount = count;
-        MemoryReadPos = 0;
-        MemoryWritePos = 0;
+        Memory.Adopt(std::move(storage), count);
         if (DiskStream) {
-            DiskStream->resize(0);
+            DiskStream->Truncate();
         }
         DiskCount = 0;
         DiskReadPos = 0;
@@ -527,10 +404,9 @@ void TNMFifoBuffer::LoadFromStream(QIODevice& stream) {
         done += piece;
     }
     if (base > 0) {
-        DiscardFileRange(DiskStream->handle(), 0, base);
+        DiskStream->Discard(0, base);
     }
-    ReleaseMemory();
-    MemoryCount = 0;
+    Memory.Release();
     DiskReadPos = base;
     DiskWritePos = base + count;
     DiskCount = count;
@@ -552,26 +428,26 @@ void TNMFifoBuffer::_SetMemoryBufferCapacity(int value) {
     if (value < 1) {
         throw ERangeError("The memory capacity must be at least 1 byte");
     }
-    if (value < MemoryCount) {
+    if (value < Memory.Count()) {
         throw Exception("Can not lower memory capacity at this time");
     }
-    if (MemoryAllocated > value) {
-        Reallocate(value);
+    if (Memory.Allocated() > value) {
+        Memory.Resize(value);
     }
     FMemoryCapacity = value;
 }
 
-TNMFifoLayout TNMFifoBuffer::_Layout() {
-    WaitForRefill(false);
+TNMFifoLayout TNMFifoBufferProbe::Layout(TNMFifoBuffer& fifo) {
+    fifo.WaitForRefill(false);
     TNMFifoLayout layout;
-    layout.MemoryCount = MemoryCount;
-    layout.MemoryReadPos = MemoryReadPos;
-    layout.MemoryWritePos = MemoryWritePos;
-    layout.MemoryAllocated = MemoryAllocated;
-    layout.DiskCount = DiskCount;
-    layout.DiskReadPos = DiskReadPos;
-    layout.DiskWritePos = DiskWritePos;
-    layout.TempFileName = TempFileName;
+    layout.MemoryCount = fifo.Memory.Count();
+    layout.MemoryReadPos = fifo.Memory.ReadPos();
+    layout.MemoryWritePos = fifo.Memory.WritePos();
+    layout.MemoryAllocated = fifo.Memory.Allocated();
+    layout.DiskCount = fifo.DiskCount;
+    layout.DiskReadPos = fifo.DiskReadPos;
+    layout.DiskWritePos = fifo.DiskWritePos;
+    layout.OverflowHandle = fifo.DiskStream ? fifo.DiskStream->Handle() : -1;
     return layout;
 }
 

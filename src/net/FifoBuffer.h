@@ -16,17 +16,20 @@
 // refill are visible once the flag is seen clear. `BufferSize()` and `MemoryCapacity()` read
 // fields the refill never writes and do not wait.
 //
-// How the parts are kept:
+// How the parts are kept: the buffer itself holds only the ordering rule between its two
+// parts and the refill hand-over; the parts are a `MemoryRing` (net/MemoryRing.h) and an
+// `OverflowFile` (platform/OverflowFile.h). Tests look inside through `TNMFifoBufferProbe`.
 // - The memory part is a ring inside a storage area that grows as bytes arrive (doubling, at
 //   most to `MemoryCapacity`). When the memory part runs empty, storage of up to 8 MiB is kept
 //   for the next burst and larger storage is given back; `Clear` gives back all. A new buffer
 //   holds no storage at all.
 // - All memory bytes are older than all disk bytes: while the disk part holds bytes, every
 //   appended byte goes to the disk part, even if the memory part has room.
-// - The overflow file ("Buf<hex>.tmp" in $TMPDIR or /tmp, mode 0600) is created at the first
-//   spill and deleted by `Clear` and the destructor. When it runs empty it is cut back to
-//   length 0 and reused from its start; ranges the refill has moved into memory are given back
-//   to the file system at once, so a long stream never piles up on disk.
+// - The overflow file (platform/OverflowFile.h, in $TMPDIR or /tmp, mode 0600) is made at the
+//   first spill and has no name, so received bytes never outlive the process on disk, not even
+//   after a crash or a kill; `Clear` and the destructor close it. When it runs empty it is cut
+//   back to length 0 and reused from its start; ranges the refill has moved into memory are
+//   given back to the file system at once, so a long stream never piles up on disk.
 //
 // Decisions where the queue's contract left room:
 // - `Remove`/`Peek` with a count beyond the bytes held deliver exactly the bytes held.
@@ -54,10 +57,13 @@
 #include <mutex>
 #include <string>
 
-class QFile;
+#include "net/MemoryRing.h"
+
 class QIODevice;
 
 namespace kairelon {
+
+class OverflowFile;
 
 // Where the bytes of a queue are at a moment; for tests and diagnostics.
 struct TNMFifoLayout {
@@ -68,7 +74,7 @@ struct TNMFifoLayout {
     int DiskCount = 0;             // bytes in the disk part
     std::int64_t DiskReadPos = 0;  // file offset of the oldest disk byte
     std::int64_t DiskWritePos = 0; // file offset where the next spilled byte goes
-    std::string TempFileName;      // overflow file; empty while there is none
+    int OverflowHandle = -1;       // descriptor of the overflow file; -1 while there is none
 };
 
 class TNMFifoBuffer {
@@ -90,50 +96,47 @@ public:
     int BufferSize() const;     // total bytes held, memory and disk part
     int MemoryCapacity() const; // bytes the memory part holds before spilling
 
-    TNMFifoLayout _Layout(); // waits for a refill, then reports where the bytes are
-    bool _Refilling() const; // a refill is running now
-
-    // Runs at the start of every refill, on the refill thread (tests slow the refill down
-    // with it); an empty function removes it. Process-wide.
-    static void _SetRefillHook(std::function<void()> hook);
-
     static constexpr int MaxPatternLength = 65535; // bytes; longer patterns give -1
 
 private:
     void _Init();
     void InitDiskBuffer();
     static int _CalculateThreshold(double fraction);
-    static std::string _CreateTemporaryFileName();
     void _Shuffle(void* data);
 
     void WaitForRefill(bool raiseRefillError = true);
     void WaitForRefillSlowly(bool raiseRefillError);
     void StartRefill();
     void DropDiskPart();
-    void ReleaseMemory();
-    void Reallocate(int size);
-    void CopyOutOfMemory(char* destination, int count) const;
-    void CopyIntoMemory(const char* source, int count);
     void ReadDisk(std::int64_t position, char* destination, std::int64_t count);
     void WriteDisk(std::int64_t position, const char* source, std::int64_t count);
     int CopyFromHead(char* destination, int count, int& fromDisk);
 
-    int FBufferSize = 0;                  // bytes held, memory plus disk part
-    int FMemoryCapacity = 0;              // bytes the memory part may hold before spilling
-    std::unique_ptr<char[]> MemoryStream; // ring storage of the memory part
-    int MemoryAllocated = 0;              // bytes of MemoryStream
-    int MemoryCount = 0;                  // bytes held in the memory part
-    int MemoryWritePos = 0;               // ring offset where the next byte goes
-    int MemoryReadPos = 0;                // ring offset of the oldest byte
-    std::string TempFileName;             // overflow file; empty until the first spill
-    std::unique_ptr<QFile> DiskStream;    // the disk part; absent until the first spill
-    int DiskCount = 0;                    // bytes held in the disk part
-    std::int64_t DiskWritePos = 0;        // file offset where the next spilled byte goes
-    std::int64_t DiskReadPos = 0;         // file offset of the oldest disk byte
-    std::atomic<bool> Shuffling{false};   // a refill runs; it alone touches the fields
-    std::mutex ShuffleLock;               // with ShuffleDone: the wait for the refill's end
-    std::condition_variable ShuffleDone;  // notified when Shuffling is cleared
-    std::string RefillError;              // why the last refill failed; empty when it did not
+    int FBufferSize = 0;                      // bytes held, memory plus disk part
+    int FMemoryCapacity = 0;                  // bytes the memory part may hold before spilling
+    MemoryRing Memory;                        // the memory part
+    std::unique_ptr<OverflowFile> DiskStream; // the disk part; absent until the first spill
+    int DiskCount = 0;                        // bytes held in the disk part
+    std::int64_t DiskWritePos = 0;            // file offset where the next spilled byte goes
+    std::int64_t DiskReadPos = 0;             // file offset of the oldest disk byte
+    std::atomic<bool> Shuffling{false};       // a refill runs; it alone touches the fields
+    std::mutex ShuffleLock;                   // with ShuffleDone: the wait for the refill's end
+    std::condition_variable ShuffleDone;      // notified when Shuffling is cleared
+    std::string RefillError;                  // why the last refill failed; empty when it did not
+
+    friend class TNMFifoBufferProbe;
+};
+
+// What tests and diagnostics may see of a queue, apart from its interface.
+class TNMFifoBufferProbe {
+public:
+    // Waits for a refill, then reports where the bytes are.
+    static TNMFifoLayout Layout(TNMFifoBuffer& fifo);
+    // Whether a refill is running now.
+    static bool Refilling(const TNMFifoBuffer& fifo);
+    // Runs at the start of every refill, on the refill thread (tests slow the refill down
+    // with it); an empty function removes it. Process-wide.
+    static void SetRefillHook(std::function<void()> hook);
 };
 
 } // namespace kairelon

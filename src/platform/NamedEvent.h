@@ -14,17 +14,41 @@
 // succeeded.
 //
 // The environment variable KAIRELON_EVENT_PREFIX puts a prefix before every event name; tests
-// use it so that they never meet each other or an installed service. This module does not
-// decide who may open an event beyond the permissions given to `Create`.
+// use it so that they never meet each other or an installed service.
+//
+// While the service is stopped any local user could create events under its names and
+// answer a hand-over nobody carried out. `OpenTrusted` therefore opens an event only when it
+// belongs to one of the trusted owners (root, or the user "kairelon" the service may run as)
+// and to the group "kairelon", and others may not write it; anything else counts as missing
+// (EPERM). Tests, which run as any user, put their own user in `SetEventTrust`.
 #pragma once
 
 #include <cerrno>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace kairelon {
 
 inline constexpr const char* SyncBeginEventName = "KairelSyncBegin";
 inline constexpr const char* SyncDoneEventName = "KairelSyncDone";
+// Set by the service, before the done event, when it acted on a hand-over by refusing it.
+inline constexpr const char* SyncRefusedEventName = "KairelSyncRefused";
+
+// Whose events the program accepts.
+struct TEventTrust {
+    std::vector<long> owners; // user ids that may own the event
+    // Group id the event must belong to; -1 where the group does not exist: the event must
+    // then not be writable by its group either.
+    long group = -1;
+};
+
+// Root and the user "kairelon" (where it exists); the group "kairelon" (or -1).
+TEventTrust SystemEventTrust();
+// What OpenTrusted accepts from now on, for the whole process; nullopt: SystemEventTrust().
+// Returns the setting it replaced.
+std::optional<TEventTrust> SetEventTrust(std::optional<TEventTrust> trust);
+TEventTrust CurrentEventTrust();
 
 enum class TWaitResult {
     Signalled, // the event was set; the wait consumed the signal
@@ -44,6 +68,10 @@ public:
     // Opens an event that exists, never creating it. When it does not exist or may not be
     // opened, the handle is not open and Error() tells why (ENOENT, EACCES, EINVAL, ...).
     static TNamedEvent Open(const std::string& name);
+    // Opens an event that exists and is trusted (CurrentEventTrust): owner, group and mode are
+    // checked before and after the open, so an event swapped in between is not taken either.
+    // An event that is not trusted is not opened: Error() gives EPERM.
+    static TNamedEvent OpenTrusted(const std::string& name);
 
     // Creates a new event in the non-signalled state, replacing one left behind by an earlier
     // run (and with it any signal it still held). `groupId` < 0: only the owner may open it

@@ -159,6 +159,10 @@ struct RasLayerOptions {
     std::string busAddress;
     int dialTimeoutMs = 120000; // longest wait of one dial for the activation, milliseconds
     int callTimeoutMs = 10000;  // longest wait for the answer of one bus call, milliseconds
+    // Longest wait of the dialling thread for the whole dial, milliseconds; 0: the dial's
+    // time-out plus a margin for its bus calls. A dial not over by then reports 638 and
+    // calls off what it brings up later.
+    int workerWaitMs = 0;
 };
 
 // The system's dial-up layer (NetworkManager): null when the service does not answer.

@@ -185,6 +185,21 @@ bool ContinuesOnNextLine(std::string_view line) {
     return StartsWithText(TrimBlanks(t.substr(eq + 1)), "hex");
 }
 
+// True for a line that can only be the continuation of a hex list: it starts with a blank and
+// holds nothing but hex digits, commas, blanks and a final backslash. A line that reads as a
+// value, a key or anything else a person wrote stays a line of its own.
+bool IsHexContinuation(std::string_view line) {
+    if (line.empty() || !IsBlank(line.front()))
+        return false;
+    std::string_view t = TrimBlanks(line);
+    if (!t.empty() && t.back() == '\\')
+        t.remove_suffix(1);
+    for (char c : t)
+        if (HexDigit(c) < 0 && c != ',' && !IsBlank(c))
+            return false;
+    return true;
+}
+
 } // namespace
 
 bool SameKeyText(std::string_view a, std::string_view b) {
@@ -263,11 +278,17 @@ RegistryDocument RegistryDocument::Parse(std::string_view text) {
             line.kind = LineKind::Key;
             line.path = NormaliseKeyPath(t.substr(1, t.size() - 2));
             section = line.path;
+        } else if (!t.empty() && t.front() == '[') {
+            // A key line this reader does not take (a deletion "[-...]", a trailing comment,
+            // a damaged path) still ends the key above it: the values under it belong to no
+            // key we know and are kept as text.
+            line.kind = LineKind::Bracket;
+            section.clear();
         } else if (!section.empty() && !t.empty() && (t.front() == '"' || t.front() == '@')) {
-            // A continuation line starts with a blank, so a value or section line that
-            // follows a dangling backslash is never swallowed.
+            // Only a line that can be nothing but hex data continues the list, so a value or
+            // key line that follows a dangling backslash is never swallowed.
             bool more = ContinuesOnNextLine(raw[i]);
-            while (more && i + 1 < raw.size() && !raw[i + 1].empty() && IsBlank(raw[i + 1][0])) {
+            while (more && i + 1 < raw.size() && IsHexContinuation(raw[i + 1])) {
                 ++i;
                 line.text += '\n';
                 line.text += raw[i];
@@ -320,8 +341,9 @@ int RegistryDocument::FindSection(std::string_view path) const {
 }
 
 int RegistryDocument::FindValueLine(std::string_view path, std::string_view name) const {
+    // The last line of a name wins, as when the file is imported line by line.
     std::string wanted = NormaliseKeyPath(path);
-    for (size_t i = 0; i < lines_.size(); ++i)
+    for (size_t i = lines_.size(); i-- > 0;)
         if (lines_[i].kind == LineKind::Value && SameKeyText(lines_[i].path, wanted) &&
             SameKeyText(lines_[i].name, name))
             return static_cast<int>(i);
@@ -387,7 +409,9 @@ bool RegistryDocument::SetValue(std::string_view path, std::string_view name,
     // New values go after the last non-blank line of the key's first section.
     size_t section = static_cast<size_t>(FindSection(normal));
     size_t insertAt = section + 1;
-    for (size_t i = section + 1; i < lines_.size() && lines_[i].kind != LineKind::Key; ++i)
+    for (size_t i = section + 1; i < lines_.size() && lines_[i].kind != LineKind::Key &&
+                                 lines_[i].kind != LineKind::Bracket;
+         ++i)
         if (!TrimBlanks(lines_[i].text).empty())
             insertAt = i + 1;
     Line line{LineKind::Value, FormatValueLine(name, value), normal, std::string(name), value};
@@ -397,11 +421,13 @@ bool RegistryDocument::SetValue(std::string_view path, std::string_view name,
 }
 
 bool RegistryDocument::DeleteValue(std::string_view path, std::string_view name) {
-    int at = FindValueLine(path, name);
-    if (at < 0)
-        return false;
-    lines_.erase(lines_.begin() + at);
-    return true;
+    // Every line of the name goes, so that an earlier one does not come back in its place.
+    bool deleted = false;
+    for (int at = FindValueLine(path, name); at >= 0; at = FindValueLine(path, name)) {
+        lines_.erase(lines_.begin() + at);
+        deleted = true;
+    }
+    return deleted;
 }
 
 std::vector<std::string> RegistryDocument::KeyPaths() const {
@@ -423,7 +449,8 @@ std::vector<RegistryDocument::Entry> RegistryDocument::Values() const {
 std::vector<std::string> RegistryDocument::KeptLines() const {
     std::vector<std::string> out;
     for (const Line& line : lines_)
-        if (line.kind == LineKind::Text && !TrimBlanks(line.text).empty() && line.text != kHeader)
+        if ((line.kind == LineKind::Text || line.kind == LineKind::Bracket) &&
+            !TrimBlanks(line.text).empty() && line.text != kHeader)
             out.push_back(line.text);
     return out;
 }

@@ -49,7 +49,11 @@ public:
     std::string Serialize() const;
 
     // Key paths are full paths with the root name first ("HKEY_CURRENT_USER\Software\...").
-    // A key exists when it has a section of its own or a section below it.
+    // A key exists when it has a section of its own or a section below it. When a value name
+    // appears more than once in a key (in one section or in several sections of the same
+    // key), the last line in the file wins: it is the one read and the one a write changes,
+    // as when the file is imported line by line; the earlier lines are kept as they are.
+    // Deleting a value removes every line of its name.
     bool HasKey(std::string_view path) const;
     const RegistryValue* FindValue(std::string_view path, std::string_view name) const;
 
@@ -77,7 +81,9 @@ public:
     static std::string FormatValueLine(std::string_view name, const RegistryValue& value);
 
 private:
-    enum class LineKind { Text, Key, Value };
+    // Bracket: a line starting with "[" that is no key this reader takes; kept as text, it
+    // ends the key above it.
+    enum class LineKind { Text, Key, Value, Bracket };
     struct Line {
         LineKind kind = LineKind::Text;
         std::string text; // as read or as formatted; may span continuation lines

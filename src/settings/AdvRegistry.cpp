@@ -7,17 +7,20 @@ namespace kairelon {
 namespace {
 
 // The common steps: the stored value when present; otherwise the default, written back when
-// asked; the default whenever the store raises. Nothing is written after a failed read.
-template <typename T, typename ReadFn, typename WriteFn>
+// asked; the default whenever the store raises. Nothing is written after a failed read. The
+// write-back adds the default only if the value is still missing under the store's lock, so a
+// value another process stored since the first look is read, never replaced.
+template <typename T, typename ReadFn, typename AddFn>
 T ReadWithDefault(TRegistry& reg, const std::string& name, const T& def, const T& missing,
-                  bool writeBack, ReadFn read, WriteFn write) {
+                  bool writeBack, ReadFn read, AddFn addIfMissing) {
     try {
         if (reg.ValueExists(name))
             return read();
         if (!writeBack)
             return missing;
-        write();
-        return def;
+        if (addIfMissing())
+            return def;
+        return read();
     } catch (const Exception&) {
         return def;
     }
@@ -29,27 +32,27 @@ std::int32_t TAdvRegistry::ReadIntegerDefault(const std::string& name, std::int3
                                               bool writeBack) {
     return ReadWithDefault<std::int32_t>(
         *this, name, def, def, writeBack, [&] { return ReadInteger(name); },
-        [&] { WriteInteger(name, def); });
+        [&] { return AddIntegerIfMissing(name, def); });
 }
 
 std::string TAdvRegistry::ReadStringDefault(const std::string& name, const std::string& def,
                                             bool writeBack) {
     return ReadWithDefault<std::string>(
         *this, name, def, std::string(), writeBack, [&] { return ReadString(name); },
-        [&] { WriteString(name, def); });
+        [&] { return AddStringIfMissing(name, def); });
 }
 
 bool TAdvRegistry::ReadBoolDefault(const std::string& name, bool def, bool writeBack) {
     return ReadWithDefault<bool>(
         *this, name, def, def, writeBack, [&] { return ReadBool(name); },
-        [&] { WriteBool(name, def); });
+        [&] { return AddBoolIfMissing(name, def); });
 }
 
 TDateTime TAdvRegistry::ReadDateTimeDefault(const std::string& name, TDateTime def,
                                             bool writeBack) {
     return ReadWithDefault<TDateTime>(
         *this, name, def, 0.0, writeBack, [&] { return ReadDateTime(name); },
-        [&] { WriteDateTime(name, def); });
+        [&] { return AddDateTimeIfMissing(name, def); });
 }
 
 std::int32_t TAdvRegistry::Read(const IntegerSetting& setting) {

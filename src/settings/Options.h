@@ -22,6 +22,8 @@ inline constexpr const char* kOptionsKey = "Software\\Quarnel Developments\\Kair
 // Machine-wide values of the service hand-over.
 inline constexpr const char* kNewTimeValue = "NewTime"; // REG_BINARY, 16 bytes (SYSTEMTIME)
 inline constexpr const char* kOldTimeValue = "OldTime"; // REG_BINARY, 8 bytes (TDateTime)
+// REG_BINARY, 8 bytes: the moment of the hand-over, milliseconds since 1970 UTC (int64 LE).
+inline constexpr const char* kOldTimeUtcValue = "OldTimeUtc";
 
 class CLocalOptions : public TAdvRegistry {
 public:

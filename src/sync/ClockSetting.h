@@ -3,11 +3,13 @@
 //
 // The direct route asks the clock to take the new UTC time and turns a refusal into
 // `ESetSystemTimeError` with the system's text for the reason. The service route,
-// `HandOverToService`, writes the time as "NewTime" (and the local time of day as "OldTime")
-// into the machine-wide store, signals the service's begin event and waits at most
-// `ServiceReplyTimeoutMs` for its done event; without that confirmation it raises
-// `EServiceError` with text 1074. `CheckServiceEvent` is the test the service check box makes:
-// does the service's begin event exist?
+// `HandOverToService`, writes the time as "NewTime" (with the local time of day as "OldTime"
+// and the same moment in UTC as "OldTimeUtc") into the machine-wide store, signals the
+// service's begin event and waits at most `ServiceReplyTimeoutMs` for its done event; without
+// that answer it raises `EServiceError` with text 1074, and when the service answered by
+// refusing, with text `ServiceRefusedText`. Only events of the service's owners and group are
+// used (`TNamedEvent::OpenTrusted`). `CheckServiceEvent` is the test the service check box
+// makes: does the service's begin event exist?
 //
 // This module owns none of its collaborators: the clock and the store are passed in. It does
 // not decide which route a run takes, nor report results; the run does that.
@@ -28,18 +30,22 @@ KAIRELON_EXCEPTION(EServiceError, Exception);       // the service did not confi
 
 // How long the hand-over waits for the service's confirmation, in milliseconds.
 inline constexpr int ServiceReplyTimeoutMs = 10000;
+// String-table number of the text for a hand-over the service refused.
+inline constexpr int ServiceRefusedText = 4170;
 
 // Sets the clock to a UTC time; raises ESetSystemTimeError with the system error text of the
 // refusal.
 void SetClockDirectly(CClock& clock, const SYSTEMTIME& utc);
 
 // Hands the UTC time to the clock-setting service and waits for its confirmation, in this
-// order: write "NewTime" and "OldTime" (the local time of day) into the machine-wide store;
-// open the begin and the done event (a failure goes to the debugger output as its system
-// error text, and the hand-over goes on); clear a confirmation left over from an earlier
-// hand-over; set the begin event; wait at most ServiceReplyTimeoutMs for the done event;
-// reset it; close both. Without confirmation raises EServiceError with text 1074; a refused
-// write raises the store's ERegistryException. The wait blocks the calling thread.
+// order: write "NewTime", "OldTime" (the local time of day) and "OldTimeUtc" (milliseconds
+// since 1970 UTC) into the machine-wide store; open the begin and the done event (a failure
+// goes to the debugger output as its system error text, and the hand-over goes on) and the
+// refusal event; clear answers left over from an earlier hand-over; set the begin event; wait
+// at most ServiceReplyTimeoutMs for the done event; see whether the refusal came with it;
+// reset both; close all. Without an answer raises EServiceError with text 1074, for a refusal
+// with text ServiceRefusedText; a refused write raises the store's ERegistryException. The
+// wait blocks the calling thread.
 void HandOverToService(CGlobalOptions& options, const SYSTEMTIME& utc);
 // The same with another wait for the confirmation, in milliseconds; for tests only.
 void HandOverToServiceWaiting(CGlobalOptions& options, const SYSTEMTIME& utc, int waitMs);

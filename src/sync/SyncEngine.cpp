@@ -7,6 +7,7 @@
 #include "framework/Messages.h"
 #include "framework/StringTable.h"
 #include "net/Powersock.h"
+#include "platform/DebugOutput.h"
 #include "settings/SettingsTable.h"
 #include "sync/ClockSetting.h"
 #include "sync/ServerAddress.h"
@@ -76,18 +77,12 @@ void TSyncEngine::InitializeDialUp() {
 }
 
 void TSyncEngine::InitializeSchedule() {
-    const std::string server = ServerOverride ? *ServerOverride : LocalOptions->ReadCurrentServer();
-    if (!server.empty()) {
-        SetServer(server);
+    if (!ApplyStoredOptions().empty()) {
         Configured = true;
     } else {
         host_.MessageBox(LoadStr(1011), LoadStr(2003), MessageBoxStyle::Information);
         host_.SetSyncCommandEnabled(false);
     }
-
-    NTP.TimeOut = LocalOptions->Read(settings::Timeout);
-    SyncInterval = LocalOptions->Read(settings::Intervall);
-    SyncUnit = LocalOptions->Read(settings::Einheit);
     UpdateUptimeLabel(DayCounter, HourCounter, MinuteCounter);
 
     if (Configured) {
@@ -96,6 +91,28 @@ void TSyncEngine::InitializeSchedule() {
         tGetTime.stop();
     }
     AddProtocolEntry(LoadStr(1029), ekInformation);
+}
+
+std::string TSyncEngine::ApplyStoredOptions() {
+    const std::string server = ServerOverride ? *ServerOverride : LocalOptions->ReadCurrentServer();
+    if (!server.empty()) {
+        SetServer(server);
+    }
+    // The daytime client takes 0 as "no limit": a hand-edited 0 or a negative value would let
+    // a silent server hold the run for ever.
+    const std::int32_t timeOut = LocalOptions->Read(settings::Timeout);
+    NTP.TimeOut = timeOut > 0 ? timeOut : settings::Timeout.defaultValue;
+    SyncInterval = LocalOptions->Read(settings::Intervall);
+    SyncUnit = LocalOptions->Read(settings::Einheit);
+    return server;
+}
+
+void TSyncEngine::ApplyDialogOptions() {
+    tGetTime.stop();
+    ApplyStoredOptions();
+    host_.SetSyncCommandEnabled(true);
+    Configured = true;
+    tGetTime.start();
 }
 
 void TSyncEngine::FormDestroy() {
@@ -148,8 +165,9 @@ void TSyncEngine::tGetTimeTimer() {
             const DecodedDateTime now = DecodeDateTime(NowLocal());
             bool timeMatches = false;
             if (static_cast<std::uint16_t>(LocalOptions->Read(settings::Stunde)) == now.hour) {
+                // "Minute" + 1 in 64 bits: a hand-edited 2147483647 must not overflow.
                 timeMatches = LocalOptions->Read(settings::Minute) == now.minute ||
-                              LocalOptions->Read(settings::Minute) + 1 == now.minute;
+                              std::int64_t{LocalOptions->Read(settings::Minute)} + 1 == now.minute;
             }
             const std::int32_t weekday = LocalOptions->Read(settings::Wochentag);
             const bool dayMatches =
@@ -194,15 +212,23 @@ void TSyncEngine::SetDialogEnabled(bool enabled) {
 }
 
 void TSyncEngine::SetClock(const SYSTEMTIME& remote, bool useService) {
-    if (useService && !DryRun) {
-        if (HandOverToServiceFn) {
-            HandOverToServiceFn(*GlobalOptions, remote);
+    if (DryRun) {
+        // Nothing is set and nothing handed over; the run says which route it would take.
+        if (useService) {
+            OutputDebugString("dry run: service route (\"UseService\" on): would hand " +
+                              SystemTimeText(remote) + " UTC to the clock-setting service");
         } else {
-            HandOverToService(*GlobalOptions, remote);
+            OutputDebugString("dry run: direct route (\"UseService\" off)");
+            SetClockDirectly(clock_, remote); // the dry-run clock says what it would set
         }
-    } else {
-        // The dry-run clock only says what it would have set, for either route.
+        return;
+    }
+    if (!useService) {
         SetClockDirectly(clock_, remote);
+    } else if (HandOverToServiceFn) {
+        HandOverToServiceFn(*GlobalOptions, remote);
+    } else {
+        HandOverToService(*GlobalOptions, remote);
     }
 }
 

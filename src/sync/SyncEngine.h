@@ -73,6 +73,17 @@ public:
     // The dialog shows the time-zone page and its warning itself.
     void InitializeDialUp();
     void InitializeSchedule();
+    // The values the engine keeps outside the store, taken from it: the server ("--server"
+    // before "CurrentServer") into the daytime client's host, "Timeout" into its time-out
+    // (milliseconds; a value that is not positive counts as the default 10000, as the client
+    // takes 0 as "no limit"), "Intervall" into SyncInterval and "Einheit" into SyncUnit.
+    // Start-up and the dialog's apply step both take them through here. Returns the server
+    // ("" when none is set; the host is then left as it was).
+    std::string ApplyStoredOptions();
+    // The dialog's apply step after a successful save: the scheduler timer stopped,
+    // ApplyStoredOptions, the sync command offered, Configured set, the timer started again
+    // (a full period begins).
+    void ApplyDialogOptions();
     // Destruction: Closing, timer off, stores and dial-up binding released.
     void FormDestroy();
 
@@ -122,7 +133,9 @@ public:
     RasLayerLoader RasLoader;                  // null: the system's dial-up layer
     HandOver HandOverToServiceFn;              // null: the product's hand-over
     std::optional<std::string> ServerOverride; // "--server": used instead of "CurrentServer"
-    // Dry run: the service route hands nothing over but sets the (dry-run) clock instead.
+    // Dry run: neither route changes anything. The run says on the debugger output which
+    // route it would take: the direct one then asks the (dry-run) clock, which says what it
+    // would set; the service route names the time it would hand over.
     bool DryRun = false;
 
 private:

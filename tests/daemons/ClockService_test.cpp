@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -27,6 +28,14 @@ std::vector<std::uint8_t> Bytes(const SYSTEMTIME& st) {
                                   st.wSecond, st.wMilliseconds}) {
         out.push_back(static_cast<std::uint8_t>(w & 0xff));
         out.push_back(static_cast<std::uint8_t>(w >> 8));
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> Stamp(std::int64_t ms) {
+    std::vector<std::uint8_t> out;
+    for (int i = 0; i < 8; ++i) {
+        out.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(ms) >> (8 * i)));
     }
     return out;
 }
@@ -76,10 +85,15 @@ TEST(NewTimeCheck, RefusesWhatIsNoRealTimeOrNotAsTheProgramWritesIt) {
     refused({2026, 12, 0, 8, 21, 5, 30, 500}, "day of week 0, milliseconds 0");
 }
 
-TEST(HandOverAge, FreshWithinTheProgramsWaitAndStaleBeyondIt) {
+TEST(HandOverAge, FreshWellWithinTheProgramsWaitAndStaleBeyondTheServicesLimit) {
     const TDateTime old = TimeOfDay(12, 0, 0);
     EXPECT_EQ(CheckHandOverAge(Bytes(old), TimeOfDay(12, 0, 0)), "");
-    EXPECT_EQ(CheckHandOverAge(Bytes(old), TimeOfDay(12, 0, 9, 900)), "");
+    EXPECT_EQ(CheckHandOverAge(Bytes(old), TimeOfDay(12, 0, 7, 900)), "");
+    // Taken at 9.9 s the clock would be set after the program (10 s) has reported failure.
+    EXPECT_NE(CheckHandOverAge(Bytes(old), TimeOfDay(12, 0, 9, 900)).find("stale"),
+              std::string::npos);
+    EXPECT_NE(CheckHandOverAge(Bytes(old), TimeOfDay(12, 0, 8, 500)).find("stale"),
+              std::string::npos);
     EXPECT_EQ(CheckHandOverAge(Bytes(old), TimeOfDay(11, 59, 59, 600)), ""); // rounding apart
     EXPECT_NE(CheckHandOverAge(Bytes(old), TimeOfDay(12, 0, 10, 500)).find("stale"),
               std::string::npos);
@@ -103,6 +117,53 @@ TEST(HandOverAge, RefusesAMissingOrMalformedOldTime) {
     EXPECT_EQ(CheckHandOverAge(Bytes(std::nan("")), now), "\"OldTime\" is no time of day");
 }
 
+TEST(HandOverAgeUtc, FreshUpToTheServicesLimitStaleBeyondAndNeverAhead) {
+    const std::int64_t now = 1796763930000; // 2026-12-08 21:05:30 UTC
+    struct Case {
+        std::int64_t apartMs; // now minus the stamp
+        const char* expected; // "" fresh, otherwise a part of the reason
+    };
+    for (const Case c : {Case{0, ""}, Case{1, ""}, Case{7999, ""}, Case{8000, ""},
+                         Case{8001, "stale"}, Case{9900, "stale"}, Case{3600000, "stale"},
+                         Case{-1000, ""}, Case{-1001, "ahead"}, Case{-3600000, "ahead"}}) {
+        const std::string reason = CheckHandOverAgeUtc(Stamp(now - c.apartMs), now);
+        if (*c.expected == '\0') {
+            EXPECT_EQ(reason, "") << c.apartMs;
+        } else {
+            EXPECT_NE(reason.find(c.expected), std::string::npos) << c.apartMs << ": " << reason;
+        }
+    }
+    EXPECT_EQ(CheckHandOverAgeUtc(Stamp(now - 9900), now),
+              "the hand-over is stale: \"OldTimeUtc\" lies 9.9 s back (more than 8 s)");
+}
+
+TEST(HandOverAgeUtc, RefusesAMissingMalformedOrExtremeStamp) {
+    const std::int64_t now = 1796763930000;
+    EXPECT_EQ(CheckHandOverAgeUtc({}, now), "\"OldTimeUtc\" is missing");
+    EXPECT_EQ(CheckHandOverAgeUtc({1, 2, 3}, now), "\"OldTimeUtc\" has 3 bytes instead of 8");
+    EXPECT_NE(CheckHandOverAgeUtc(Stamp(INT64_MIN), now).find("stale"), std::string::npos);
+    EXPECT_NE(CheckHandOverAgeUtc(Stamp(INT64_MAX), now).find("ahead"), std::string::npos);
+    EXPECT_NE(CheckHandOverAgeUtc(Stamp(-1), now).find("stale"), std::string::npos);
+}
+
+TEST(HandOverAgeUtc, TheMomentInUtcDecidesWhateverTheZonesSay) {
+    const std::int64_t now = 1796763930000;
+    // The program's session runs nine hours ahead of the service; its hand-over is fresh.
+    THandOverValues values{Bytes(kRemote), Bytes(TimeOfDay(6, 5, 29)), Stamp(now - 1000)};
+    EXPECT_EQ(CheckHandOverAge(values, now, TimeOfDay(21, 5, 30)), "");
+    // Written just before the clocks went back an hour, read just after.
+    values.OldTime = Bytes(TimeOfDay(2, 59, 59));
+    EXPECT_EQ(CheckHandOverAge(values, now, TimeOfDay(2, 0, 1)), "");
+    // A stale moment stays stale even where the local times of day agree.
+    values.OldTime = Bytes(TimeOfDay(21, 5, 30));
+    values.OldTimeUtc = Stamp(now - 60000);
+    EXPECT_NE(CheckHandOverAge(values, now, TimeOfDay(21, 5, 30)).find("stale"), std::string::npos);
+    // A program that does not write the moment is judged by its local time of day.
+    values.OldTimeUtc.clear();
+    EXPECT_EQ(CheckHandOverAge(values, now, TimeOfDay(21, 5, 31)), "");
+    EXPECT_NE(CheckHandOverAge(values, now, TimeOfDay(22, 5, 30)).find("stale"), std::string::npos);
+}
+
 namespace {
 
 // A service with a fake clock, values given by the test and its log kept.
@@ -121,7 +182,7 @@ protected:
                   }
                   return values_;
               },
-              [this] { return now_; }) {}
+              [this] { return now_; }, [this] { return nowUtc_; }) {}
 
     std::string Log() {
         std::lock_guard lock(mutex_);
@@ -138,8 +199,9 @@ protected:
 
     test::UniqueEventPrefix prefix_;
     CFakeClock clock_;
-    THandOverValues values_{Bytes(kRemote), Bytes(TimeOfDay(21, 5, 29))};
+    THandOverValues values_{Bytes(kRemote), Bytes(TimeOfDay(21, 5, 29)), {}};
     TDateTime now_ = TimeOfDay(21, 5, 31);
+    std::int64_t nowUtc_ = 1796763931000;
     bool readFails_ = false;
     std::mutex mutex_;
     std::string log_;
@@ -165,21 +227,31 @@ TEST_F(ServiceTest, SetsTheClockAndOnlyThenConfirms) {
         << Log();
 }
 
-TEST_F(ServiceTest, NeverConfirmsATimeItDidNotSet) {
+TEST_F(ServiceTest, NeverConfirmsATimeItDidNotSetButAnswersWithTheRefusal) {
     ASSERT_TRUE(service_.Start(-1));
     TNamedEvent done = TNamedEvent::Open(SyncDoneEventName);
+    TNamedEvent refused = TNamedEvent::Open(SyncRefusedEventName);
+    ASSERT_TRUE(refused.IsOpen()) << refused.Error();
+    // Each refusal is answered: the refusal is set, and then the done event.
+    const auto answeredAsRefused = [&] {
+        return refused.Wait(0) == TWaitResult::Signalled && done.Wait(0) == TWaitResult::Signalled;
+    };
 
     values_.NewTime = Bytes(SYSTEMTIME{2026, 12, 3, 8, 21, 5, 30, 0});
     EXPECT_EQ(service_.HandOver(), THandOverOutcome::Refused);
+    EXPECT_TRUE(answeredAsRefused());
     now_ = TimeOfDay(21, 6, 0);
     values_.NewTime = Bytes(kRemote);
     EXPECT_EQ(service_.HandOver(), THandOverOutcome::Refused);
+    EXPECT_TRUE(answeredAsRefused());
     now_ = TimeOfDay(21, 5, 31);
     clock_.RefuseWith(EPERM);
     EXPECT_EQ(service_.HandOver(), THandOverOutcome::Failed);
+    EXPECT_TRUE(answeredAsRefused());
     clock_.RefuseWith(0);
     readFails_ = true;
     EXPECT_EQ(service_.HandOver(), THandOverOutcome::Failed);
+    EXPECT_TRUE(answeredAsRefused());
 
     EXPECT_EQ(done.Wait(0), TWaitResult::TimedOut);
     EXPECT_TRUE(clock_.SetCalls().empty());
@@ -193,6 +265,33 @@ TEST_F(ServiceTest, NeverConfirmsATimeItDidNotSet) {
     EXPECT_NE(log.find("refused: the machine-wide store cannot be read: the store is gone"),
               std::string::npos)
         << log;
+}
+
+TEST_F(ServiceTest, AConfirmationCarriesNoRefusal) {
+    ASSERT_TRUE(service_.Start(-1));
+    TNamedEvent refused = TNamedEvent::Open(SyncRefusedEventName);
+    EXPECT_EQ(service_.HandOver(), THandOverOutcome::Confirmed);
+    EXPECT_EQ(refused.Wait(0), TWaitResult::TimedOut);
+}
+
+TEST_F(ServiceTest, AProgramInAnotherTimeZoneIsServed) {
+    ASSERT_TRUE(service_.Start(-1));
+    // The program's local time of day is three hours behind the service's; the moment in
+    // UTC says the hand-over is a second old.
+    values_.OldTime = Bytes(TimeOfDay(18, 5, 30));
+    values_.OldTimeUtc = Stamp(nowUtc_ - 1000);
+    EXPECT_EQ(service_.HandOver(), THandOverOutcome::Confirmed) << Log();
+    EXPECT_EQ(clock_.SetCalls().size(), 1u);
+}
+
+TEST_F(ServiceTest, AHandOverTheProgramIsAboutToGiveUpOnIsRefused) {
+    ASSERT_TRUE(service_.Start(-1));
+    values_.OldTimeUtc = Stamp(nowUtc_ - 9900);
+    EXPECT_EQ(service_.HandOver(), THandOverOutcome::Refused);
+    EXPECT_TRUE(clock_.SetCalls().empty());
+    EXPECT_NE(Log().find("refused: the hand-over is stale: \"OldTimeUtc\" lies 9.9 s back"),
+              std::string::npos)
+        << Log();
 }
 
 TEST_F(ServiceTest, ABeginSignalFromBeforeTheStartIsNotActedOn) {
@@ -227,6 +326,7 @@ TEST_F(ServiceTest, StoppingRemovesTheEventsAndRunEndsOnItsFlag) {
     service_.Stop();
     EXPECT_EQ(TNamedEvent::Open(SyncBeginEventName).Error(), ENOENT);
     EXPECT_EQ(TNamedEvent::Open(SyncDoneEventName).Error(), ENOENT);
+    EXPECT_EQ(TNamedEvent::Open(SyncRefusedEventName).Error(), ENOENT);
     EXPECT_NE(Log().find("stopped"), std::string::npos);
 }
 

@@ -27,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -161,6 +162,37 @@ protected:
             paths << p.path();
         }
         return paths;
+    }
+
+    // The flags of every Update2 call on a profile, in order.
+    std::vector<uint> Update2FlagsOn(const QString& path) {
+        const QDBusMessage reply =
+            Call(path, kMockIface, QStringLiteral("GetMethodCalls"), {QStringLiteral("Update2")});
+        std::vector<uint> flags;
+        const QDBusArgument arg = reply.arguments().value(0).value<QDBusArgument>();
+        arg.beginArray();
+        while (!arg.atEnd()) {
+            qulonglong time = 0;
+            QVariantList args;
+            arg.beginStructure();
+            arg >> time >> args;
+            arg.endStructure();
+            flags.push_back(args.value(1).toUInt());
+        }
+        arg.endArray();
+        return flags;
+    }
+
+    // Waits until no activation is left; false when one stays for `ms` milliseconds.
+    bool NoActivationWithin(int ms) {
+        const QDeadlineTimer deadline(ms);
+        while (!ActiveConnections().isEmpty()) {
+            if (deadline.hasExpired()) {
+                return false;
+            }
+            QThread::msleep(50);
+        }
+        return true;
     }
 
     // Names of the methods called on a mock object, in order.
@@ -357,13 +389,16 @@ TEST_F(MockNetworkManager, CredentialsReachTheServiceOnlyForThatDial) {
 
     EXPECT_TRUE(Connect("DSL", "alice", "geheim"));
     EXPECT_TRUE(dialledByUs);
+    // The service took the password from the agent and the user name from the profile.
     const QDBusMessage received = Call(kMainObj, kMockIface, QStringLiteral("GetReceivedSecrets"));
     EXPECT_EQ(received.arguments().value(0).toStringList(),
               QStringList{QStringLiteral("pppoe password=geheim username=alice")});
     EXPECT_EQ(CallsOn(QStringLiteral("/org/freedesktop/NetworkManager/AgentManager")),
               (QStringList{QStringLiteral("Register"), QStringLiteral("Unregister")}));
+    // The user name was a change in memory, undone after the dial; nothing went to disk.
+    EXPECT_EQ(Update2FlagsOn(profile), (std::vector<uint>{2u, 2u}));
 
-    // The profile itself was not changed: no password, its own user name.
+    // The profile itself is as it was: no password, its own user name.
     const QDBusMessage settings =
         Call(profile, QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection"),
              QStringLiteral("GetSettings"));
@@ -373,12 +408,66 @@ TEST_F(MockNetworkManager, CredentialsReachTheServiceOnlyForThatDial) {
               QStringLiteral("stored-user"));
     HangUpDialledConnection(api.get(), available, dialledByUs, handle, Sink());
 
+    // The profile's own user name needs no change of the profile.
+    EXPECT_TRUE(Connect("DSL", "stored-user", "geheim"));
+    EXPECT_EQ(Update2FlagsOn(profile).size(), 2u);
+    HangUpDialledConnection(api.get(), available, dialledByUs, handle, Sink());
+
     // A wrong password is refused; without credentials no agent answers at all.
     EXPECT_FALSE(Connect("DSL", "alice", "falsch"));
     EXPECT_EQ(errorText, RasErrorText(ERROR_AUTHENTICATION_FAILURE));
     EXPECT_FALSE(Connect("DSL"));
     EXPECT_EQ(errorText, RasErrorText(ERROR_INTERACTIVE_MODE));
     EXPECT_FALSE(IsRasConnected(*api, "DSL")) << "a failed activation is no connection";
+}
+
+TEST_F(MockNetworkManager, ADialEndedByTheServiceFallingSilentCallsItsActivationOff) {
+    StartMock();
+    AddProfile(QStringLiteral("Slow"));
+    SetOutcome(QStringLiteral("Slow"), QStringLiteral("hang"));
+    options.callTimeoutMs = 1000;
+    options.dialTimeoutMs = 30000;
+    Bind();
+    ASSERT_TRUE(available);
+    const qint64 pid = mock.processId();
+    std::thread silence([pid] {
+        QThread::msleep(300);
+        ::kill(static_cast<pid_t>(pid), SIGSTOP);
+    });
+    const bool connected = Connect("Slow");
+    silence.join();
+    ::kill(static_cast<pid_t>(pid), SIGCONT);
+    EXPECT_FALSE(connected);
+    EXPECT_EQ(errorText, RasErrorText(ERROR_RASMAN_CANNOT_INITIALIZE));
+    EXPECT_TRUE(NoActivationWithin(5000)) << "the line stays up, never to be hung up";
+}
+
+TEST_F(MockNetworkManager, AnActivationAcceptedButAnsweredTooLateIsCalledOff) {
+    StartMock();
+    AddProfile(QStringLiteral("Late answer"));
+    SetOutcome(QStringLiteral("Late answer"), QStringLiteral("slowreply"), 1500);
+    options.callTimeoutMs = 1000;
+    Bind();
+    ASSERT_TRUE(available);
+    EXPECT_FALSE(Connect("Late answer"));
+    EXPECT_EQ(errorText, RasErrorText(ERROR_RASMAN_CANNOT_INITIALIZE));
+    EXPECT_TRUE(NoActivationWithin(3000)) << "the line stays up, never to be hung up";
+}
+
+TEST_F(MockNetworkManager, ADialGivenUpOnByItsCallerCallsItsLateSuccessOff) {
+    StartMock();
+    AddProfile(QStringLiteral("Late"));
+    SetOutcome(QStringLiteral("Late"), QStringLiteral("late"), 1500);
+    options.workerWaitMs = 500;
+    Bind();
+    ASSERT_TRUE(available);
+    EXPECT_FALSE(Connect("Late"));
+    EXPECT_EQ(errorText, RasErrorText(ERROR_REQUEST_TIMEOUT));
+    EXPECT_EQ(handle, 0u);
+    EXPECT_FALSE(dialledByUs);
+    // The activation succeeds after the caller stopped waiting; nobody could hang it up.
+    QThread::msleep(2000);
+    EXPECT_TRUE(NoActivationWithin(3000)) << "the line stays up, never to be hung up";
 }
 
 TEST(NetworkManagerRasLoad, ABusThatCannotBeReachedMeansNoLayer) {

@@ -6,12 +6,21 @@ activation that takes a moment, may fail with a given reason, or may first ask t
 registered secret agents for the profile's secrets, as the real service does.
 
 Outcomes are set per profile name with SetDialOutcome(id, kind, ac_reason, device_reason,
-password) on the main mock object; kind is "ok", "fail", "vanish", "hang" or "secrets".
+password) on the main mock object; kind is "ok", "fail", "vanish", "hang", "secrets",
+"late" (activated after ac_reason milliseconds) or "slowreply" (ActivateConnection answers
+only after ac_reason milliseconds, and the activation then never ends).
+
+Like the real service, the mock takes only secrets from a secret agent: whatever else an
+agent answers (a user name, say) is dropped, and the activation uses the profile's own
+settings as they are when it starts. Profiles accept Update2 (in-memory or to-disk); the
+flags of every call are kept by the mock's call log.
 '''
 
 # pylint: disable=wildcard-import,unused-wildcard-import,invalid-name
 from dbusmock.templates.networkmanager import *  # noqa: F401,F403
 from dbusmock.templates import networkmanager as _nm
+
+import time
 
 import dbus
 import dbusmock
@@ -26,6 +35,11 @@ DEVICE_OBJ = '/org/freedesktop/NetworkManager/Devices/ppp0'
 
 _outcomes = {}
 _received = []
+
+# The keys a secret agent may set, by setting; all others are not secrets.
+SECRET_KEYS = {'password', 'pin', 'puk', 'secrets', 'psk', 'private-key-password',
+               'phase2-private-key-password', 'password-raw', 'wep-key0', 'leap-password'}
+UPDATE2_FLAGS = 0x7f
 
 
 def _set_state(ac_path, state, reason):
@@ -48,7 +62,9 @@ def _fail(ac_path, ac_reason, device_reason):
 
 def _remove(ac_path):
     manager = dbusmock.get_object(_nm.MANAGER_OBJ)
-    manager.RemoveActiveConnection(DEVICE_OBJ, ac_path)
+    # It may have been deactivated meanwhile.
+    if ac_path in manager.Get(_nm.MANAGER_IFACE, 'ActiveConnections'):
+        manager.RemoveActiveConnection(DEVICE_OBJ, ac_path)
     return False
 
 
@@ -93,9 +109,13 @@ def _activate(self, conn, _dev, _specific):
     while dbus.ObjectPath(f'/org/freedesktop/NetworkManager/ActiveConnection/{count}') in active:
         count += 1
     ac_path = self.AddActiveConnection([DEVICE_OBJ], conn, '/', str(count), dbus.UInt32(1))
+    # The activation works with the profile as it is now.
+    applied = {k: dict(v) for k, v in conn_obj.settings.items()}
 
     def step():
-        if kind == 'ok':
+        if kind == 'late':
+            GLib.timeout_add(ac_reason, lambda: _set_state(ac_path, 2, 1) and False)
+        elif kind == 'ok':
             _set_state(ac_path, 2, 1)
         elif kind == 'fail':
             _fail(ac_path, ac_reason, device_reason)
@@ -106,7 +126,10 @@ def _activate(self, conn, _dev, _specific):
                 if secrets is None:
                     _fail(ac_path, 9, 7)
                     return
-                values = secrets.get(setting, {})
+                values = {k: v for k, v in secrets.get(setting, {}).items() if k in SECRET_KEYS}
+                user = applied.get(setting, {}).get('username')
+                if user is not None:
+                    values['username'] = user
                 _received.append(setting + ' ' + ' '.join(
                     f'{k}={values[k]}' for k in sorted(values.keys())))
                 if str(values.get('password', '')) == password:
@@ -122,6 +145,9 @@ def _activate(self, conn, _dev, _specific):
         return False
 
     GLib.timeout_add(50, step)
+    if kind == 'slowreply':
+        # Accepted, but the answer comes late: the caller's wait for it may end first.
+        time.sleep(ac_reason / 1000.0)
     return ac_path
 
 
@@ -131,6 +157,25 @@ def _deactivate(self, ac_path):
             'not active', name='org.freedesktop.NetworkManager.ConnectionNotActive')
     _set_state(ac_path, 4, 2)
     self.RemoveActiveConnection(DEVICE_OBJ, ac_path)
+
+
+def _update2(self, settings, flags, args):
+    if int(flags) & ~UPDATE2_FLAGS or len(args) > 0:
+        raise dbus.exceptions.DBusException(
+            'unknown flag or argument', name='org.freedesktop.NetworkManager.Settings.InvalidArguments')
+    if not int(flags) & 0x1 and not int(flags) & 0x2:
+        raise dbus.exceptions.DBusException(
+            'the mock wants to be told where the change goes',
+            name='org.freedesktop.NetworkManager.Settings.InvalidArguments')
+    secrets = {k: v['secrets'] for k, v in self.settings.items() if 'secrets' in v}
+    self.settings = dbus.Dictionary(
+        {k: dbus.Dictionary(v, signature='sv') for k, v in settings.items()}, signature='sa{sv}')
+    # An update without secrets keeps those the profile had.
+    for k, v in secrets.items():
+        self.settings.setdefault(k, dbus.Dictionary({}, signature='sv'))['secrets'] = v
+    self.Set(_nm.CSETTINGS_IFACE, 'Unsaved', not int(flags) & 0x1)
+    self.EmitSignal(_nm.CSETTINGS_IFACE, 'Updated', '', [])
+    return dbus.Dictionary({}, signature='sv')
 
 
 def load(mock, parameters):
@@ -143,6 +188,19 @@ def load(mock, parameters):
     manager = dbusmock.get_object(_nm.MANAGER_OBJ)
     manager.AddMethod(_nm.MANAGER_IFACE, 'ActivateConnection', 'ooo', 'o', _activate)
     manager.AddMethod(_nm.MANAGER_IFACE, 'DeactivateConnection', 'o', '', _deactivate)
+
+    settings = dbusmock.get_object(_nm.SETTINGS_OBJ)
+    add_connection = settings.SettingsAddConnection
+
+    def add_with_update2(connection_settings):
+        path = add_connection(connection_settings)
+        conn = dbusmock.get_object(path)
+        conn.Update2Impl = _update2
+        conn.AddMethod(_nm.CSETTINGS_IFACE, 'Update2', 'a{sa{sv}}ua{sv}', 'a{sv}',
+                       'ret = self.Update2Impl(self, args[0], args[1], args[2])')
+        return path
+
+    settings.SettingsAddConnection = add_with_update2
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='ssuus', out_signature='')

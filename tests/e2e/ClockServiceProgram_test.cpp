@@ -10,11 +10,14 @@
 #include "sync/ClockSetting.h"
 
 #include <QProcess>
+#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <thread>
 
 using namespace kairelon;
@@ -23,7 +26,13 @@ namespace {
 
 class ServiceProcess {
 public:
-    explicit ServiceProcess(const QStringList& args = {QStringLiteral("--dry-run")}) {
+    explicit ServiceProcess(const QStringList& args = {QStringLiteral("--dry-run")},
+                            const QString& timeZone = {}) {
+        if (!timeZone.isEmpty()) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("TZ"), timeZone);
+            process_.setProcessEnvironment(env);
+        }
         process_.start(QString::fromStdString(test::BuiltProgram("kairelon-clockd")), args);
     }
     ~ServiceProcess() { Stop(); }
@@ -136,7 +145,8 @@ TEST_F(ClockServiceProgram, AnInvalidNewTimeIsRefusedWithItsReasonAndNotConfirme
     const std::uint8_t bad[16] = {0xea, 0x07, 2, 0, 0, 0, 30, 0, 12, 0, 0, 0, 0, 0, 0, 0};
     options_.WriteBinaryData("NewTime", bad, 16); // 30 February
     options_.WriteDateTime("OldTime", Time());
-    EXPECT_EQ(Signal(2000), TWaitResult::TimedOut);
+    EXPECT_EQ(Signal(2000), TWaitResult::Signalled); // answered, as refused
+    EXPECT_EQ(TNamedEvent::Open(SyncRefusedEventName).Wait(0), TWaitResult::Signalled);
     EXPECT_TRUE(
         service.WaitForLog("refused: \"NewTime\" 2026-02-30 12:00:00.000 (day of week 0) is "
                            "no real date and time"))
@@ -153,9 +163,37 @@ TEST_F(ClockServiceProgram, AStaleHandOverIsRefused) {
         stale += 1.0;
     }
     options_.WriteDateTime("OldTime", stale);
-    EXPECT_EQ(Signal(2000), TWaitResult::TimedOut);
+    EXPECT_EQ(Signal(2000), TWaitResult::Signalled); // answered, as refused
+    EXPECT_EQ(TNamedEvent::Open(SyncRefusedEventName).Wait(0), TWaitResult::Signalled);
     EXPECT_TRUE(service.WaitForLog("refused: the hand-over is stale")) << service.Log();
     EXPECT_EQ(service.Log().find("would set"), std::string::npos);
+}
+
+TEST_F(ClockServiceProgram, AProgramRefusedByTheServiceSaysSoAtOnce) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.WaitUntilReady()) << service.Log();
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        HandOverToService(options_, SYSTEMTIME{1969, 12, 0, 31, 23, 0, 0, 0}); // before 1970
+        ADD_FAILURE() << "confirmed";
+    } catch (const EServiceError& e) {
+        EXPECT_EQ(e.Message(), LoadStr(ServiceRefusedText));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_TRUE(service.WaitForLog("refused: \"NewTime\"")) << service.Log();
+}
+
+TEST_F(ClockServiceProgram, AServiceInAnotherTimeZoneConfirms) {
+    // The service's zone is five hours east of UTC, the program's three hours west of it:
+    // their local times of day lie eight hours apart.
+    setenv("TZ", "XST+3", 1);
+    tzset();
+    ServiceProcess service({QStringLiteral("--dry-run")}, QStringLiteral("YST-5"));
+    ASSERT_TRUE(service.WaitUntilReady()) << service.Log();
+    EXPECT_NO_THROW(HandOverToService(options_, kRemote));
+    unsetenv("TZ");
+    tzset();
+    EXPECT_TRUE(service.WaitForLog("confirmed:")) << service.Log();
 }
 
 TEST_F(ClockServiceProgram, ABeginSignalSetBeforeTheServiceStartedIsNotActedOn) {
@@ -181,6 +219,7 @@ TEST_F(ClockServiceProgram, StopsOnSigtermAndRemovesItsEvents) {
     EXPECT_EQ(service.Stop(), 0);
     EXPECT_EQ(TNamedEvent::Open(SyncBeginEventName).Error(), ENOENT);
     EXPECT_EQ(TNamedEvent::Open(SyncDoneEventName).Error(), ENOENT);
+    EXPECT_EQ(TNamedEvent::Open(SyncRefusedEventName).Error(), ENOENT);
     EXPECT_NE(service.Log().find("kairelon-clockd: stopped"), std::string::npos);
 
     std::string message;

@@ -71,11 +71,34 @@ TEST_F(Headless, SyncNowDryRunAgainstTheBundledServer) {
         std::regex(R"(info: Synchronisation erfolgreich \( \d\d\.\d\d\.\d{4}, \d\d:\d\d:\d\d \))")))
         << lines[6];
     EXPECT_NE(run.err.find("would set the clock to"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("dry run: direct route"), std::string::npos) << run.err;
 
     // The server given on the command line is for this run only.
     QFile file(QString::fromStdString(UserFile()));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll().indexOf(QByteArray::fromStdString(server)), -1);
+}
+
+TEST_F(Headless, SyncNowDryRunNamesTheServiceRouteWhenItIsChosen) {
+    DaytimeDaemon daemon;
+    ASSERT_NE(daemon.Port(), 0) << daemon.FirstLine();
+    QFile file(QString::fromStdString(UserFile()));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("Windows Registry Editor Version 5.00\r\n\r\n"
+               "[HKEY_CURRENT_USER\\Software\\Quarnel Developments\\Kairel]\r\n"
+               "\"UseService\"=dword:00000001\r\n");
+    file.close();
+    const auto run = RunProgram(
+        "kairelon",
+        {"--sync-now", "--server",
+         QString::fromStdString("127.0.0.1:" + std::to_string(daemon.Port())), "--dry-run"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(std::regex_search(
+        run.err,
+        std::regex(R"(dry run: service route \("UseService" on\): would hand )"
+                   R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.000 UTC to the clock-setting service)")))
+        << run.err;
+    EXPECT_EQ(run.err.find("would set the clock"), std::string::npos) << run.err;
 }
 
 TEST_F(Headless, SyncNowWithoutAServerIsAWarning) {

@@ -9,13 +9,17 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <thread>
@@ -41,7 +45,7 @@ protected:
     }
 
     void TearDown() override {
-        TNMFifoBuffer::_SetRefillHook({});
+        TNMFifoBufferProbe::SetRefillHook({});
         SetMemoryStatusQuery({});
         if (hadTmpDir) {
             setenv("TMPDIR", oldTmpDir.c_str(), 1);
@@ -50,8 +54,23 @@ protected:
         }
     }
 
+    // Files with a name in the folder for temporary files.
     QStringList OverflowFiles() const {
-        return QDir(tempDir.path()).entryList({QStringLiteral("Buf*.tmp")}, QDir::Files);
+        return QDir(tempDir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
+
+    // Files of that folder this process holds open, named or not.
+    int OpenOverflowFiles() const {
+        int count = 0;
+        const std::string folder = tempDir.path().toStdString() + "/";
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+            if (!error && target.starts_with(folder)) {
+                ++count;
+            }
+        }
+        return count;
     }
 
     QTemporaryDir tempDir;
@@ -95,7 +114,7 @@ void Append(TNMFifoBuffer& fifo, const std::string& bytes) {
 }
 
 void SlowRefills(int milliseconds) {
-    TNMFifoBuffer::_SetRefillHook(
+    TNMFifoBufferProbe::SetRefillHook(
         [milliseconds] { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); });
 }
 
@@ -121,7 +140,7 @@ TEST_F(FifoBufferTest, NewQueueHoldsNothingAndTakesNoMemoryUpFront) {
     TNMFifoBuffer fifo;
     EXPECT_GT(fifo.MemoryCapacity(), 1 << 30); // the threshold is above a gigabyte
     EXPECT_EQ(fifo.BufferSize(), 0);
-    EXPECT_EQ(fifo._Layout().MemoryAllocated, 0);
+    EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).MemoryAllocated, 0);
     char out[8] = {};
     EXPECT_EQ(fifo.Remove(out, 8), 0);
     EXPECT_EQ(fifo.Peek(out, 8), 0);
@@ -129,16 +148,19 @@ TEST_F(FifoBufferTest, NewQueueHoldsNothingAndTakesNoMemoryUpFront) {
     EXPECT_EQ(fifo.Search("longer than the queue"), 0);
 
     Append(fifo, "hello");
-    EXPECT_LE(fifo._Layout().MemoryAllocated, 4096); // memory follows the bytes held
+    EXPECT_LE(TNMFifoBufferProbe::Layout(fifo).MemoryAllocated,
+              4096); // memory follows the bytes held
     const std::string burst = Bytes(3 << 20, 1);
     Append(fifo, burst);
-    EXPECT_LE(fifo._Layout().MemoryAllocated, 2 * (3 << 20) + 4096);
+    EXPECT_LE(TNMFifoBufferProbe::Layout(fifo).MemoryAllocated, 2 * (3 << 20) + 4096);
     EXPECT_EQ(RemoveAll(fifo), "hello" + burst);
-    EXPECT_GT(fifo._Layout().MemoryAllocated, 0); // kept for the next burst: up to 8 MiB
+    EXPECT_GT(TNMFifoBufferProbe::Layout(fifo).MemoryAllocated,
+              0); // kept for the next burst: up to 8 MiB
     const std::string big = Bytes(9 << 20, 8);
     Append(fifo, big);
     EXPECT_EQ(RemoveAll(fifo), big);
-    EXPECT_EQ(fifo._Layout().MemoryAllocated, 0); // a drained big burst gives its memory back
+    EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).MemoryAllocated,
+              0); // a drained big burst gives its memory back
     EXPECT_TRUE(OverflowFiles().isEmpty());
 }
 
@@ -182,28 +204,57 @@ TEST_F(FifoBufferTest, OverflowFileAppearsOneByteBeyondCapacityAndGoesWithClear)
     ASSERT_EQ(fifo.MemoryCapacity(), 65536);
     const std::string full = Bytes(65536, 2);
     Append(fifo, full);
-    EXPECT_TRUE(OverflowFiles().isEmpty());
-    EXPECT_EQ(fifo._Layout().DiskCount, 0);
+    EXPECT_EQ(OpenOverflowFiles(), 0);
+    EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).DiskCount, 0);
+    EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).OverflowHandle, -1);
 
     Append(fifo, "Z");
-    const TNMFifoLayout layout = fifo._Layout();
+    const TNMFifoLayout layout = TNMFifoBufferProbe::Layout(fifo);
     EXPECT_EQ(layout.DiskCount, 1);
     EXPECT_EQ(layout.MemoryCount, 65536);
     EXPECT_EQ(fifo.BufferSize(), 65537);
-    ASSERT_EQ(OverflowFiles().size(), 1);
-    const QString name = OverflowFiles().front();
-    EXPECT_TRUE(name.startsWith("Buf"));
-    EXPECT_EQ(QDir(tempDir.path()).filePath(name).toStdString(), layout.TempFileName);
+    EXPECT_EQ(OpenOverflowFiles(), 1);
+    ASSERT_GE(layout.OverflowHandle, 0);
     struct stat info {};
-    ASSERT_EQ(::stat(layout.TempFileName.c_str(), &info), 0);
+    ASSERT_EQ(::fstat(layout.OverflowHandle, &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
     fifo.Clear();
-    EXPECT_TRUE(OverflowFiles().isEmpty());
+    EXPECT_EQ(OpenOverflowFiles(), 0);
     EXPECT_EQ(fifo.BufferSize(), 0);
-    EXPECT_EQ(fifo._Layout().TempFileName, "");
+    EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).OverflowHandle, -1);
     Append(fifo, "again");
     EXPECT_EQ(RemoveAll(fifo), "again");
+}
+
+TEST_F(FifoBufferTest, TheOverflowFileHasNoNameSoAKilledProcessLeavesNoBytesOnDisk) {
+    {
+        TNMFifoBuffer fifo;
+        fifo._SetMemoryBufferCapacity(100);
+        Append(fifo, Bytes(1000, 3));
+        EXPECT_EQ(OpenOverflowFiles(), 1);
+        EXPECT_TRUE(OverflowFiles().isEmpty()) << "the overflow file has a name";
+        struct stat info {};
+        ASSERT_EQ(::fstat(TNMFifoBufferProbe::Layout(fifo).OverflowHandle, &info), 0);
+        EXPECT_EQ(info.st_nlink, 0u);
+        EXPECT_EQ(RemoveAll(fifo), Bytes(1000, 3)) << "the bytes are still there to read";
+    }
+
+    // A process killed while its buffer spills leaves nothing behind.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        TNMFifoBuffer fifo;
+        fifo._SetMemoryBufferCapacity(100);
+        const std::string bytes = Bytes(5000, 4);
+        fifo.Append(bytes.data(), static_cast<int>(bytes.size()));
+        ::raise(SIGKILL);
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(OverflowFiles().isEmpty()) << "received bytes outlived the process on disk";
 }
 
 TEST_F(FifoBufferTest, DestructionDeletesTheOverflowFileEvenDuringARefill) {
@@ -211,9 +262,9 @@ TEST_F(FifoBufferTest, DestructionDeletesTheOverflowFileEvenDuringARefill) {
         TNMFifoBuffer fifo;
         fifo._SetMemoryBufferCapacity(100);
         Append(fifo, Bytes(1000, 3));
-        EXPECT_EQ(OverflowFiles().size(), 1);
+        EXPECT_EQ(OpenOverflowFiles(), 1);
     }
-    EXPECT_TRUE(OverflowFiles().isEmpty());
+    EXPECT_EQ(OpenOverflowFiles(), 0);
     {
         SlowRefills(100);
         TNMFifoBuffer fifo;
@@ -221,8 +272,9 @@ TEST_F(FifoBufferTest, DestructionDeletesTheOverflowFileEvenDuringARefill) {
         Append(fifo, Bytes(1000, 4));
         char out[100];
         ASSERT_EQ(fifo.Remove(out, 100), 100);
-        EXPECT_TRUE(fifo._Refilling());
+        EXPECT_TRUE(TNMFifoBufferProbe::Refilling(fifo));
     } // the destructor waits for the refill before it deletes anything
+    EXPECT_EQ(OpenOverflowFiles(), 0);
     EXPECT_TRUE(OverflowFiles().isEmpty());
 }
 
@@ -231,7 +283,7 @@ TEST_F(FifoBufferTest, DrainingMemoryRefillsFromDiskInOrderWhileTheNextOperation
     fifo._SetMemoryBufferCapacity(1000);
     const std::string data = Bytes(2500, 5);
     Append(fifo, data);
-    EXPECT_EQ(fifo._Layout().DiskCount, 1500);
+    EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).DiskCount, 1500);
 
     SlowRefills(150);
     std::string out(1000, '\0');
@@ -239,7 +291,7 @@ TEST_F(FifoBufferTest, DrainingMemoryRefillsFromDiskInOrderWhileTheNextOperation
     ASSERT_EQ(fifo.Remove(out.data(), 1000), 1000);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100))
         << "Remove must not wait for the refill it starts";
-    EXPECT_TRUE(fifo._Refilling());
+    EXPECT_TRUE(TNMFifoBufferProbe::Refilling(fifo));
     EXPECT_EQ(out, data.substr(0, 1000));
 
     // Peek waits for the refill, then sees the former disk bytes in memory.
@@ -247,22 +299,24 @@ TEST_F(FifoBufferTest, DrainingMemoryRefillsFromDiskInOrderWhileTheNextOperation
     ASSERT_EQ(fifo.Peek(head.data(), 10), 10);
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(140));
     EXPECT_EQ(head, data.substr(1000, 10));
-    const TNMFifoLayout layout = fifo._Layout();
+    const TNMFifoLayout layout = TNMFifoBufferProbe::Layout(fifo);
     EXPECT_EQ(layout.MemoryCount, 1000); // exactly one capacity's worth per refill
     EXPECT_EQ(layout.DiskCount, 500);
     EXPECT_EQ(layout.DiskReadPos, 1000);
 
-    TNMFifoBuffer::_SetRefillHook({});
+    TNMFifoBufferProbe::SetRefillHook({});
     ASSERT_EQ(fifo.Remove(out.data(), 1000), 1000);
     EXPECT_EQ(out, data.substr(1000, 1000));
-    const TNMFifoLayout drained = fifo._Layout();
+    const TNMFifoLayout drained = TNMFifoBufferProbe::Layout(fifo);
     EXPECT_EQ(drained.MemoryCount, 500);
     EXPECT_EQ(drained.DiskCount, 0);
     EXPECT_EQ(drained.DiskReadPos, 0); // an empty disk part starts again at the file's start
     EXPECT_EQ(drained.DiskWritePos, 0);
-    EXPECT_EQ(QFileInfo(QString::fromStdString(drained.TempFileName)).size(), 0);
+    struct stat info {};
+    ASSERT_EQ(::fstat(drained.OverflowHandle, &info), 0);
+    EXPECT_EQ(info.st_size, 0);
     EXPECT_EQ(RemoveAll(fifo), data.substr(2000));
-    EXPECT_EQ(OverflowFiles().size(), 1); // kept for reuse until Clear or destruction
+    EXPECT_EQ(OpenOverflowFiles(), 1); // kept for reuse until Clear or destruction
 }
 
 TEST_F(FifoBufferTest, NewBytesGoBehindTheDiskPartEvenWhenMemoryHasRoom) {
@@ -272,7 +326,7 @@ TEST_F(FifoBufferTest, NewBytesGoBehindTheDiskPartEvenWhenMemoryHasRoom) {
     char out[4];
     ASSERT_EQ(fifo.Remove(out, 4), 4);
     Append(fifo, "CD"); // memory has room, but the disk part is younger than memory
-    EXPECT_EQ(fifo._Layout().DiskCount, 4);
+    EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).DiskCount, 4);
     EXPECT_EQ(RemoveAll(fifo), "456789ABCD");
 }
 
@@ -288,7 +342,7 @@ TEST_F(FifoBufferTest, CountsBeyondWhatIsHeldDeliverOnlyWhatIsHeld) {
     EXPECT_EQ(out, "abcdefghijkl" + std::string(52, '#'));
     EXPECT_EQ(fifo.BufferSize(), 0);
     EXPECT_EQ(fifo.Remove(out.data(), 64), 0);
-    const TNMFifoLayout layout = fifo._Layout();
+    const TNMFifoLayout layout = TNMFifoBufferProbe::Layout(fifo);
     EXPECT_EQ(layout.MemoryCount, 0);
     EXPECT_EQ(layout.DiskCount, 0);
 }
@@ -328,7 +382,7 @@ TEST_F(FifoBufferTest, SearchFindsOccurrencesAcrossEverySeam) {
     data.replace(100 + 65536 - 3, 7, "NEEDLE!");
     data.replace(100 + 2 * 65536 - 1, 2, "\r\n");
     Append(fifo, data);
-    EXPECT_EQ(fifo._Layout().DiskCount, 65536 * 2 + 50);
+    EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).DiskCount, 65536 * 2 + 50);
     EXPECT_EQ(fifo.Search("NEEDLE!"), 100 + 65536 - 3 + 7);
     EXPECT_EQ(fifo.Search("\r\n"), 100 + 2 * 65536 + 1);
     EXPECT_EQ(fifo.Search("missing"), 0);
@@ -340,8 +394,9 @@ TEST_F(FifoBufferTest, SearchFindsOccurrencesAcrossEverySeam) {
     std::string out(3990, '\0');
     fifo.Remove(out.data(), 3990);
     Append(fifo, std::string(94, '.') + "WRAP" + std::string(6, '.')); // "WRAP" at 4094..4097
-    EXPECT_EQ(fifo._Layout().MemoryAllocated, 4096);
-    EXPECT_LT(fifo._Layout().MemoryWritePos, fifo._Layout().MemoryReadPos);
+    EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).MemoryAllocated, 4096);
+    EXPECT_LT(TNMFifoBufferProbe::Layout(fifo).MemoryWritePos,
+              TNMFifoBufferProbe::Layout(fifo).MemoryReadPos);
     EXPECT_EQ(fifo.Search("WRAP"), 10 + 94 + 4);
     EXPECT_EQ(RemoveAll(fifo), std::string(104, '.') + "WRAP" + std::string(6, '.'));
 }
@@ -353,7 +408,7 @@ TEST_F(FifoBufferTest, SearchWaitsForARunningRefill) {
     SlowRefills(150);
     std::string out(16, '\0');
     ASSERT_EQ(fifo.Remove(out.data(), 16), 16);
-    ASSERT_TRUE(fifo._Refilling());
+    ASSERT_TRUE(TNMFifoBufferProbe::Refilling(fifo));
     EXPECT_EQ(fifo.Search("\n"), 9); // not 0 because the memory part was empty a moment ago
 }
 
@@ -371,9 +426,9 @@ TEST_F(FifoBufferTest, LoweringCapacityBelowTheBytesInMemoryIsRefused) {
     EXPECT_THROW(fifo._SetMemoryBufferCapacity(0), ERangeError);
     fifo._SetMemoryBufferCapacity(10);
     EXPECT_EQ(fifo.MemoryCapacity(), 10);
-    EXPECT_LE(fifo._Layout().MemoryAllocated, 10);
+    EXPECT_LE(TNMFifoBufferProbe::Layout(fifo).MemoryAllocated, 10);
     Append(fifo, "ABC");
-    EXPECT_EQ(fifo._Layout().DiskCount, 3);
+    EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).DiskCount, 3);
 
     // Raising it while the disk part holds bytes keeps the order.
     fifo._SetMemoryBufferCapacity(1000);
@@ -410,9 +465,10 @@ TEST_F(FifoBufferTest, LoadFromStreamReplacesTheContent) {
     ASSERT_TRUE(largeStream.open(QIODevice::ReadOnly));
     SlowRefills(50);
     fifo.LoadFromStream(largeStream);
-    EXPECT_TRUE(fifo._Refilling()); // the memory part was left empty; a refill runs
+    EXPECT_TRUE(
+        TNMFifoBufferProbe::Refilling(fifo)); // the memory part was left empty; a refill runs
     EXPECT_EQ(fifo.BufferSize(), 3500);
-    EXPECT_EQ(fifo._Layout().MemoryCount, 1000);
+    EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).MemoryCount, 1000);
     EXPECT_EQ(RemoveAll(fifo), large);
 }
 
@@ -437,11 +493,11 @@ TEST_F(FifoBufferTest, AFailedRefillIsReportedAndLosesNothing) {
     fifo._SetMemoryBufferCapacity(10);
     const std::string data = Letters(35);
     Append(fifo, data);
-    TNMFifoBuffer::_SetRefillHook([] { throw EInOutError("disk gone"); });
+    TNMFifoBufferProbe::SetRefillHook([] { throw EInOutError("disk gone"); });
     std::string out(10, '\0');
     ASSERT_EQ(fifo.Remove(out.data(), 10), 10);
     EXPECT_THROW(fifo.Peek(out.data(), 1), EInOutError);
-    TNMFifoBuffer::_SetRefillHook({});
+    TNMFifoBufferProbe::SetRefillHook({});
     EXPECT_EQ(fifo.BufferSize(), 25);
     EXPECT_EQ(fifo.Search("z"), 26 - 10);
     EXPECT_EQ(RemoveAll(fifo), data.substr(10));
@@ -492,7 +548,7 @@ TEST_F(FifoBufferTest, BehavesLikeAPlainQueueUnderRandomOperations) {
         if (seed % 3 == 0) {
             SlowRefills(1); // widen the window in which operations meet a running refill
         } else {
-            TNMFifoBuffer::_SetRefillHook({});
+            TNMFifoBufferProbe::SetRefillHook({});
         }
         std::deque<char> model;
         std::vector<char> out;
@@ -563,7 +619,7 @@ TEST_F(FifoBufferTest, BehavesLikeAPlainQueueUnderRandomOperations) {
                 }
             } else { // change the capacity; refused below the bytes in memory
                 const int capacity = 1 + below(400);
-                const int inMemory = fifo._Layout().MemoryCount;
+                const int inMemory = TNMFifoBufferProbe::Layout(fifo).MemoryCount;
                 if (capacity < inMemory) {
                     EXPECT_THROW(fifo._SetMemoryBufferCapacity(capacity), Exception);
                 } else {

@@ -142,3 +142,70 @@ TEST(NamedEvent, MovingAHandleTakesItsSemaphoreAlong) {
     EXPECT_TRUE(moved.Set());
     EXPECT_EQ(moved.Wait(0), TWaitResult::Signalled);
 }
+
+namespace {
+
+std::string EventPath(const std::string& name) {
+    return "/dev/shm/sem." + EventObjectName(name).substr(1);
+}
+
+} // namespace
+
+TEST(NamedEvent, OnlyEventsOfTheTrustedOwnersAndGroupThatOthersCannotWriteAreOpened) {
+    test::UniqueEventPrefix prefix;
+    TNamedEvent created = TNamedEvent::Create(SyncDoneEventName, static_cast<long>(getegid()));
+    ASSERT_TRUE(created.IsOpen()) << created.Error();
+    const long me = static_cast<long>(geteuid());
+    const long myGroup = static_cast<long>(getegid());
+    struct Case {
+        const char* what;
+        TEventTrust trust;
+        mode_t mode;
+        int error; // 0: opened
+    };
+    const Case cases[] = {
+        {"own user and group", {{me}, myGroup}, 0660, 0},
+        {"one of several owners", {{me + 1, me}, myGroup}, 0660, 0},
+        {"readable by others", {{me}, myGroup}, 0664, 0},
+        {"another owner", {{me + 1}, myGroup}, 0660, EPERM},
+        {"no owner trusted", {{}, myGroup}, 0660, EPERM},
+        {"another group", {{me}, myGroup + 1}, 0660, EPERM},
+        {"writable by others", {{me}, myGroup}, 0662, EPERM},
+        {"writable by all", {{me}, myGroup}, 0666, EPERM},
+        {"no group: owner only", {{me}, -1}, 0600, 0},
+        {"no group: group-writable", {{me}, -1}, 0660, EPERM},
+    };
+    for (const Case& c : cases) {
+        SetEventTrust(c.trust);
+        ASSERT_EQ(chmod(EventPath(SyncDoneEventName).c_str(), c.mode), 0);
+        TNamedEvent opened = TNamedEvent::OpenTrusted(SyncDoneEventName);
+        EXPECT_EQ(opened.IsOpen(), c.error == 0) << c.what;
+        EXPECT_EQ(opened.Error(), c.error) << c.what;
+        // An event that is not trusted behaves as a missing one: nothing reaches the service.
+        EXPECT_EQ(opened.Set(), c.error == 0) << c.what;
+        EXPECT_EQ(created.Wait(0), c.error == 0 ? TWaitResult::Signalled : TWaitResult::TimedOut)
+            << c.what;
+    }
+    EXPECT_EQ(TNamedEvent::OpenTrusted(SyncBeginEventName).Error(), ENOENT);
+}
+
+TEST(NamedEvent, SomethingElseUnderTheEventsNameIsNotTrusted) {
+    test::UniqueEventPrefix prefix;
+    TNamedEvent created = TNamedEvent::Create(SyncDoneEventName, static_cast<long>(getegid()));
+    ASSERT_TRUE(created.IsOpen());
+    // A link in the begin event's place, pointing at a trusted event.
+    ASSERT_EQ(symlink(EventPath(SyncDoneEventName).c_str(), EventPath(SyncBeginEventName).c_str()),
+              0);
+    EXPECT_EQ(TNamedEvent::OpenTrusted(SyncBeginEventName).Error(), EPERM);
+    EXPECT_TRUE(TNamedEvent::OpenTrusted(SyncDoneEventName).IsOpen());
+}
+
+TEST(NamedEvent, TheSystemTrustsRootAndTheGroupKairelon) {
+    const std::optional<TEventTrust> previous = SetEventTrust(std::nullopt);
+    const TEventTrust trust = CurrentEventTrust();
+    SetEventTrust(previous);
+    ASSERT_FALSE(trust.owners.empty());
+    EXPECT_EQ(trust.owners.front(), 0);
+    const group* kairelon = getgrnam("kairelon");
+    EXPECT_EQ(trust.group, kairelon ? static_cast<long>(kairelon->gr_gid) : -1L);
+}

@@ -7,13 +7,17 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -226,6 +230,85 @@ TEST_F(RegistryFileTest, AFileThatCannotBeReadIsReportedAndNeverOverwritten) {
     EXPECT_TRUE(std::filesystem::is_directory(path));
 }
 
+// ---- Planted names in a group-writable folder ----------------------------------------------
+
+TEST_F(RegistryFileTest, ALinkPlantedAtTheLockNameChangesNoOtherFile) {
+    const std::string victim = home.Path() + "/victim";
+    WriteFile(victim, "someone's file");
+    ::chmod(victim.c_str(), 0644);
+    const std::string missing = home.Path() + "/not-there";
+    for (const std::string& target : {victim, missing}) {
+        SCOPED_TRACE(target);
+        std::filesystem::remove(path + ".lock");
+        std::filesystem::create_symlink(target, path + ".lock");
+        RegistryFile file(path, 0600, 0700);
+        EXPECT_THROW(
+            file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); }),
+            ERegistryException);
+        EXPECT_TRUE(std::filesystem::is_symlink(path + ".lock"));
+        EXPECT_FALSE(std::filesystem::exists(path)) << "nothing written without the lock";
+    }
+    EXPECT_EQ(ModeOf(victim), 0644u);
+    EXPECT_EQ(ReadFile(victim), "someone's file");
+    EXPECT_FALSE(std::filesystem::exists(missing)) << "the link's target was created";
+}
+
+TEST_F(RegistryFileTest, ALockFileOfAnotherOwnerIsUsedButItsModeIsLeftAlone) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a file to another user";
+    WriteFile(path + ".lock", "");
+    ASSERT_EQ(::chown((path + ".lock").c_str(), 65534, 65534), 0);
+    ::chmod((path + ".lock").c_str(), 0644);
+    RegistryFile file(path, 0660, 0700);
+    file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); });
+    EXPECT_EQ(TextOf(file.Current().FindValue(kKey, "A")), "1");
+    EXPECT_EQ(ModeOf(path + ".lock"), 0644u);
+}
+
+TEST_F(RegistryFileTest, ALockNameThatIsNoRegularFileIsRefused) {
+    ASSERT_EQ(::mkfifo((path + ".lock").c_str(), 0600), 0);
+    RegistryFile file(path, 0600, 0700);
+    EXPECT_THROW(
+        file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); }),
+        ERegistryException);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(RegistryFileTest, AStoreThatIsALinkIsUnreadableAndItsTargetIsNeverCopied) {
+    const std::string secret = home.Path() + "/secret";
+    WriteFile(secret, "root-only line\n");
+    ::chmod(secret.c_str(), 0600);
+    std::filesystem::create_symlink(secret, path);
+    RegistryFile file(path, 0660, 0700);
+    EXPECT_THROW(file.Current(), ERegistryException);
+    EXPECT_THROW(
+        file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); }),
+        ERegistryException);
+    EXPECT_TRUE(std::filesystem::is_symlink(path)) << "the link was replaced by a copy";
+    EXPECT_EQ(ReadFile(secret), "root-only line\n");
+}
+
+TEST_F(RegistryFileTest, AStoreThatIsANamedPipeIsRefusedAtOnce) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [this] {
+        RegistryFile file(path, 0600, 0700);
+        try {
+            file.Current();
+        } catch (const ERegistryException&) {
+            return true;
+        }
+        return false;
+    });
+    if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Free the reader that hangs in open, so the test can end.
+        int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        ADD_FAILURE() << "reading a named pipe hangs";
+    }
+    EXPECT_TRUE(read.get()) << "a named pipe was read as a store";
+}
+
 TEST_F(RegistryFileTest, LeftoverTemporariesOfADeadWriterAreRemoved) {
     WriteFile(home.RegistryDir() + "/.user.reg.tmp-abcdef", "half a file");
     WriteFile(home.RegistryDir() + "/unrelated.tmp-x", "kept");
@@ -244,6 +327,42 @@ TEST_F(RegistryFileTest, AnUnchangedDocumentIsNotRewritten) {
     struct stat after;
     ASSERT_EQ(::stat(path.c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
+}
+
+TEST_F(RegistryFileTest, ALockHeldElsewhereIsWaitedForAFewSecondsAtMost) {
+    RegistryFile file(path, 0600, 0700);
+    file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("1")); });
+    const std::string before = ReadFile(path);
+
+    // Another open file description holds the lock, as another process would.
+    int holder = ::open((path + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpuBefore = std::clock();
+    try {
+        file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "B", Text("2")); });
+        ADD_FAILURE() << "the write went through a held lock";
+    } catch (const ERegistryException& e) {
+        EXPECT_NE(e.Message().find("another process has held the lock"), std::string::npos)
+            << e.Message();
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+    EXPECT_GE(waited, std::chrono::seconds(2));
+    EXPECT_LT(waited, std::chrono::seconds(6));
+    EXPECT_LT(cpuMs, 100.0); // sleeps between tries
+    EXPECT_EQ(ReadFile(path), before);
+
+    // A holder that lets go within the wait only delays the write.
+    std::thread release([holder] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::close(holder);
+    });
+    EXPECT_NO_THROW(
+        file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "B", Text("2")); }));
+    release.join();
+    EXPECT_EQ(TextOf(file.Current().FindValue(kKey, "B")), "2");
 }
 
 // ---- Several processes on one file ----------------------------------------------------------
@@ -372,4 +491,101 @@ TEST(RegistryDocument, ANewValueAfterADanglingContinuationStaysItsOwnLine) {
     EXPECT_EQ(again.FindValue("HKEY_CURRENT_USER\\A", "Cut")->data, std::vector<std::uint8_t>{1});
     EXPECT_FALSE(again.SetValue("HKEY_CURRENT_USER\\A", "two\nlines", Text("x")));
     EXPECT_FALSE(again.AddKey("HKEY_CURRENT_USER\\B\nC"));
+}
+
+// ---- Files edited by hand --------------------------------------------------------------------
+
+TEST(RegistryDocument, AnyBracketLineEndsTheKeyAboveIt) {
+    const std::string a = "HKEY_CURRENT_USER\\A";
+    struct Case {
+        const char* name;
+        const char* bracket;
+    };
+    const Case cases[] = {
+        {"deletion line", "[-HKEY_CURRENT_USER\\B]"},
+        {"trailing comment", "[HKEY_CURRENT_USER\\B] ; moved here"},
+        {"empty path", "[]"},
+        {"unclosed", "[HKEY_CURRENT_USER\\B"},
+        {"indented deletion", "  [-HKEY_CURRENT_USER\\A]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string text = std::string("[HKEY_CURRENT_USER\\A]\n\"Kept\"=\"a\"\n") +
+                                 c.bracket + "\n\"Under\"=\"b\"\n";
+        RegistryDocument doc = RegistryDocument::Parse(text);
+        EXPECT_EQ(TextOf(doc.FindValue(a, "Kept")), "a");
+        EXPECT_EQ(doc.FindValue(a, "Under"), nullptr) << "filed under the key above";
+        // A new value of the key goes into its own section, above the bracket line.
+        EXPECT_TRUE(doc.SetValue(a, "New", Text("n")));
+        const std::string written = doc.Serialize();
+        EXPECT_EQ(written, std::string("[HKEY_CURRENT_USER\\A]\n\"Kept\"=\"a\"\n\"New\"=\"n\"\n") +
+                               c.bracket + "\n\"Under\"=\"b\"\n");
+        RegistryDocument again = RegistryDocument::Parse(written);
+        EXPECT_EQ(TextOf(again.FindValue(a, "New")), "n");
+        EXPECT_EQ(again.FindValue(a, "Under"), nullptr);
+    }
+}
+
+TEST(RegistryDocument, OnlyHexDataContinuesAHexList) {
+    const std::string a = "HKEY_CURRENT_USER\\A";
+    struct Case {
+        const char* name;
+        const char* next;              // the line after a "Bin" list that ends in a backslash
+        std::vector<std::uint8_t> bin; // what "Bin" then holds
+        bool nextIsValue;              // whether "Next" is a value of A
+    };
+    const Case cases[] = {
+        {"hex data", "  03,04", {1, 2, 3, 4}, false},
+        {"hex data going on", "  03,\\", {1, 2, 3}, false},
+        {"indented value", "  \"Next\"=dword:00000002", {1, 2}, true},
+        {"indented default value", "  @=\"x\"", {1, 2}, false},
+        {"value", "\"Next\"=\"x\"", {1, 2}, true},
+        {"indented text", "  not hex at all", {1, 2}, false},
+        {"key line", "  [HKEY_CURRENT_USER\\A]", {1, 2}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string text =
+            std::string("[HKEY_CURRENT_USER\\A]\n\"Bin\"=hex:01,02,\\\n") + c.next + "\n";
+        RegistryDocument doc = RegistryDocument::Parse(text);
+        ASSERT_NE(doc.FindValue(a, "Bin"), nullptr);
+        EXPECT_EQ(doc.FindValue(a, "Bin")->data, c.bin);
+        EXPECT_EQ(doc.FindValue(a, "Next") != nullptr, c.nextIsValue);
+        // Rewriting "Bin" keeps every line that was not its own.
+        EXPECT_TRUE(doc.SetValue(a, "Bin", RegistryValue{REG_BINARY, {9}, true}));
+        const std::string written = doc.Serialize();
+        if (c.bin.size() == 2)
+            EXPECT_NE(written.find(std::string(c.next) + "\n"), std::string::npos) << written;
+        else
+            EXPECT_EQ(written, "[HKEY_CURRENT_USER\\A]\n\"Bin\"=hex:09\n");
+    }
+}
+
+TEST(RegistryDocument, TheLastLineOfANameWins) {
+    const std::string a = "HKEY_CURRENT_USER\\A";
+    const std::string text = "[HKEY_CURRENT_USER\\A]\n"
+                             "\"Twice\"=\"first\"\n"
+                             "\"twice\"=\"second\"\n"
+                             "[HKEY_CURRENT_USER\\B]\n"
+                             "\"Twice\"=\"other key\"\n"
+                             "[HKEY_CURRENT_USER\\a]\n"
+                             "\"TWICE\"=\"third, in a second section of the key\"\n"
+                             "\"Once\"=\"x\"\n";
+    RegistryDocument doc = RegistryDocument::Parse(text);
+    EXPECT_EQ(TextOf(doc.FindValue(a, "Twice")), "third, in a second section of the key");
+    EXPECT_EQ(TextOf(doc.FindValue("HKEY_CURRENT_USER\\B", "Twice")), "other key");
+
+    // A write changes the line that is read; the earlier ones stay as they were.
+    EXPECT_TRUE(doc.SetValue(a, "Twice", Text("new")));
+    RegistryDocument again = RegistryDocument::Parse(doc.Serialize());
+    EXPECT_EQ(TextOf(again.FindValue(a, "Twice")), "new");
+    const std::string written = doc.Serialize();
+    EXPECT_NE(written.find("\"Twice\"=\"first\"\n\"twice\"=\"second\"\n"), std::string::npos);
+    EXPECT_NE(written.find("\"TWICE\"=\"new\"\n\"Once\"=\"x\"\n"), std::string::npos);
+
+    // Deleting a value removes all its lines, so no earlier one comes back.
+    EXPECT_TRUE(again.DeleteValue(a, "Twice"));
+    EXPECT_EQ(again.FindValue(a, "Twice"), nullptr);
+    EXPECT_EQ(TextOf(again.FindValue("HKEY_CURRENT_USER\\B", "Twice")), "other key");
+    EXPECT_FALSE(again.DeleteValue(a, "Twice"));
 }

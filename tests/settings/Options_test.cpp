@@ -6,12 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <sstream>
+#include <thread>
 
 using namespace kairelon;
 
@@ -240,4 +246,88 @@ TEST_F(OptionsTest, MachineWideStoreInAFolderThatCannotBeWritten) {
     }
     ::chmod(folder.c_str(), 0755);
     EXPECT_EQ(ReadFile(folder + "/system.reg").find("Missing"), std::string::npos);
+}
+
+TEST_F(OptionsTest, ASettingsFileThatIsANamedPipeReadsAsAnUnreadableStore) {
+    ASSERT_EQ(::mkfifo(userFile.c_str(), 0600), 0);
+    auto start = std::async(std::launch::async, [] {
+        CLocalOptions local;
+        const bool opened = local.Open();
+        return std::make_pair(opened, local.Read(settings::Intervall));
+    });
+    if (start.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Free the start-up that hangs in open, so the test can end.
+        int fd = ::open(userFile.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        ADD_FAILURE() << "start-up hangs on a named pipe";
+    }
+    const auto [opened, intervall] = start.get();
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(intervall, settings::Intervall.defaultValue);
+    struct stat st;
+    ASSERT_EQ(::lstat(userFile.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the pipe was replaced";
+}
+
+namespace {
+
+// How many descriptors of this process are open on the file.
+int OpenDescriptorsOn(const std::string& path) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == path && !error)
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+TEST_F(OptionsTest, ADefaultIsAddedOnlyIfTheValueIsStillMissingUnderTheLock) {
+    struct Case {
+        const char* name;
+        std::function<std::string(CLocalOptions&)> read; // the typed read with default
+        const char* stored;                              // the line another process writes
+        std::string expected;                            // what the read returns
+    };
+    const Case cases[] = {
+        {"Intervall", [](CLocalOptions& o) { return std::to_string(o.Read(settings::Intervall)); },
+         "\"Intervall\"=dword:0000002d", "45"},
+        {"UseService",
+         [](CLocalOptions& o) { return std::to_string(o.Read(settings::UseService)); },
+         "\"UseService\"=dword:00000001", "1"},
+        {"CurrentServer", [](CLocalOptions& o) { return o.ReadCurrentServer(); },
+         "\"CurrentServer\"=\"time.example.org\"", "time.example.org"},
+        {"OldTime",
+         [](CLocalOptions& o) { return std::to_string(o.ReadDateTimeDefault("OldTime", 2, true)); },
+         "\"OldTime\"=hex:00,00,00,00,00,00,f8,3f", std::to_string(1.5)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(userFile, UserFileWith(""));
+        CLocalOptions local;
+        ASSERT_TRUE(local.Open());
+
+        // Another process holds the lock while this one finds the value missing.
+        const std::string lockPath = userFile + ".lock";
+        const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(lock, 0);
+        ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+        auto read = std::async(std::launch::async, [&] { return c.read(local); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (OpenDescriptorsOn(lockPath) < 2 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(OpenDescriptorsOn(lockPath), 2) << "the read never went for the lock";
+
+        // ... stores the value, and lets go.
+        const std::string stored = UserFileWith(std::string(c.stored) + "\n");
+        WriteFile(userFile + ".new", stored);
+        std::filesystem::rename(userFile + ".new", userFile);
+        ::close(lock);
+
+        EXPECT_EQ(read.get(), c.expected);
+        EXPECT_EQ(ReadFile(userFile), stored) << "the stored value was replaced by the default";
+    }
 }

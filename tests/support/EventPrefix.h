@@ -1,8 +1,12 @@
 // A unique prefix for the named events while the object lives, so that tests running in
 // parallel never meet each other's events or those of an installed service. Events left
-// behind under the prefix are removed when it ends.
+// behind under the prefix are removed when it ends. Meanwhile the events the test's own user
+// and group create are trusted as the service's are, so tests run as any user.
 #pragma once
 
+#include "platform/NamedEvent.h"
+
+#include <optional>
 #include <string>
 
 namespace kairelon::test {
@@ -18,6 +22,7 @@ public:
 
 private:
     std::string prefix_;
+    std::optional<TEventTrust> previousTrust_;
 };
 
 } // namespace kairelon::test

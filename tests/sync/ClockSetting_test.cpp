@@ -8,8 +8,11 @@
 #include "support/EventPrefix.h"
 #include "support/TestSupport.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -199,4 +202,93 @@ TEST_F(HandOver, ARefusedWriteRaisesTheStoresExceptionBeforeAnythingIsSignalled)
     unwritable.Open();
     EXPECT_THROW(HandOverToServiceWaiting(unwritable, kRemote, 200), ERegistryException);
     EXPECT_EQ(begin.Wait(0), TWaitResult::TimedOut);
+}
+
+namespace {
+
+std::int64_t UtcMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+TEST_F(HandOver, WritesTheMomentInUtcThatNoTimeZoneChanges) {
+    CapturedDebugOutput output;
+    const std::int64_t before = UtcMs();
+    Run(0);
+    const std::int64_t after = UtcMs();
+    const std::vector<std::uint8_t> stamp = Stored("OldTimeUtc");
+    ASSERT_EQ(stamp.size(), 8u);
+    std::uint64_t raw = 0;
+    for (int i = 7; i >= 0; --i) {
+        raw = (raw << 8) | stamp[static_cast<std::size_t>(i)];
+    }
+    EXPECT_GE(static_cast<std::int64_t>(raw), before);
+    EXPECT_LE(static_cast<std::int64_t>(raw), after);
+}
+
+TEST_F(HandOver, ARefusalOfTheServiceIsReportedAsSuchAtOnce) {
+    TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
+    TNamedEvent done = TNamedEvent::Create(SyncDoneEventName, -1);
+    TNamedEvent refused = TNamedEvent::Create(SyncRefusedEventName, -1);
+    std::thread service([&] {
+        if (begin.Wait(5000) == TWaitResult::Signalled) {
+            refused.Set();
+            done.Set();
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const std::string message = Run(5000);
+    service.join();
+    EXPECT_LT(MsSince(start), 4000);
+    EXPECT_EQ(message, LoadStr(ServiceRefusedText));
+    EXPECT_NE(message, LoadStr(1074));
+    EXPECT_FALSE(message.empty());
+    // Nothing of the answer is left for the next hand-over.
+    EXPECT_EQ(refused.Wait(0), TWaitResult::TimedOut);
+    EXPECT_EQ(done.Wait(0), TWaitResult::TimedOut);
+}
+
+TEST_F(HandOver, ARefusalLeftFromAnEarlierHandOverDoesNotCount) {
+    TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
+    TNamedEvent done = TNamedEvent::Create(SyncDoneEventName, -1);
+    TNamedEvent refused = TNamedEvent::Create(SyncRefusedEventName, -1);
+    refused.Set();
+    std::thread service([&] {
+        if (begin.Wait(5000) == TWaitResult::Signalled) {
+            done.Set();
+        }
+    });
+    EXPECT_EQ(Run(5000), "");
+    service.join();
+}
+
+TEST_F(HandOver, EventsAnyoneCouldHaveCreatedAreTreatedAsMissing) {
+    // While the service is stopped another user made both events and confirms every begin.
+    TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
+    TNamedEvent done = TNamedEvent::Create(SyncDoneEventName, -1);
+    SetEventTrust(TEventTrust{{static_cast<long>(geteuid()) + 1}, static_cast<long>(getegid())});
+    std::atomic<bool> stop{false};
+    std::thread impostor([&] {
+        while (!stop) {
+            if (begin.Wait(50) == TWaitResult::Signalled) {
+                done.Set();
+            }
+        }
+    });
+    CapturedDebugOutput output;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string message = Run(3000);
+    stop = true;
+    impostor.join();
+    EXPECT_EQ(message, LoadStr(1074));
+    EXPECT_LT(MsSince(start), 1000); // no event opened: nothing to wait for
+    EXPECT_EQ(output.lines,
+              (std::vector<std::string>{"Operation not permitted", "Operation not permitted"}));
+
+    std::string boxText;
+    EXPECT_FALSE(CheckServiceEvent(boxText)); // the check box finds no service either
+    EXPECT_NE(boxText.find("Operation not permitted"), std::string::npos) << boxText;
 }

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 
 using namespace kairelon;
 using namespace kairelon::test;
@@ -128,6 +130,15 @@ TEST_F(Scheduler, FixedTimeAtMinute59DoesNotWrap) {
     FixedTime(12, 59, 0);
     EXPECT_TRUE(RunsAt(2026, 12, 8, 12, 59));
     EXPECT_FALSE(RunsAt(2026, 12, 8, 13, 0));
+}
+
+TEST_F(Scheduler, FixedTimeWithAMinuteNoClockShowsNeverRunsAndDoesNotOverflow) {
+    for (const int minute : {INT32_MAX, INT32_MAX - 1, INT32_MIN, 60, 100}) {
+        FixedTime(12, minute, 0);
+        for (int now = 0; now < 60; ++now) {
+            EXPECT_FALSE(RunsAt(2026, 12, 8, 12, now)) << "Minute " << minute << " at " << now;
+        }
+    }
 }
 
 TEST_F(Scheduler, FixedTimeWeekdays) {

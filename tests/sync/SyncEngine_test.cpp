@@ -5,14 +5,24 @@
 #include "support/LoopbackServer.h"
 #include "support/SyncEngineFixture.h"
 
+#include "daemons/ClockService.h"
 #include "framework/Format.h"
 #include "framework/StringTable.h"
+#include "platform/DebugOutput.h"
 #include "settings/SettingsTable.h"
+#include "sync/ClockSetting.h"
+#include "sync/TimeConversion.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <thread>
 
 using namespace kairelon;
 using namespace kairelon::test;
@@ -221,6 +231,233 @@ TEST_F(SyncRun, MenuCommandDuringARunIsRefusedWithABeep) {
     EXPECT_EQ(host.beeps, 1);
     EXPECT_TRUE(clock->SetCalls().empty());
     EXPECT_TRUE(engine->Busy); // still the other run's
+}
+
+TEST_F(SyncRun, AStoredTimeOutThatIsNotPositiveBecomesTheDefault) {
+    struct Case {
+        std::int32_t stored, used;
+    };
+    for (const Case c : {Case{0, 10000}, Case{-1, 10000}, Case{INT32_MIN, 10000}, Case{1, 1},
+                         Case{300, 300}, Case{30000, 30000}, Case{INT32_MAX, INT32_MAX}}) {
+        Local().Write(settings::Timeout, c.stored);
+        StartUp();
+        EXPECT_EQ(engine->NTP.TimeOut, c.used) << "stored " << c.stored << " at start-up";
+        engine->NTP.TimeOut = 123;
+        engine->ApplyDialogOptions();
+        EXPECT_EQ(engine->NTP.TimeOut, c.used) << "stored " << c.stored << " on OK";
+    }
+}
+
+TEST_F(SyncRun, AStoredTimeOutOfZeroStillEndsARunAgainstASilentServer) {
+    LoopbackServer silent(LoopbackServer::NeverSend());
+    Local().Write(settings::CurrentServer, "127.0.0.1:" + std::to_string(silent.Port()));
+    Local().Write(settings::Timeout, 0);
+    StartUp();
+    const auto start = std::chrono::steady_clock::now();
+    engine->mnuSyncClick();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(9000));
+    EXPECT_LT(took, std::chrono::seconds(30));
+    EXPECT_EQ(engine->LastResultKind, 3);
+}
+
+TEST_F(SyncRun, WithoutAServerTheSyncCommandIsGreyedOutUntilOkAppliesOne) {
+    Local().Write(settings::Intervall, 15);
+    Local().Write(settings::Einheit, 2);
+    StartUp();
+    EXPECT_FALSE(host.syncCommandEnabled);
+    EXPECT_FALSE(engine->Configured);
+    EXPECT_FALSE(engine->tGetTime.isActive());
+    EXPECT_EQ(engine->SyncInterval, 15);
+    EXPECT_EQ(engine->SyncUnit, 2);
+
+    // The dialog saved a server and other values; OK applies them.
+    Local().WriteCurrentServer("127.0.0.1:1313");
+    Local().Write(settings::Intervall, 7);
+    Local().Write(settings::Einheit, 1);
+    Local().Write(settings::Timeout, 2000);
+    engine->ApplyDialogOptions();
+    EXPECT_TRUE(host.syncCommandEnabled);
+    EXPECT_TRUE(engine->Configured);
+    EXPECT_TRUE(engine->tGetTime.isActive());
+    EXPECT_EQ(engine->NTP.Host, "127.0.0.1");
+    EXPECT_EQ(engine->NTP.Port, 1313);
+    EXPECT_EQ(engine->NTP.TimeOut, 2000);
+    EXPECT_EQ(engine->SyncInterval, 7);
+    EXPECT_EQ(engine->SyncUnit, 1);
+}
+
+TEST_F(SyncRun, WithAServerTheSyncCommandStaysOffered) {
+    Local().WriteCurrentServer("127.0.0.1");
+    host.syncCommandEnabled = true;
+    StartUp();
+    EXPECT_TRUE(host.syncCommandEnabled);
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_TRUE(engine->Configured);
+}
+
+namespace {
+
+// The clock-setting service of this process, serving one hand-over on a thread of its own
+// with a clock of its own.
+class ServiceThread {
+public:
+    explicit ServiceThread(std::function<std::int64_t()> utcNow = {})
+        : service_(
+              clock, [](const std::string&) {}, {}, {}, std::move(utcNow)) {
+        started = service_.Start(-1);
+        if (started) {
+            thread_ = std::thread([this] { served = service_.ServeOnce(5000); });
+        }
+    }
+    ~ServiceThread() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    void Join() { thread_.join(); }
+
+    CFakeClock clock;
+    bool started = false;
+    bool served = false;
+
+private:
+    CClockService service_;
+    std::thread thread_;
+};
+
+} // namespace
+
+TEST_F(SyncRun, TheServiceRouteSucceedsThroughTheService) {
+    const SYSTEMTIME now = clock->GetSystemTime();
+    ServeLine(LineAtOffset(90));
+    Local().Write(settings::UseService, true);
+    StartUp();
+    host.Reset();
+    ServiceThread service;
+    ASSERT_TRUE(service.started);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(engine->mnuSyncClick());
+    service.Join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_TRUE(service.served);
+    EXPECT_EQ(engine->LastResultKind, 1) << ::testing::PrintToString(host.Entries());
+    EXPECT_EQ(host.Entries().back().rfind("1|Synchronisation erfolgreich ( ", 0), 0u);
+    EXPECT_TRUE(clock->SetCalls().empty()); // the program's clock is left to the service
+    ASSERT_EQ(service.clock.SetCalls().size(), 1u);
+    const SYSTEMTIME set = service.clock.SetCalls()[0];
+    EXPECT_EQ(GetTimeDifference(set, now), 1); // 90 s ahead: one whole minute
+    EXPECT_EQ(set.wDayOfWeek, 0);
+    EXPECT_EQ(set.wMilliseconds, 0);
+}
+
+TEST_F(SyncRun, AHandOverTheServiceRefusesIsReportedAsRefusedAtOnce) {
+    ServeLine(LineAtOffset(5));
+    Local().Write(settings::UseService, true);
+    StartUp();
+    // The service's clock is a minute ahead: every hand-over looks stale to it.
+    ServiceThread service([] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+                   .count() +
+               60000;
+    });
+    ASSERT_TRUE(service.started);
+    const auto start = std::chrono::steady_clock::now();
+    engine->mnuSyncClick();
+    service.Join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(host.Entries().back(), "3|" + LoadStr(ServiceRefusedText));
+    EXPECT_NE(LoadStr(ServiceRefusedText), LoadStr(1074));
+    EXPECT_TRUE(service.clock.SetCalls().empty());
+    EXPECT_TRUE(clock->SetCalls().empty());
+}
+
+TEST_F(SyncRun, AMachineWideLockHeldElsewhereEndsTheRunWithTheStoresError) {
+    ServeLine(LineAtOffset(5));
+    Local().Write(settings::UseService, true);
+    StartUp();
+    const std::string lockPath = home.RegistryDir() + "/system.reg.lock";
+    const int holder = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    const auto start = std::chrono::steady_clock::now();
+    engine->mnuSyncClick();
+    const auto took = std::chrono::steady_clock::now() - start;
+    ::close(holder);
+    EXPECT_LT(took, std::chrono::seconds(10));
+    const std::string last = host.Entries().back();
+    EXPECT_EQ(last.rfind("3|" + Format(LoadStr(1052), ""), 0), 0u) << last;
+    EXPECT_NE(last.find("Cannot lock the registry file '" + lockPath +
+                        "': another process has held the lock for more than 3 s"),
+              std::string::npos)
+        << last;
+    EXPECT_FALSE(engine->Busy);
+}
+
+TEST_F(SyncRun, StartUpDoesNotHangOnAMachineWideLockHeldElsewhere) {
+    // The machine-wide file does not exist yet, so opening the store wants to create its key.
+    const std::string lockPath = home.RegistryDir() + "/system.reg.lock";
+    const int holder = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    const auto start = std::chrono::steady_clock::now();
+    StartUp();
+    const auto took = std::chrono::steady_clock::now() - start;
+    ::close(holder);
+    EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_EQ(host.entries.back(), "1|" + LoadStr(1029));
+}
+
+namespace {
+
+struct CapturedOutput {
+    CapturedOutput() {
+        previous = SetDebugOutputSink([this](const std::string& line) { lines.push_back(line); });
+    }
+    ~CapturedOutput() { SetDebugOutputSink(previous); }
+    std::string All() const {
+        std::string all;
+        for (const std::string& line : lines) {
+            all += line + "\n";
+        }
+        return all;
+    }
+    std::vector<std::string> lines;
+    DebugOutputSink previous;
+};
+
+} // namespace
+
+TEST_F(SyncRun, ADryRunSaysWhichRouteItWouldTake) {
+    const SYSTEMTIME remote = clock->GetSystemTime();
+    ServeLine(DaytimeLine(remote, 0));
+    StartUp();
+    engine->DryRun = true;
+    for (const bool useService : {false, true}) {
+        Local().Write(settings::UseService, useService);
+        CapturedOutput output;
+        const auto before = clock->SetCalls().size();
+        engine->mnuSyncClick();
+        EXPECT_EQ(engine->LastResultKind, 1) << useService;
+        if (useService) {
+            EXPECT_EQ(
+                output.lines,
+                (std::vector<std::string>{
+                    "dry run: service route (\"UseService\" on): would hand " +
+                    SystemTimeText(SYSTEMTIME{remote.wYear, remote.wMonth, 0, remote.wDay,
+                                              remote.wHour, remote.wMinute, remote.wSecond, 0}) +
+                    " UTC to the clock-setting service"}));
+            EXPECT_EQ(output.All().find("would set the clock"), std::string::npos);
+            EXPECT_EQ(clock->SetCalls().size(), before); // the clock is not the route
+        } else {
+            ASSERT_FALSE(output.lines.empty());
+            EXPECT_EQ(output.lines[0], "dry run: direct route (\"UseService\" off)");
+            EXPECT_EQ(clock->SetCalls().size(), before + 1); // the dry-run clock's turn
+        }
+        ServeLine(DaytimeLine(remote, 0));
+        engine->SetServer("127.0.0.1:" + std::to_string(server_->Port()));
+    }
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "platform/NamedEvent.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <semaphore.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <utility>
 
 namespace kairelon {
@@ -36,7 +39,56 @@ timespec DeadlineAfter(int timeoutMs) {
     return deadline;
 }
 
+std::mutex trustMutex;
+std::optional<TEventTrust> trustSetting; // nullopt: the system's
+
+bool Trusted(const struct stat& st, const TEventTrust& trust) {
+    if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWOTH) != 0) {
+        return false;
+    }
+    bool owner = false;
+    for (const long uid : trust.owners) {
+        owner = owner || static_cast<long>(st.st_uid) == uid;
+    }
+    const bool group = trust.group >= 0 ? static_cast<long>(st.st_gid) == trust.group
+                                        : (st.st_mode & S_IWGRP) == 0;
+    return owner && group;
+}
+
 } // namespace
+
+TEventTrust SystemEventTrust() {
+    TEventTrust trust;
+    trust.owners.push_back(0);
+    std::vector<char> buffer(16384);
+    passwd user{};
+    passwd* foundUser = nullptr;
+    if (getpwnam_r("kairelon", &user, buffer.data(), buffer.size(), &foundUser) == 0 && foundUser) {
+        trust.owners.push_back(static_cast<long>(foundUser->pw_uid));
+    }
+    group entry{};
+    group* foundGroup = nullptr;
+    if (getgrnam_r("kairelon", &entry, buffer.data(), buffer.size(), &foundGroup) == 0 &&
+        foundGroup) {
+        trust.group = static_cast<long>(foundGroup->gr_gid);
+    }
+    return trust;
+}
+
+std::optional<TEventTrust> SetEventTrust(std::optional<TEventTrust> trust) {
+    std::lock_guard lock(trustMutex);
+    return std::exchange(trustSetting, std::move(trust));
+}
+
+TEventTrust CurrentEventTrust() {
+    {
+        std::lock_guard lock(trustMutex);
+        if (trustSetting) {
+            return *trustSetting;
+        }
+    }
+    return SystemEventTrust();
+}
 
 std::string EventObjectName(const std::string& name) {
     const char* prefix = std::getenv("KAIRELON_EVENT_PREFIX");
@@ -68,6 +120,32 @@ TNamedEvent TNamedEvent::Open(const std::string& name) {
     }
     TNamedEvent event(sem);
     event.error_ = 0;
+    return event;
+}
+
+TNamedEvent TNamedEvent::OpenTrusted(const std::string& name) {
+    const TEventTrust trust = CurrentEventTrust();
+    const std::string path = SemaphorePath(EventObjectName(name));
+    TNamedEvent refused;
+    struct stat before {};
+    if (lstat(path.c_str(), &before) != 0) {
+        refused.error_ = errno;
+        return refused;
+    }
+    if (!Trusted(before, trust)) {
+        refused.error_ = EPERM;
+        return refused;
+    }
+    TNamedEvent event = Open(name);
+    if (!event.IsOpen()) {
+        return event;
+    }
+    struct stat after {};
+    if (lstat(path.c_str(), &after) != 0 || after.st_dev != before.st_dev ||
+        after.st_ino != before.st_ino || !Trusted(after, trust)) {
+        refused.error_ = EPERM;
+        return refused; // `event` closes its handle
+    }
     return event;
 }
 

@@ -3,597 +3,42 @@
 // Phonebook entries are the connection profiles by their names ("id"), connections are the
 // active connections (activating or activated) by their profile names, a dial activates the
 // named profile and waits until it is activated or has failed, and a hang-up deactivates it.
-// Failure reasons of NetworkManager become dial-up error numbers (platform/RasLayer.h).
+// Failure reasons of NetworkManager become dial-up error numbers (NetworkManagerCodes.h).
 //
-// A dial runs on a worker thread with a private bus connection while the calling thread
-// blocks, without handling any of its own events, until the worker is done; the worker's wait
-// for the activation is bounded by RasLayerOptions::dialTimeoutMs. When a user name or
-// password is given, the worker registers a secret agent on its connection for that one dial:
-// NetworkManager asks it for the secrets of the profile being activated, it answers with the
-// given values for exactly that profile, and it unregisters as soon as the dial is over. The
-// credentials are never written to the profile or anywhere else.
+// A dial runs as a DialJob (NetworkManagerDial.h) on a worker thread with a private bus
+// connection while the calling thread blocks, without handling any of its own events, until
+// the worker is done or the layer's wait for it ends; a job given up on calls off whatever it
+// brings up and is reaped later. Handles stand for active connection paths while the layer
+// lives.
 #include "platform/RasLayer.h"
+#include "platform/linux/NetworkManagerBus.h"
+#include "platform/linux/NetworkManagerCodes.h"
+#include "platform/linux/NetworkManagerDial.h"
 
-#include <QAtomicInt>
-#include <QCoreApplication>
-#include <QDBusArgument>
-#include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusObjectPath>
 #include <QDBusReply>
-#include <QDBusVariant>
-#include <QDBusVirtualObject>
 #include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QMap>
 #include <QThread>
-#include <QTimer>
-#include <QVariantMap>
 
-#include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <map>
-#include <mutex>
 #include <string.h> // explicit_bzero
-#include <unistd.h>
+#include <vector>
 
 namespace kairelon {
 namespace {
 
-using NMSettings = QMap<QString, QVariantMap>; // a{sa{sv}}
-using StringMap = QMap<QString, QString>;      // a{ss}
-
-const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
-const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
-const QString kManagerIface = QStringLiteral("org.freedesktop.NetworkManager");
-const QString kSettingsPath = QStringLiteral("/org/freedesktop/NetworkManager/Settings");
-const QString kSettingsIface = QStringLiteral("org.freedesktop.NetworkManager.Settings");
-const QString kProfileIface = QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
-const QString kActiveIface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
-const QString kDeviceIface = QStringLiteral("org.freedesktop.NetworkManager.Device");
-const QString kAgentManagerPath = QStringLiteral("/org/freedesktop/NetworkManager/AgentManager");
-const QString kAgentManagerIface = QStringLiteral("org.freedesktop.NetworkManager.AgentManager");
-const QString kAgentPath = QStringLiteral("/org/freedesktop/NetworkManager/SecretAgent");
-const QString kAgentIface = QStringLiteral("org.freedesktop.NetworkManager.SecretAgent");
-const QString kPropertiesIface = QStringLiteral("org.freedesktop.DBus.Properties");
-const QString kIntrospectableIface = QStringLiteral("org.freedesktop.DBus.Introspectable");
-
-// Active connection states and reasons (NMActiveConnectionState, ...StateReason).
-constexpr uint kAcActivating = 1;
-constexpr uint kAcActivated = 2;
-constexpr uint kAcDeactivated = 4;
-constexpr uint kAcReasonUnknown = 0;
-constexpr uint kAcReasonDeviceDisconnected = 3;
-
-// NMSecretAgentGetSecretsFlags: the secrets given before were refused.
-constexpr uint kSecretsRequestNew = 0x2;
-
-// How often a dial re-reads the activation state in case a change signal was missed.
-constexpr int kStatePollMs = 500;
-// How long a dial that saw its activation end waits for the change signal with the reason.
-constexpr int kReasonGraceMs = 200;
-
-void RegisterTypes() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        qDBusRegisterMetaType<NMSettings>();
-        qDBusRegisterMetaType<StringMap>();
-    });
-}
-
-QDBusConnection OpenBus(const std::string& address, const QString& name) {
-    if (address.empty()) {
-        return QDBusConnection::connectToBus(QDBusConnection::SystemBus, name);
-    }
-    return QDBusConnection::connectToBus(QString::fromStdString(address), name);
-}
-
-QString UniqueConnectionName() {
-    static std::atomic<int> counter{0};
-    return QStringLiteral("kairelon-dialup-%1").arg(++counter);
-}
-
-// A NetworkManager reason for a failed activation as a dial-up error number. The device's
-// reason is more precise for activations that failed on their device.
-DWORD ErrorForDeviceReason(uint reason) {
-    switch (reason) {
-    case 7: // no secrets
-        return ERROR_INTERACTIVE_MODE;
-    case 8: // supplicant disconnect, config, failure, time-out: authentication failed
-    case 9:
-    case 10:
-    case 11:
-        return ERROR_AUTHENTICATION_FAILURE;
-    case 12: // PPP start failed
-    case 14: // PPP failed
-        return ERROR_PPP_LCP_TERMINATED;
-    case 13: // PPP disconnect
-        return ERROR_REMOTE_DISCONNECTION;
-    case 4: // configuration failed, IP configuration unavailable or expired
-    case 5:
-    case 6:
-    case 15: // DHCP and auto-IP failures
-    case 16:
-    case 17:
-    case 20:
-    case 21:
-    case 22:
-        return ERROR_IP_CONFIGURATION;
-    case 23:
-        return ERROR_LINE_BUSY;
-    case 24:
-        return ERROR_NO_DIALTONE;
-    case 25:
-    case 40: // carrier lost
-        return ERROR_NO_CARRIER;
-    case 26:
-        return ERROR_NO_ANSWER;
-    case 27: // modem dial or init failed, modem failed
-    case 28:
-    case 57:
-        return ERROR_HARDWARE_FAILURE;
-    case 35: // firmware missing, device removed, modem not found, modem manager unavailable
-    case 36:
-    case 43:
-    case 52:
-        return ERROR_DEVICE_DOES_NOT_EXIST;
-    case 37: // sleeping
-        return ERROR_PORT_DISCONNECTED;
-    case 38: // profile removed
-        return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-    case 39: // user requested
-        return ERROR_USER_DISCONNECTION;
-    case 34: // PIN check failed, SIM PIN or PUK required, wrong SIM, wrong PIN
-    case 46:
-    case 47:
-    case 48:
-    case 59:
-        return ERROR_AUTHENTICATION_FAILURE;
-    default:
-        return ERROR_PORT_NOT_CONNECTED;
-    }
-}
-
-DWORD ErrorForActiveReason(uint reason) {
-    switch (reason) {
-    case 2: // user disconnected
-        return ERROR_USER_DISCONNECTION;
-    case 3: // device disconnected
-    case 4: // service stopped
-        return ERROR_PORT_DISCONNECTED;
-    case 5:
-        return ERROR_IP_CONFIGURATION;
-    case 6: // connect time-out, service start time-out
-    case 7:
-        return ERROR_REQUEST_TIMEOUT;
-    case 8:
-        return ERROR_PORT_NOT_AVAILABLE;
-    case 9:
-        return ERROR_INTERACTIVE_MODE;
-    case 10:
-        return ERROR_AUTHENTICATION_FAILURE;
-    case 11:
-        return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-    case 13: // device realize failed, device removed
-    case 14:
-        return ERROR_DEVICE_DOES_NOT_EXIST;
-    default: // unknown, none, dependency failed
-        return ERROR_PORT_NOT_CONNECTED;
-    }
-}
-
-// An error answer of a bus call as a dial-up error number.
-DWORD ErrorForBusError(const QDBusMessage& reply) {
-    const QString name = reply.errorName();
-    if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.Timeout") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.Disconnected") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
-        return ERROR_RASMAN_CANNOT_INITIALIZE;
-    }
-    if (name.endsWith(QLatin1String(".PermissionDenied")) ||
-        name.endsWith(QLatin1String(".NotAuthorized")) ||
-        name == QLatin1String("org.freedesktop.DBus.Error.AccessDenied")) {
-        return ERROR_ACCESS_DENIED;
-    }
-    if (name.endsWith(QLatin1String(".UnknownConnection")) ||
-        name == QLatin1String("org.freedesktop.DBus.Error.UnknownObject")) {
-        return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
-    }
-    return ERROR_PORT_NOT_AVAILABLE;
-}
-
-bool IsGone(const QDBusMessage& reply) {
-    const QString name = reply.errorName();
-    return name == QLatin1String("org.freedesktop.DBus.Error.UnknownObject") ||
-           name == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod") ||
-           name.endsWith(QLatin1String(".ConnectionNotActive"));
-}
-
-// Blocking bus calls with a bounded wait; they handle no events of the calling thread.
-class Bus {
-public:
-    Bus(QDBusConnection connection, int timeoutMs)
-        : connection_(std::move(connection)), timeoutMs_(timeoutMs) {}
-
-    QDBusMessage Call(const QString& path, const QString& iface, const QString& method,
-                      const QVariantList& args = {}) const {
-        QDBusMessage msg = QDBusMessage::createMethodCall(kService, path, iface, method);
-        msg.setArguments(args);
-        // Asking must not start the service: where it is not running, there is no dial-up.
-        msg.setAutoStartService(false);
-        return connection_.call(msg, QDBus::Block, timeoutMs_);
-    }
-
-    // A property's value; invalid when it could not be read (`reply` tells why).
-    QVariant Property(const QString& path, const QString& iface, const QString& name,
-                      QDBusMessage* reply = nullptr) const {
-        const QDBusMessage r = Call(path, kPropertiesIface, QStringLiteral("Get"), {iface, name});
-        if (reply) {
-            *reply = r;
-        }
-        if (r.type() != QDBusMessage::ReplyMessage || r.arguments().isEmpty()) {
-            return {};
-        }
-        return r.arguments().at(0).value<QDBusVariant>().variant();
-    }
-
-    static QList<QDBusObjectPath> Paths(const QVariant& value) {
-        if (value.canConvert<QDBusArgument>()) {
-            return qdbus_cast<QList<QDBusObjectPath>>(value.value<QDBusArgument>());
-        }
-        return value.value<QList<QDBusObjectPath>>();
-    }
-
-    // The profiles by path with their names, in the service's order. False when the service
-    // did not answer.
-    bool Profiles(std::vector<std::pair<QString, std::string>>& profiles) const {
-        profiles.clear();
-        const QDBusMessage list =
-            Call(kSettingsPath, kSettingsIface, QStringLiteral("ListConnections"));
-        if (list.type() != QDBusMessage::ReplyMessage || list.arguments().isEmpty()) {
-            return false;
-        }
-        for (const QDBusObjectPath& path : Paths(list.arguments().at(0))) {
-            const QDBusMessage settings =
-                Call(path.path(), kProfileIface, QStringLiteral("GetSettings"));
-            if (settings.type() != QDBusMessage::ReplyMessage || settings.arguments().isEmpty()) {
-                continue; // removed meanwhile or not visible to this user
-            }
-            const NMSettings map = qdbus_cast<NMSettings>(settings.arguments().at(0));
-            const QString id =
-                map.value(QStringLiteral("connection")).value(QStringLiteral("id")).toString();
-            profiles.emplace_back(path.path(), id.toStdString());
-        }
-        return true;
-    }
-
-    const QDBusConnection& Connection() const { return connection_; }
-
-private:
-    QDBusConnection connection_;
-    int timeoutMs_;
-};
-
-// The secret agent of one dial: answers NetworkManager's requests for the secrets of the
-// profile being dialled with the given user name and password, once; a repeated request
-// after the secrets were refused, or one for any other profile, gets no secrets.
-class DialSecretAgent : public QDBusVirtualObject {
-public:
-    DialSecretAgent(QString profilePath, QString userName, QString password)
-        : profilePath_(std::move(profilePath)), userName_(std::move(userName)),
-          password_(std::move(password)) {}
-    ~DialSecretAgent() override { password_.fill(QChar(0)); }
-
-    QString introspect(const QString&) const override {
-        return QStringLiteral(
-            "<interface name=\"org.freedesktop.NetworkManager.SecretAgent\">"
-            "<method name=\"GetSecrets\"><arg name=\"connection\" type=\"a{sa{sv}}\" "
-            "direction=\"in\"/><arg name=\"connection_path\" type=\"o\" direction=\"in\"/>"
-            "<arg name=\"setting_name\" type=\"s\" direction=\"in\"/><arg name=\"hints\" "
-            "type=\"as\" direction=\"in\"/><arg name=\"flags\" type=\"u\" direction=\"in\"/>"
-            "<arg name=\"secrets\" type=\"a{sa{sv}}\" direction=\"out\"/></method>"
-            "<method name=\"CancelGetSecrets\"><arg name=\"connection_path\" type=\"o\" "
-            "direction=\"in\"/><arg name=\"setting_name\" type=\"s\" direction=\"in\"/></method>"
-            "<method name=\"SaveSecrets\"><arg name=\"connection\" type=\"a{sa{sv}}\" "
-            "direction=\"in\"/><arg name=\"connection_path\" type=\"o\" direction=\"in\"/>"
-            "</method><method name=\"DeleteSecrets\"><arg name=\"connection\" "
-            "type=\"a{sa{sv}}\" direction=\"in\"/><arg name=\"connection_path\" type=\"o\" "
-            "direction=\"in\"/></method></interface>");
-    }
-
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        if (message.interface() != kAgentIface) {
-            return false;
-        }
-        const QString member = message.member();
-        if (member != QLatin1String("GetSecrets")) {
-            // Cancel, save and delete: this agent keeps nothing, so there is nothing to do.
-            connection.send(message.createReply());
-            return true;
-        }
-        const QVariantList args = message.arguments();
-        const QString path =
-            args.size() > 1 ? args.at(1).value<QDBusObjectPath>().path() : QString();
-        const QString setting = args.size() > 2 ? args.at(2).toString() : QString();
-        const uint flags = args.size() > 4 ? args.at(4).toUInt() : 0;
-        if (path != profilePath_ || setting.isEmpty() ||
-            ((flags & kSecretsRequestNew) != 0 && answered_.loadAcquire() != 0)) {
-            connection.send(message.createErrorReply(
-                QStringLiteral("org.freedesktop.NetworkManager.SecretAgent.NoSecrets"),
-                QStringLiteral("No secrets for this request")));
-            return true;
-        }
-        answered_.storeRelease(1);
-        NMSettings secrets;
-        QVariantMap values;
-        if (setting == QLatin1String("vpn")) {
-            // VPN plug-ins take their secrets as a map of strings.
-            StringMap vpnSecrets;
-            vpnSecrets.insert(QStringLiteral("password"), password_);
-            values.insert(QStringLiteral("secrets"), QVariant::fromValue(vpnSecrets));
-            if (!userName_.isEmpty()) {
-                values.insert(QStringLiteral("user-name"), userName_);
-            }
-        } else {
-            values.insert(QStringLiteral("password"), password_);
-            if (!userName_.isEmpty()) {
-                values.insert(setting == QLatin1String("802-1x") ? QStringLiteral("identity")
-                                                                 : QStringLiteral("username"),
-                              userName_);
-            }
-        }
-        secrets.insert(setting, values);
-        connection.send(message.createReply(QVariant::fromValue(secrets)));
-        return true;
-    }
-
-private:
-    QString profilePath_;
-    QString userName_;
-    QString password_;
-    QAtomicInt answered_{0};
-};
-
-// One dial, run on its worker thread: activation, the wait for its outcome, the agent.
-class DialJob : public QObject {
-    Q_OBJECT
-public:
-    DialJob(RasLayerOptions options, QString profilePath, QString userName, QString password)
-        : options_(std::move(options)), profilePath_(std::move(profilePath)),
-          userName_(std::move(userName)), password_(std::move(password)) {}
-    ~DialJob() override { password_.fill(QChar(0)); }
-
-    DWORD status = ERROR_PORT_NOT_CONNECTED;
-    QString activePath; // set only when the dial succeeded
-
-public slots:
-    void Run() {
-        const QString name = UniqueConnectionName();
-        {
-            QDBusConnection connection = OpenBus(options_.busAddress, name);
-            if (!connection.isConnected()) {
-                status = ERROR_RASMAN_CANNOT_INITIALIZE;
-            } else {
-                Bus bus(connection, options_.callTimeoutMs);
-                status = Dial(bus);
-            }
-        }
-        QDBusConnection::disconnectFromBus(name);
-        password_.fill(QChar(0));
-        QThread::currentThread()->quit();
-    }
-
-    // A change of an active connection's state, for any active connection: kept by path
-    // until the dial's own activation is known.
-    void OnActiveStateChanged(const QDBusMessage& signal) {
-        const QVariantList args = signal.arguments();
-        if (args.size() >= 2) {
-            acStates_[signal.path()] = {args.at(0).toUInt(), args.at(1).toUInt(), true};
-            Check();
-        }
-    }
-
-    // A change of a device's state: its reason explains a failed activation best.
-    void OnDeviceStateChanged(const QDBusMessage& signal) {
-        const QVariantList args = signal.arguments();
-        if (args.size() >= 3) {
-            deviceReasons_[signal.path()] = args.at(2).toUInt();
-        }
-    }
-
-private:
-    DWORD Dial(Bus& bus) {
-        QDBusConnection connection = bus.Connection();
-        connection.connect(kService, QString(), kActiveIface, QStringLiteral("StateChanged"), this,
-                           SLOT(OnActiveStateChanged(QDBusMessage)));
-        connection.connect(kService, QString(), kDeviceIface, QStringLiteral("StateChanged"), this,
-                           SLOT(OnDeviceStateChanged(QDBusMessage)));
-
-        std::unique_ptr<DialSecretAgent> agent;
-        if (!userName_.isEmpty() || !password_.isEmpty()) {
-            agent = std::make_unique<DialSecretAgent>(profilePath_, userName_, password_);
-            if (connection.registerVirtualObject(kAgentPath, agent.get())) {
-                bus.Call(kAgentManagerPath, kAgentManagerIface, QStringLiteral("Register"),
-                         {QStringLiteral("org.kairelon.dialup-%1").arg(getpid())});
-            }
-        }
-
-        const DWORD result = Activate(bus);
-
-        connection.disconnect(kService, QString(), kActiveIface, QStringLiteral("StateChanged"),
-                              this, SLOT(OnActiveStateChanged(QDBusMessage)));
-        connection.disconnect(kService, QString(), kDeviceIface, QStringLiteral("StateChanged"),
-                              this, SLOT(OnDeviceStateChanged(QDBusMessage)));
-        if (agent) {
-            bus.Call(kAgentManagerPath, kAgentManagerIface, QStringLiteral("Unregister"));
-            connection.unregisterObject(kAgentPath);
-        }
-        return result;
-    }
-
-    DWORD Activate(Bus& bus) {
-        const QDBusObjectPath none(QStringLiteral("/"));
-        const QDBusMessage reply =
-            bus.Call(kManagerPath, kManagerIface, QStringLiteral("ActivateConnection"),
-                     {QVariant::fromValue(QDBusObjectPath(profilePath_)), QVariant::fromValue(none),
-                      QVariant::fromValue(none)});
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-            return ErrorForBusError(reply);
-        }
-        path_ = reply.arguments().at(0).value<QDBusObjectPath>().path();
-        bus_ = &bus;
-
-        QEventLoop loop;
-        loop_ = &loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, this, [this] { Poll(); });
-        poll.start(kStatePollMs);
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, this,
-                         [this] { Finish(ERROR_REQUEST_TIMEOUT); });
-        deadline.start(options_.dialTimeoutMs);
-
-        Poll();
-        if (!finished_) {
-            loop.exec();
-        }
-        loop_ = nullptr;
-
-        if (outcome_ == SUCCESS) {
-            activePath = path_;
-        } else if (outcome_ == ERROR_REQUEST_TIMEOUT) {
-            // Not activated in time: call the attempt off, so nothing stays half dialled.
-            bus.Call(kManagerPath, kManagerIface, QStringLiteral("DeactivateConnection"),
-                     {QVariant::fromValue(QDBusObjectPath(path_))});
-        }
-        return outcome_;
-    }
-
-    // Reads the activation's state and the devices it runs on.
-    void Poll() {
-        if (finished_) {
-            return;
-        }
-        QDBusMessage reply;
-        const QVariant state = bus_->Property(path_, kActiveIface, QStringLiteral("State"), &reply);
-        if (!state.isValid()) {
-            if (IsGone(reply)) {
-                // The activation is gone: it failed, for the reason its signal tells.
-                acStates_[path_].state = kAcDeactivated;
-                Check();
-            } else {
-                Finish(ErrorForBusError(reply));
-            }
-            return;
-        }
-        const QVariant devices = bus_->Property(path_, kActiveIface, QStringLiteral("Devices"));
-        for (const QDBusObjectPath& device : Bus::Paths(devices)) {
-            if (std::find(devices_.begin(), devices_.end(), device.path()) == devices_.end()) {
-                devices_.push_back(device.path());
-            }
-        }
-        acStates_[path_].state = state.toUInt();
-        Check();
-    }
-
-    void Check() {
-        const auto it = acStates_.find(path_);
-        if (finished_ || path_.isEmpty() || it == acStates_.end()) {
-            return;
-        }
-        const AcState& ac = it->second;
-        if (ac.state == kAcActivated) {
-            Finish(SUCCESS);
-        } else if (ac.state >= kAcDeactivated) {
-            if (ac.signalled) {
-                Fail(ac.reason);
-            } else if (!graceStarted_) {
-                // Seen ended by reading its state: the signal with the reason is sent before
-                // and may still be on its way, so give it a moment before failing without it.
-                graceStarted_ = true;
-                QTimer::singleShot(kReasonGraceMs, this, [this] {
-                    const auto known = acStates_.find(path_);
-                    Fail(known != acStates_.end() && known->second.signalled ? known->second.reason
-                                                                             : kAcReasonUnknown);
-                });
-            }
-        }
-    }
-
-    void Fail(uint acReason) {
-        if (finished_) {
-            return;
-        }
-        if (acReason == kAcReasonDeviceDisconnected || acReason == kAcReasonUnknown) {
-            for (const QString& device : devices_) {
-                uint reason = 0;
-                const auto known = deviceReasons_.find(device);
-                if (known != deviceReasons_.end()) {
-                    reason = known->second;
-                } else {
-                    const QVariant value =
-                        bus_->Property(device, kDeviceIface, QStringLiteral("StateReason"));
-                    if (value.canConvert<QDBusArgument>()) {
-                        const QDBusArgument arg = value.value<QDBusArgument>();
-                        uint state = 0;
-                        arg.beginStructure();
-                        arg >> state >> reason;
-                        arg.endStructure();
-                    }
-                }
-                if (reason > 1) { // 0 none, 1 unknown
-                    Finish(ErrorForDeviceReason(reason));
-                    return;
-                }
-            }
-        }
-        Finish(ErrorForActiveReason(acReason));
-    }
-
-    void Finish(DWORD outcome) {
-        if (finished_) {
-            return;
-        }
-        finished_ = true;
-        outcome_ = outcome;
-        if (loop_) {
-            loop_->quit();
-        }
-    }
-
-    RasLayerOptions options_;
-    QString profilePath_;
-    QString userName_;
-    QString password_;
-
-    Bus* bus_ = nullptr;
-    QString path_; // the activation's object path
-    struct AcState {
-        uint state = 0;
-        uint reason = kAcReasonUnknown;
-        bool signalled = false; // state and reason came with the change signal
-    };
-    std::map<QString, AcState> acStates_; // active connection path -> its last state
-    bool graceStarted_ = false;
-    std::map<QString, uint> deviceReasons_; // device path -> last reason
-    std::vector<QString> devices_;
-    QEventLoop* loop_ = nullptr;
-    bool finished_ = false;
-    DWORD outcome_ = ERROR_PORT_NOT_CONNECTED;
-};
+using namespace nm;
 
 class NetworkManagerRas : public RasLayer {
 public:
     NetworkManagerRas(RasLayerOptions options, QString name, QDBusConnection connection)
         : options_(std::move(options)), name_(std::move(name)),
           bus_(std::move(connection), options_.callTimeoutMs) {}
-    ~NetworkManagerRas() override { QDBusConnection::disconnectFromBus(name_); }
+    ~NetworkManagerRas() override {
+        ReapAbandoned(true);
+        QDBusConnection::disconnectFromBus(name_);
+    }
 
     // True when the service answers; notes which operations it offers.
     bool Probe() {
@@ -668,6 +113,7 @@ public:
             return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
         }
 
+        ReapAbandoned(false);
         std::string password = RasString(params->szPassword, sizeof params->szPassword);
         auto* job = new DialJob(
             options_, profilePath,
@@ -681,13 +127,17 @@ public:
         // Blocks this thread, handling none of its events, until the dial is over. The job's
         // own wait is bounded; the margin covers its bus calls before and after it.
         const int margin = 8 * options_.callTimeoutMs + 5000;
-        if (!worker->wait(QDeadlineTimer(options_.dialTimeoutMs + margin))) {
-            // Cannot happen while the bus calls keep their time-outs; if it does, the worker
-            // cleans up after itself when it ends.
-            QObject::connect(worker, &QThread::finished, job, &QObject::deleteLater);
-            QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+        const int workerWaitMs =
+            options_.workerWaitMs > 0 ? options_.workerWaitMs : options_.dialTimeoutMs + margin;
+        int open = DialJob::Open;
+        if (!worker->wait(QDeadlineTimer(workerWaitMs)) &&
+            job->claim.compare_exchange_strong(open, DialJob::Abandoned)) {
+            // Cannot happen while the bus calls keep their time-outs; if it does, the job
+            // calls off whatever it brings up; it is reaped once it has ended.
+            abandoned_.emplace_back(worker, job);
             return ERROR_REQUEST_TIMEOUT;
         }
+        worker->wait(); // the job delivered its success just now: it is about to end
         const DWORD status = job->status;
         const QString activePath = job->activePath;
         delete job;
@@ -720,7 +170,7 @@ public:
             }
             const QVariantMap props = qdbus_cast<QVariantMap>(all.arguments().at(0));
             const uint state = props.value(QStringLiteral("State")).toUInt();
-            if (state != kAcActivating && state != kAcActivated) {
+            if (state != ActiveActivating && state != ActiveActivated) {
                 continue;
             }
             RasConnectionInfo info;
@@ -775,15 +225,32 @@ public:
         const QDBusMessage reply =
             bus_.Call(kManagerPath, kManagerIface, QStringLiteral("DeactivateConnection"),
                       {QVariant::fromValue(QDBusObjectPath(path))});
-        if (reply.type() == QDBusMessage::ReplyMessage || IsGone(reply)) {
+        if (reply.type() == QDBusMessage::ReplyMessage || IsGoneErrorName(reply.errorName())) {
             handles_.erase(path);
             paths_.erase(it);
             return SUCCESS;
         }
-        return ErrorForBusError(reply);
+        return ErrorForBusErrorName(reply.errorName());
     }
 
 private:
+    // Frees the dials that were given up on and have ended since; with `wait`, waits for the
+    // others to end first (each is bounded by its own time-outs).
+    void ReapAbandoned(bool wait) {
+        for (auto it = abandoned_.begin(); it != abandoned_.end();) {
+            if (wait) {
+                it->first->wait();
+            }
+            if (!it->first->isFinished()) {
+                ++it;
+                continue;
+            }
+            delete it->second;
+            delete it->first;
+            it = abandoned_.erase(it);
+        }
+    }
+
     QString Introspect(const QString& path) const {
         const QDBusMessage reply =
             bus_.Call(path, kIntrospectableIface, QStringLiteral("Introspect"));
@@ -815,6 +282,7 @@ private:
     std::map<QString, HRASCONN> handles_;
     std::map<HRASCONN, QString> paths_;
     HRASCONN nextHandle_ = 1;
+    std::vector<std::pair<QThread*, DialJob*>> abandoned_; // dials given up on, still running
 };
 
 } // namespace
@@ -841,5 +309,3 @@ std::unique_ptr<RasLayer> LoadSystemRasLayer(const RasLayerOptions& options) {
 }
 
 } // namespace kairelon
-
-#include "NetworkManagerRas.moc"

@@ -11,8 +11,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace kairelon {
 
@@ -21,6 +26,7 @@ namespace {
 constexpr const char* kUserFile = "user.reg";
 constexpr const char* kSystemFile = "system.reg";
 constexpr const char* kSystemFolder = "/var/lib/kairelon";
+constexpr int kLockWaitMs = 3000; // longest wait for another holder of the lock
 
 std::string Env(const char* name) {
     const char* v = std::getenv(name);
@@ -101,12 +107,90 @@ bool MakeFolders(const std::string& folder, mode_t mode) {
     std::string parent = FolderOf(folder);
     if (parent != folder && !MakeFolders(parent, 0700))
         return false;
-    if (::mkdir(folder.c_str(), mode) != 0 && errno != EEXIST)
-        return false;
+    if (::mkdir(folder.c_str(), mode) != 0) {
+        // Made by someone else meanwhile: used as it is, its mode is not ours to change.
+        return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
     // mkdir masks the mode with the umask; the setgid bit and group bits of the machine-wide
     // folder must stand as asked.
     ::chmod(folder.c_str(), mode);
     return true;
+}
+
+// Takes the exclusive lock, waiting at most `waitMs` milliseconds (monotonic) for another
+// holder to let go: a member of the service's group holding the machine-wide lock must not
+// stop the program for good. False with errno (EWOULDBLOCK when the wait ran out).
+//
+// flock has no timed wait, and trying again now and then would lose the lock to a busy writer
+// every time, so a helper thread waits in flock on a duplicate of the descriptor (the same
+// lock). When the time is up first, the helper is left to take the lock whenever it comes
+// free and to let it go again at once by closing its duplicate.
+bool LockWithin(int fd, int waitMs) {
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno == EWOULDBLOCK)
+            break;
+        if (errno != EINTR)
+            return false;
+    }
+
+    struct Wait {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool finished = false;
+        int error = 0;
+    };
+    auto wait = std::make_shared<Wait>();
+    const int duplicate = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (duplicate < 0)
+        return false;
+    std::thread([wait, duplicate] {
+        int error = 0;
+        while (::flock(duplicate, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                error = errno;
+                break;
+            }
+        }
+        {
+            std::lock_guard lock(wait->mutex);
+            wait->finished = true;
+            wait->error = error;
+        }
+        wait->changed.notify_one();
+        // Taken for a caller still waiting, the lock stays with the caller's descriptor;
+        // taken too late, this is its last descriptor and closing lets the lock go.
+        ::close(duplicate);
+    }).detach();
+
+    std::unique_lock lock(wait->mutex);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    if (!wait->changed.wait_until(lock, deadline, [&] { return wait->finished; })) {
+        errno = EWOULDBLOCK;
+        return false;
+    }
+    errno = wait->error;
+    return wait->error == 0;
+}
+
+// Opens (creating when missing) the lock file beside a registry file. The folder of the
+// machine-wide file is group-writable, so whatever stands at the lock's name may have been
+// planted there: a link is not followed, anything but a regular file is refused (-1, errno
+// set), and the mode is set only on a file this process owns.
+int OpenLockFile(const std::string& lockPath, mode_t mode) {
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, mode);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    if (st.st_uid == ::geteuid())
+        ::fchmod(fd, mode); // against the umask
+    return fd;
 }
 
 } // namespace
@@ -152,7 +236,7 @@ const RegistryDocument& RegistryFile::Current() {
 
 void RegistryFile::Reload(bool force) {
     struct stat st;
-    if (::stat(path_.c_str(), &st) != 0) {
+    if (::lstat(path_.c_str(), &st) != 0) {
         if (errno != ENOENT)
             Fail("Cannot read the registry file", path_, errno);
         if (!stamp_ || stamp_->exists || force) {
@@ -161,11 +245,15 @@ void RegistryFile::Reload(bool force) {
         }
         return;
     }
+    // Only a regular file is a store. A link may lead to any file (whose content the next
+    // write would copy into this one), and opening a pipe or a device may block for ever.
+    if (!S_ISREG(st.st_mode))
+        Fail("Cannot read the registry file", path_, S_ISLNK(st.st_mode) ? ELOOP : EINVAL);
     Stamp now = StampOf(st);
     if (!force && stamp_ && *stamp_ == now)
         return;
 
-    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (fd.Get() < 0)
         Fail("Cannot read the registry file", path_, errno);
     if (::fstat(fd.Get(), &st) != 0)
@@ -214,6 +302,8 @@ void RegistryFile::RemoveStaleTemporaries() const {
 void RegistryFile::Replace(const std::string& text) {
     std::string folder = FolderOf(path_);
     std::string temp = folder + "/." + BaseName(path_) + ".tmp-XXXXXX";
+    // mkostemp makes a new file of its own (O_EXCL: never a planted name or link), so the
+    // mode change below only ever touches our own file.
     FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.Get() < 0)
         Fail("Cannot write the registry file", path_, errno);
@@ -236,13 +326,15 @@ void RegistryFile::Replace(const std::string& text) {
 void RegistryFile::Update(const std::function<bool(RegistryDocument&)>& change) {
     EnsureFolder();
     std::string lockPath = path_ + ".lock";
-    FileDescriptor lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, fileMode_));
+    FileDescriptor lock(OpenLockFile(lockPath, fileMode_));
     if (lock.Get() < 0)
         Fail("Cannot lock the registry file", lockPath, errno);
-    ::fchmod(lock.Get(), fileMode_); // against the umask; fails harmlessly on another's file
-    while (::flock(lock.Get(), LOCK_EX) != 0) {
-        if (errno != EINTR)
-            Fail("Cannot lock the registry file", lockPath, errno);
+    if (!LockWithin(lock.Get(), kLockWaitMs)) {
+        if (errno == EWOULDBLOCK)
+            throw ERegistryException("Cannot lock the registry file '" + lockPath +
+                                     "': another process has held the lock for more than " +
+                                     std::to_string(kLockWaitMs / 1000) + " s");
+        Fail("Cannot lock the registry file", lockPath, errno);
     }
     RemoveStaleTemporaries();
     // Another process may have written since our last read: change what is there now.
