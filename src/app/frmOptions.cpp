@@ -149,6 +149,7 @@ void TfrmOptions::InitializeMainWindow() {
         for (const std::string& entry : entries) {
             m_ui->cmbConn->addItem(Q(entry));
         }
+        m_ui->cmbConn->setCurrentIndex(-1); // no entry chosen until the settings say so
     } else {
         m_ui->chkConnect->setEnabled(false);
     }
