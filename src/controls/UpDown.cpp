@@ -96,7 +96,9 @@ void TUpDown::StepBy(int steps) {
 }
 
 bool TUpDown::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == buddy_ && event->type() == QEvent::KeyPress && isEnabled()) {
+    // The event type first: a buddy being destroyed still sends events through this filter,
+    // and it is no longer a line edit then.
+    if (event->type() == QEvent::KeyPress && watched == buddy_ && isEnabled()) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
             StepBy(key->key() == Qt::Key_Up ? 1 : -1);

@@ -636,6 +636,7 @@ TEST_F(OptionsDialog, TheDeleteQuestionOffersGermanYesAndNoWithNoAsDefault) {
     EXPECT_EQ(request.text, "Wollen Sie den Server 'time.example.org' wirklich löschen ?");
     EXPECT_EQ(request.caption, "Löschen");
     EXPECT_EQ(request.style, MessageBoxStyle::Question);
+    EXPECT_EQ(request.defaultButton, PromptButton::No);
     EXPECT_EQ(plain->findChild<QComboBox*>("cmbServer")->count(), 0);
 }
 
