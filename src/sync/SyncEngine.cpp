@@ -63,14 +63,20 @@ void TSyncEngine::CreateOptionStores() {
 }
 
 void TSyncEngine::InitializeEngine() {
-    InitializeRasApi(
-        RasApi, RasAvailable,
-        [this](const std::string& text, int kind) { AddProtocolEntry(text, kind); }, RasLoader);
-
+    InitializeDialUp();
     if (!ShowTimeZoneInfo().Success) {
         host_.MessageBox(LoadStr(1004), LoadStr(2004), MessageBoxStyle::Warning);
     }
+    InitializeSchedule();
+}
 
+void TSyncEngine::InitializeDialUp() {
+    InitializeRasApi(
+        RasApi, RasAvailable,
+        [this](const std::string& text, int kind) { AddProtocolEntry(text, kind); }, RasLoader);
+}
+
+void TSyncEngine::InitializeSchedule() {
     if (!ApplyStoredOptions().empty()) {
         Configured = true;
     } else {

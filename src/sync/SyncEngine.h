@@ -67,6 +67,12 @@ public:
     // initialisation (dial-up binding, time zone, server, time-out, schedule, timer, 1029).
     void CreateOptionStores();
     void InitializeEngine();
+    // The same start-up in two parts, for the options dialog, whose own steps (lists, server
+    // list, time-zone page, phonebook list, settings) come between them: the dial-up binding
+    // with its protocol entries, then server, time-out, schedule, running time, timer and 1029.
+    // The dialog shows the time-zone page and its warning itself.
+    void InitializeDialUp();
+    void InitializeSchedule();
     // The values the engine keeps outside the store, taken from it: the server ("--server"
     // before "CurrentServer") into the daytime client's host, "Timeout" into its time-out
     // (milliseconds; a value that is not positive counts as the default 10000, as the client

@@ -1,0 +1,20 @@
+// Whole-file replacement that a crash cannot leave half written.
+//
+// `ReplaceFileAtomically` writes the new content to a temporary file in the same folder,
+// flushes it to the disk and renames it over the old file, so a reader sees either the old
+// content or the new one, never a mixture or a truncated file. The folder is created (mode
+// 0700, as a configuration folder) when it is missing. This module does not lock: callers
+// that share a file with other processes lock around it themselves.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace kairelon {
+
+// Replaces `path` with `text`; the file gets the permission bits `mode`. Returns 0 on
+// success, otherwise the errno of the failing step (the old file is then untouched and no
+// temporary file is left behind).
+int ReplaceFileAtomically(const std::string& path, const std::string& text, mode_t mode);
+
+} // namespace kairelon
