@@ -2,6 +2,7 @@
 // show its dialog or to quit. Every test runs on a private session bus of its own.
 #include "app/SingleInstance.h"
 #include "support/EventLoop.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -14,16 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <signal.h>
-#include <sys/prctl.h>
 
 namespace kairelon {
 namespace {
-
-// The bus ends with the test, even when the test itself dies.
-void EndWithParent() {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-}
 
 class SingleInstance : public ::testing::Test {
 protected:
@@ -34,27 +28,14 @@ protected:
                             "single-instance test cannot run";
         }
         ASSERT_TRUE(dir.isValid());
-        bus.setChildProcessModifier(EndWithParent);
-        bus.setProgram(daemon);
-        bus.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"),
-                          QStringLiteral("--print-address=1"),
-                          QStringLiteral("--address=unix:dir=") + dir.path()});
-        bus.start();
-        ASSERT_TRUE(bus.waitForReadyRead(10000)) << "dbus-daemon did not start";
-        address = QString::fromUtf8(bus.readLine()).trimmed();
-        ASSERT_FALSE(address.isEmpty());
+        address = test::StartPrivateBus(bus, daemon, dir.path());
+        ASSERT_FALSE(address.isEmpty()) << "dbus-daemon did not start";
     }
 
     void TearDown() override {
         for (const QString& name : names)
             QDBusConnection::disconnectFromBus(name);
-        if (bus.state() != QProcess::NotRunning) {
-            bus.terminate();
-            if (!bus.waitForFinished(5000)) {
-                bus.kill();
-                bus.waitForFinished(5000);
-            }
-        }
+        test::StopProcess(bus);
     }
 
     // A connection of its own, as another process would have.
@@ -74,7 +55,7 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
         send.setProcessEnvironment(env);
-        send.setChildProcessModifier(EndWithParent);
+        send.setChildProcessModifier(test::EndWithParent);
         QElapsedTimer clock;
         clock.start();
         send.start(QStringLiteral("dbus-send"),

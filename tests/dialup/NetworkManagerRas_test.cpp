@@ -7,6 +7,7 @@
 #include "dialup/DialUp.h"
 #include "dialup/RasApi.h"
 #include "framework/StringTable.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -29,9 +30,6 @@
 #include <atomic>
 #include <thread>
 
-#include <signal.h>
-#include <sys/prctl.h>
-
 using namespace kairelon;
 
 namespace {
@@ -42,11 +40,6 @@ using Entries = std::vector<std::pair<std::string, int>>;
 const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kMockIface = QStringLiteral("org.freedesktop.DBus.Mock");
 const QString kMainObj = QStringLiteral("/org/freedesktop");
-
-// The bus and the mock end with the test, even when the test itself dies.
-void EndWithParent() {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-}
 
 QString Python() {
     return QFile::exists(QStringLiteral("/usr/bin/python3"))
@@ -71,15 +64,8 @@ protected:
                             "python3-dbusmock); the mock NetworkManager test cannot run";
         }
         ASSERT_TRUE(dir.isValid());
-        bus.setChildProcessModifier(EndWithParent);
-        bus.setProgram(daemon);
-        bus.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"),
-                          QStringLiteral("--print-address=1"),
-                          QStringLiteral("--address=unix:dir=") + dir.path()});
-        bus.start();
-        ASSERT_TRUE(bus.waitForReadyRead(10000)) << "dbus-daemon did not start";
-        address = QString::fromUtf8(bus.readLine()).trimmed();
-        ASSERT_FALSE(address.isEmpty());
+        address = test::StartPrivateBus(bus, daemon, dir.path());
+        ASSERT_FALSE(address.isEmpty()) << "dbus-daemon did not start";
         control = QDBusConnection::connectToBus(address, QStringLiteral("nm-test-control"));
         ASSERT_TRUE(control.isConnected());
         options.busAddress = address.toStdString();
@@ -91,7 +77,7 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address);
         mock.setProcessEnvironment(env);
-        mock.setChildProcessModifier(EndWithParent);
+        mock.setChildProcessModifier(test::EndWithParent);
         mock.setStandardOutputFile(QProcess::nullDevice());
         mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         mock.start(Python(),
@@ -110,15 +96,8 @@ protected:
     void TearDown() override {
         api.reset();
         QDBusConnection::disconnectFromBus(QStringLiteral("nm-test-control"));
-        for (QProcess* p : {&mock, &bus}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->terminate();
-                if (!p->waitForFinished(5000)) {
-                    p->kill();
-                    p->waitForFinished(5000);
-                }
-            }
-        }
+        test::StopProcess(mock);
+        test::StopProcess(bus);
     }
 
     QDBusMessage Call(const QString& path, const QString& iface, const QString& method,
