@@ -164,38 +164,46 @@ void TSyncEngine::tGetTimeTimer() {
         if (modus == 1) {
             const DecodedDateTime now = DecodeDateTime(NowLocal());
             bool timeMatches = false;
-            if (static_cast<std::uint16_t>(LocalOptions->Read(settings::Stunde)) == now.hour) {
-                // "Minute" + 1 in 64 bits: a hand-edited 2147483647 must not overflow.
-                timeMatches = LocalOptions->Read(settings::Minute) == now.minute ||
-                              std::int64_t{LocalOptions->Read(settings::Minute)} + 1 == now.minute;
+            std::int32_t minute = 0;
+            const std::int32_t hour = LocalOptions->Read(settings::Stunde);
+            if (static_cast<std::uint16_t>(hour) == now.hour) {
+                // "Minute" + 1 in 64 bits: a hand-edited 2147483647 must not overflow. The
+                // minute after the fixed time forgives a lost tick.
+                minute = LocalOptions->Read(settings::Minute);
+                timeMatches = minute == now.minute || std::int64_t{minute} + 1 == now.minute;
             }
             const std::int32_t weekday = LocalOptions->Read(settings::Wochentag);
             const bool dayMatches =
                 weekday == 0 || (weekday >= 1 && weekday <= 6 && now.dayOfWeek == weekday + 1) ||
                 (weekday == 7 && now.dayOfWeek == 1);
-            if (timeMatches && dayMatches) {
+            // One run per matching day: not again in the forgiving minute, nor when the run
+            // set the clock back into the matching minutes.
+            const FixedTimeRun thisRun{now.year, now.month, now.day, hour, minute};
+            if (timeMatches && dayMatches && LastFixedTimeRun != thisRun) {
+                LastFixedTimeRun = thisRun;
                 SynchronizeTime(resultText, resultKind);
                 ran = true;
             }
         } else if (modus == 2) {
-            // An interval of 0 (only a hand-edited store holds one) runs nothing rather than
-            // dividing by zero.
-            const auto interval = static_cast<std::uint32_t>(SyncInterval);
-            auto due = [&](std::uint32_t counter) {
-                return counter != LastRunCounter && interval != 0 && counter % interval == 0;
-            };
-            std::optional<std::uint32_t> counter;
-            if (SyncUnit == 1 && due(MinuteCounter)) {
-                counter = MinuteCounter;
-            } else if (SyncUnit == 2 && due(HourCounter)) {
-                counter = HourCounter;
-            } else if (SyncUnit == 3 && DayCounter != LastRunCounter) {
-                counter = DayCounter;
-            }
-            if (counter) {
-                SynchronizeTime(resultText, resultKind);
-                LastRunCounter = *counter;
-                ran = true;
+            // The interval counts running time of its unit since the timer started, so every
+            // N minutes, hours or days means every N of them; an interval that divides the
+            // next unit (15 minutes, 6 hours) falls on the same ticks as the clock-face
+            // counters. An interval that is not positive (only a hand-edited store holds one)
+            // runs nothing.
+            const std::uint64_t minutes =
+                (std::uint64_t{DayCounter} * 24 + HourCounter) * 60 + MinuteCounter;
+            const std::uint64_t unitMinutes = SyncUnit == 1   ? 1
+                                              : SyncUnit == 2 ? 60
+                                              : SyncUnit == 3 ? 24 * 60
+                                                              : 0;
+            if (unitMinutes != 0 && SyncInterval > 0) {
+                const std::uint64_t count = minutes / unitMinutes;
+                if (count != 0 && count % static_cast<std::uint64_t>(SyncInterval) == 0 &&
+                    count != LastRunCounter / unitMinutes) {
+                    SynchronizeTime(resultText, resultKind);
+                    LastRunCounter = minutes;
+                    ran = true;
+                }
             }
         }
         if (ran) {

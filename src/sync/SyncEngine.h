@@ -121,7 +121,18 @@ public:
     std::uint32_t MinuteCounter = 0;
     std::uint32_t HourCounter = 0;
     std::uint32_t DayCounter = 0;
-    std::uint32_t LastRunCounter = 0;
+    // Running minutes at the last interval run (0: none yet), so a unit that spans many ticks
+    // runs once per due count, whatever unit ran before.
+    std::uint64_t LastRunCounter = 0;
+    // The last fixed-time run: its local date and the "Stunde" and "Minute" it ran for. The
+    // tick in the minute after the fixed time forgives a lost tick, but it does not run a
+    // second time that day, nor does a tick after the run set the clock back.
+    struct FixedTimeRun {
+        int year = 0, month = 0, day = 0;
+        std::int32_t hour = 0, minute = 0;
+        bool operator==(const FixedTimeRun&) const = default;
+    };
+    std::optional<FixedTimeRun> LastFixedTimeRun;
     bool Configured = false;
 
     TNMDayTime NTP;

@@ -88,14 +88,10 @@ TEST_F(Scheduler, MinutesEveryFifteenAndEverySeven) {
     EXPECT_EQ(RunCountersOver(120), (std::vector<std::uint32_t>{15, 30, 45, 0, 15, 30, 45, 0}));
 }
 
-TEST_F(Scheduler, MinutesEverySevenLeaveAGapOfFourAcrossTheHour) {
+TEST_F(Scheduler, MinutesEverySevenKeepSevenMinutesAcrossTheHour) {
     Interval(1, 7);
-    EXPECT_EQ(RunCountersOver(63), (std::vector<std::uint32_t>{7, 14, 21, 28, 35, 42, 49, 56, 0}));
-}
-
-TEST_F(Scheduler, MinutesEverySixtyNeverRunWhileTheLastRunWasAtZero) {
-    Interval(1, 60);
-    EXPECT_TRUE(RunCountersOver(180).empty());
+    EXPECT_EQ(RunCountersOver(70),
+              (std::vector<std::uint32_t>{7, 14, 21, 28, 35, 42, 49, 56, 3, 10}));
 }
 
 TEST_F(Scheduler, HoursEverySix) {
@@ -103,11 +99,53 @@ TEST_F(Scheduler, HoursEverySix) {
     EXPECT_EQ(RunCountersOver(60 * 25), (std::vector<std::uint32_t>{6, 12, 18, 0}));
 }
 
-TEST_F(Scheduler, DaysRunOnceADayWhateverTheInterval) {
-    Interval(3, 99);
-    EXPECT_EQ(RunCountersOver(60 * 24 - 1).size(), 0u);
-    EXPECT_EQ(RunCountersOver(1).size(), 1u);
-    EXPECT_EQ(RunCountersOver(60 * 24).size(), 1u);
+// Every interval runs after each full interval of running time in its unit, counted from the
+// start of the timer, and at no other tick; an interval that is not positive runs nothing.
+TEST_F(Scheduler, IntervalsCountRunningTimeOfTheirUnit) {
+    struct Case {
+        int unit;
+        int interval;
+    };
+    const Case cases[] = {
+        {1, 1},  {1, 7},   {1, 15},   {1, 20},   {1, 30},   {1, 45}, {1, 59}, {1, 60}, {1, 61},
+        {1, 90}, {1, 120}, {1, 1000}, {1, 1440}, {1, 2000}, {2, 1},  {2, 5},  {2, 6},  {2, 12},
+        {2, 23}, {2, 24},  {2, 25},   {2, 30},   {2, 48},   {2, 50}, {3, 1},  {3, 2},  {3, 3},
+        {3, 7},  {1, 0},   {1, -1},   {2, 0},    {2, -6},   {3, 0},  {3, -7}, {0, 5},  {4, 5},
+    };
+    constexpr std::int64_t kHorizon = 60 * 24 * 8; // eight days of running time
+    for (const Case& c : cases) {
+        StartUp();
+        host.Reset();
+        Interval(c.unit, c.interval);
+        std::vector<std::int64_t> ranAt; // running minutes at each run
+        for (std::int64_t minute = 1; minute <= kHorizon; ++minute) {
+            const int before = Runs();
+            engine->tGetTimeTimer();
+            if (Runs() != before) {
+                ranAt.push_back(minute);
+            }
+        }
+        const std::int64_t unitMinutes = c.unit == 1 ? 1 : c.unit == 2 ? 60 : 1440;
+        std::vector<std::int64_t> expected;
+        if ((c.unit >= 1 && c.unit <= 3) && c.interval > 0) {
+            for (std::int64_t at = unitMinutes * c.interval; at <= kHorizon;
+                 at += unitMinutes * c.interval) {
+                expected.push_back(at);
+            }
+        }
+        EXPECT_EQ(ranAt, expected) << "Einheit " << c.unit << ", Intervall " << c.interval;
+    }
+}
+
+TEST_F(Scheduler, ChangingTheUnitOrTheIntervalKeepsCountingFromTheTimerStart) {
+    Interval(1, 90);
+    EXPECT_EQ(RunCountersOver(90), std::vector<std::uint32_t>{30}); // 1 hour 30 minutes
+    Interval(2, 2);                                                 // now every two hours
+    EXPECT_EQ(RunCountersOver(30), std::vector<std::uint32_t>{2});  // at 2 hours of running
+    EXPECT_EQ(RunCountersOver(119).size(), 0u);
+    EXPECT_EQ(RunCountersOver(1), std::vector<std::uint32_t>{4});
+    Interval(1, 1); // every minute from the next tick on
+    EXPECT_EQ(RunCountersOver(2), (std::vector<std::uint32_t>{1, 2}));
 }
 
 TEST_F(Scheduler, AnIntervalOfZeroStartsNoRunInsteadOfDividingByZero) {
@@ -117,13 +155,40 @@ TEST_F(Scheduler, AnIntervalOfZeroStartsNoRunInsteadOfDividingByZero) {
     EXPECT_TRUE(RunCountersOver(60 * 3).empty());
 }
 
-TEST_F(Scheduler, FixedTimeMatchesTheMinuteAndTheOneAfter) {
+TEST_F(Scheduler, FixedTimeRunsOnceInTheMinuteOrTheOneAfter) {
     FixedTime(12, 30, 0);
     EXPECT_FALSE(RunsAt(2026, 12, 8, 12, 29));
     EXPECT_TRUE(RunsAt(2026, 12, 8, 12, 30));
-    EXPECT_TRUE(RunsAt(2026, 12, 8, 12, 31));
+    EXPECT_FALSE(RunsAt(2026, 12, 8, 12, 31)); // already ran today
     EXPECT_FALSE(RunsAt(2026, 12, 8, 12, 32));
     EXPECT_FALSE(RunsAt(2026, 12, 8, 13, 30));
+    EXPECT_TRUE(RunsAt(2026, 12, 9, 12, 30)); // the next day runs again
+    EXPECT_FALSE(RunsAt(2026, 12, 9, 12, 31));
+}
+
+TEST_F(Scheduler, FixedTimeForgivesALostTickInTheMinuteBefore) {
+    FixedTime(12, 30, 0);
+    EXPECT_FALSE(RunsAt(2026, 12, 8, 12, 29));
+    // The tick in 12:30 was lost (a run in progress, a busy system).
+    EXPECT_TRUE(RunsAt(2026, 12, 8, 12, 31));
+    EXPECT_FALSE(RunsAt(2026, 12, 8, 12, 32));
+    EXPECT_TRUE(RunsAt(2026, 12, 9, 12, 31));
+}
+
+TEST_F(Scheduler, FixedTimeDoesNotRunAgainWhenTheRunSetTheClockBack) {
+    FixedTime(12, 30, 0);
+    EXPECT_TRUE(RunsAt(2026, 12, 8, 12, 30));
+    EXPECT_FALSE(RunsAt(2026, 12, 8, 12, 30));
+    EXPECT_FALSE(RunsAt(2026, 12, 8, 12, 31));
+}
+
+TEST_F(Scheduler, FixedTimeMovedLaterOnTheSameDayRunsAtTheNewTime) {
+    FixedTime(12, 30, 0);
+    EXPECT_TRUE(RunsAt(2026, 12, 8, 12, 30));
+    FixedTime(12, 45, 0);
+    EXPECT_FALSE(RunsAt(2026, 12, 8, 12, 44));
+    EXPECT_TRUE(RunsAt(2026, 12, 8, 12, 45));
+    EXPECT_FALSE(RunsAt(2026, 12, 8, 12, 46));
 }
 
 TEST_F(Scheduler, FixedTimeAtMinute59DoesNotWrap) {
