@@ -4,7 +4,13 @@
 
 #include <arpa/inet.h>
 
+#include <cstdint>
+
 namespace kairelon {
+
+namespace {
+constexpr int MaxReply = 0xFFFF; // the most one Read returns
+} // namespace
 
 TNMDayTime::TNMDayTime(TComponent* AOwner) : TPowersock(AOwner) {
     Port = 13;
@@ -21,30 +27,43 @@ std::string TNMDayTime::GetTimeStr() {
         sock::connect(SocketHandle, RemoteAddress);
         // The connect wait ends on this attempt's own outcome, never on some other notification
         // (a close still queued from the previous exchange must not end it early).
+        // A refusal ends it at once: waiting out the time-out would only hide the reason.
         ProcessMessages();
-        while (ConnectError != 0 && !TimedOut && !(TimeOut == 0 && ConnectError > 0)) {
+        while (ConnectError < 0 && !TimedOut) {
             WaitForMessages();
         }
     }
-    if (TimedOut || ConnectError != 0) {
+    if (ConnectError != 0) {
         // Given up: a pending attempt must not connect later and answer the next call.
         AbandonAttempt();
     }
-    if (TimedOut) {
-        throw Exception("Connection Timed out");
+    if (ConnectError > 0) {
+        LastErrorNo = ConnectError;
+        throw ESockError(SocketErrorStr(static_cast<std::uint16_t>(ConnectError)));
     }
     if (ConnectError != 0) {
-        throw ESockError("Connection Failed"); // only without a time limit
+        throw Exception("Connection Timed out");
     }
 
     std::string result;
+    bool canceledByCaller = false;
     try {
         {
-            // The data wait: until bytes are buffered or the peer has closed, within TimeOut.
+            // The data wait: a reply may come in several pieces, and a daytime server closes
+            // once it has sent it, so collect until the peer closes, within TimeOut. More than
+            // a read can return ends the wait early (Read raises the range error).
             TTimeOutPhase phase(*this);
-            while (!DataAvailable() && Connected && !TimedOut) {
+            while (Connected && !TimedOut && ReceiveBuffer->BufferSize() <= MaxReply) {
+                if (Canceled && !TimedOut) {
+                    canceledByCaller = true;
+                }
                 WaitForMessages();
             }
+        }
+        if (TimedOut && !canceledByCaller && ReceiveBuffer->BufferSize() > 0) {
+            // A peer that sent its text but never closes: what came is the reply. The
+            // time-out's own cancel must not turn it into an abort.
+            Canceled = false;
         }
         result = Read(0);
     } catch (...) {
