@@ -36,18 +36,18 @@ QMessageBox::Icon IconOf(MessageBoxStyle style) {
     return QMessageBox::Information;
 }
 
-struct ButtonSpec {
+struct ButtonLook {
     PromptButton button;
     const char* text;
     QMessageBox::ButtonRole role;
 };
 
-constexpr ButtonSpec kOk{PromptButton::Ok, "OK", QMessageBox::AcceptRole};
-constexpr ButtonSpec kCancel{PromptButton::Cancel, "Abbrechen", QMessageBox::RejectRole};
-constexpr ButtonSpec kYes{PromptButton::Yes, "&Ja", QMessageBox::YesRole};
-constexpr ButtonSpec kNo{PromptButton::No, "&Nein", QMessageBox::NoRole};
+constexpr ButtonLook kOk{PromptButton::Ok, "OK", QMessageBox::AcceptRole};
+constexpr ButtonLook kCancel{PromptButton::Cancel, "Abbrechen", QMessageBox::RejectRole};
+constexpr ButtonLook kYes{PromptButton::Yes, "&Ja", QMessageBox::YesRole};
+constexpr ButtonLook kNo{PromptButton::No, "&Nein", QMessageBox::NoRole};
 
-std::vector<ButtonSpec> SpecsOf(PromptButtons buttons) {
+std::vector<ButtonLook> LooksOf(PromptButtons buttons) {
     switch (buttons) {
     case PromptButtons::OkCancel:
         return {kOk, kCancel};
@@ -74,23 +74,23 @@ PromptButton UserPrompt::MessageBox(QWidget* parent, const PromptRequest& reques
     }
     QMessageBox box(IconOf(request.style), QString::fromStdString(request.caption),
                     QString::fromStdString(request.text), QMessageBox::NoButton, parent);
-    const std::vector<ButtonSpec> specs = SpecsOf(ButtonsOf(request));
+    const std::vector<ButtonLook> looks = LooksOf(ButtonsOf(request));
     // Escape and the close button choose Cancel, else No, else the only button (OK).
-    const auto offers = [&specs](PromptButton b) {
-        return std::any_of(specs.begin(), specs.end(),
-                           [b](const ButtonSpec& spec) { return spec.button == b; });
+    const auto offers = [&looks](PromptButton b) {
+        return std::any_of(looks.begin(), looks.end(),
+                           [b](const ButtonLook& look) { return look.button == b; });
     };
     const PromptButton onEscape = offers(PromptButton::Cancel) ? PromptButton::Cancel
                                   : offers(PromptButton::No)   ? PromptButton::No
                                                                : PromptButton::Ok;
     std::vector<std::pair<QPushButton*, PromptButton>> made;
-    for (const ButtonSpec& spec : specs) {
-        QPushButton* button = box.addButton(QString::fromUtf8(spec.text), spec.role);
-        made.emplace_back(button, spec.button);
-        if (request.defaultButton == spec.button || (!request.defaultButton && made.size() == 1)) {
+    for (const ButtonLook& look : looks) {
+        QPushButton* button = box.addButton(QString::fromUtf8(look.text), look.role);
+        made.emplace_back(button, look.button);
+        if (request.defaultButton == look.button || (!request.defaultButton && made.size() == 1)) {
             box.setDefaultButton(button);
         }
-        if (spec.button == onEscape) {
+        if (look.button == onEscape) {
             box.setEscapeButton(button);
         }
     }
