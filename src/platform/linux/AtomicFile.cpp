@@ -1,6 +1,7 @@
 #include "platform/AtomicFile.h"
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,9 +45,33 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+// Where a chain of symbolic links leads (relative ones count from the link's folder); the
+// path itself when it is no link. A link leading nowhere names the file to create.
+std::string LinkTarget(const std::string& path) {
+    std::string current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
+            return current;
+        target.resize(static_cast<std::size_t>(n));
+        current = target.front() == '/' ? target : FolderOf(current) + "/" + target;
+    }
+    return current;
+}
+
 } // namespace
 
-int ReplaceFileAtomically(const std::string& path, const std::string& text, mode_t mode) {
+int ReplaceFileAtomically(const std::string& linkOrFile, const std::string& text, mode_t mode) {
+    // A link (a file kept in a dotfiles folder) stays a link: its target is replaced, in the
+    // target's folder. An existing file keeps its mode, as far as `mode` and its owner allow.
+    const std::string path = LinkTarget(linkOrFile);
+    struct stat old;
+    if (::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        mode = old.st_mode & (mode | 0700) & 07777;
     const std::string folder = FolderOf(path);
     if (!MakeFolders(folder))
         return errno;
