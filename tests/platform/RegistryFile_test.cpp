@@ -1,6 +1,7 @@
 #include "framework/Exception.h"
 #include "platform/AtomicFile.h"
 #include "platform/RegistryFile.h"
+#include "platform/StateFolder.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
@@ -840,4 +841,34 @@ TEST_F(RegistryFileTest, FilesMadeInTheMachineWideFolderGetItsGroup) {
         EXPECT_EQ(st.st_mode & 07777, 0660u);
     }
     ::umask(022);
+}
+
+TEST_F(RegistryFileTest, NoFolderMakerMakesTheMachineWideFolder) {
+    const std::pair<const char*, bool> names[] = {
+        {"/var/lib/kairelon", false},
+        {"/var/lib/kairelon/", false},
+        {"//var//lib/kairelon//", false},
+        {"/var/lib/kairelon/headless", true},
+        {"/var/lib", true},
+        {"/var/lib/kairelon2", true},
+        {"/home/u/.config/kairelon", true},
+    };
+    for (const auto& [name, may] : names)
+        EXPECT_EQ(MayMakeFolder(name), may) << name;
+
+    // The headless service's settings lie inside the machine-wide folder; before the package
+    // made it, a run with that environment must not make it as a parent of its own.
+    if (::geteuid() != 0 || std::filesystem::exists(kMachineWideFolder))
+        GTEST_SKIP() << "needs root and no " << kMachineWideFolder << " on this computer";
+    unsetenv("KAIRELON_REGISTRY_DIR");
+    setenv("XDG_CONFIG_HOME", "/var/lib/kairelon/headless", 1);
+    RegistryFile user = RegistryFile::ForRoot(RegistryRoot::CurrentUser);
+    EXPECT_THROW(user.Update([](RegistryDocument& doc) { return doc.AddKey(kKey); }),
+                 ERegistryException);
+    EXPECT_FALSE(AppendToFile("/var/lib/kairelon/headless/kairelon/error.log", "x\n"));
+    EXPECT_NE(ReplaceFileAtomically("/var/lib/kairelon/headless/kairelon/server.ini", "", 0600), 0);
+    const bool made = std::filesystem::exists(kMachineWideFolder);
+    if (made)
+        std::filesystem::remove_all(kMachineWideFolder);
+    EXPECT_FALSE(made) << "a run made " << kMachineWideFolder;
 }

@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/StateFolder.h"
+
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -25,6 +27,8 @@ bool MakeFolders(const std::string& folder) {
     struct stat st;
     if (::stat(folder.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode) || (errno = ENOTDIR, false);
+    if (!MayMakeFolder(folder))
+        return (errno = ENOENT, false);
     const std::string parent = FolderOf(folder);
     if (parent != folder && !MakeFolders(parent))
         return false;

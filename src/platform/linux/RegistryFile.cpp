@@ -2,6 +2,7 @@
 #include "platform/RegistryFile.h"
 
 #include "framework/Exception.h"
+#include "platform/StateFolder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -105,6 +106,10 @@ bool MakeFolders(const std::string& folder, mode_t mode) {
     struct stat st;
     if (::stat(folder.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode);
+    if (!MayMakeFolder(folder)) {
+        errno = ENOENT;
+        return false;
+    }
     std::string parent = FolderOf(folder);
     if (parent != folder && !MakeFolders(parent, 0700))
         return false;
