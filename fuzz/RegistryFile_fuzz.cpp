@@ -1,7 +1,8 @@
 // Fuzzes the registry-file parser: it must never crash, and writing what it read and reading
-// that again must give the same keys, values and kept lines. Of a name that appears more than
-// once in a key, the last line is the one read. A value set afterwards must read back as set,
-// with every other line unchanged.
+// that again must give the same keys, values and kept lines, in the same encoding. Of a name
+// that appears more than once in a key, the last line is the one read. A value set afterwards
+// must read back as set, with every other line unchanged. Each input is tried as it is and as
+// UTF-16 in both byte orders (the input's bytes behind each byte-order mark).
 #include "platform/RegistryFile.h"
 
 #include <cstdint>
@@ -29,14 +30,16 @@ bool SameContent(const RegistryDocument& a, const RegistryDocument& b) {
     return true;
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-    std::string_view text(reinterpret_cast<const char*>(data), size);
+void Check(std::string_view text) {
     RegistryDocument first = RegistryDocument::Parse(text);
     std::string written = first.Serialize();
     RegistryDocument second = RegistryDocument::Parse(written);
-    if (!SameContent(first, second) || second.Serialize() != written)
+    if (!SameContent(first, second) || second.Serialize() != written ||
+        second.Encoding() != first.Encoding())
+        std::abort();
+    const bool utf16 = first.Encoding() == RegistryEncoding::Utf16Le ||
+                       first.Encoding() == RegistryEncoding::Utf16Be;
+    if (utf16 && written.substr(0, 2) != text.substr(0, 2))
         std::abort();
     const auto values = first.Values();
     for (size_t i = 0; i < values.size(); ++i) {
@@ -60,12 +63,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (!RegistryDocument::CanStore(name) || !RegistryDocument::CanStore(key)) {
         if (second.SetValue(key, name, value))
             std::abort();
-        return 0;
+        return;
     }
     second.SetValue(key, name, value);
     RegistryDocument third = RegistryDocument::Parse(second.Serialize());
     const RegistryValue* back = third.FindValue(key, name);
-    if (!back || back->type != REG_SZ || back->data != value.data || third.KeptLines() != before)
+    if (!back || back->type != REG_SZ || back->data != value.data || third.KeptLines() != before ||
+        third.Encoding() != first.Encoding())
         std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    Check(text);
+    Check("\xFF\xFE" + text);
+    Check("\xFE\xFF" + text);
     return 0;
 }

@@ -94,27 +94,74 @@ std::string TRegistry::CurrentPath() const {
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
     RegistryFile* file = FileForRoot();
+    openError_ = "no store for this root";
     if (!file)
         return false;
     std::string path = FullPath(key);
+    openError_ = "the key '" + path + "' cannot be stored";
     if (!RegistryDocument::CanStore(path))
         return false;
     try {
         bool isRoot = path.find('\\') == std::string::npos;
         if (!isRoot && !file->Current().HasKey(path)) {
+            openError_ = "the key '" + path + "' does not exist";
             if (!canCreate)
                 return false;
             file->Update([&](RegistryDocument& doc) { return doc.AddKey(path); });
         }
-    } catch (const ERegistryException&) {
+    } catch (const ERegistryException& e) {
+        openError_ = e.Message();
         return false;
     }
+    openError_.clear();
     currentPath_ = path;
     return true;
 }
 
+bool TRegistry::OpenKeyWithoutWriting(const std::string& key) {
+    RegistryFile* file = FileForRoot();
+    openError_ = "no store for this root";
+    if (!file)
+        return false;
+    std::string path = FullPath(key);
+    openError_ = "the key '" + path + "' cannot be stored";
+    if (!RegistryDocument::CanStore(path))
+        return false;
+    try {
+        if (!file->Current().HasKey(path)) {
+            openError_ = file->WriteProblem();
+            if (!openError_.empty())
+                return false;
+        }
+    } catch (const ERegistryException& e) {
+        openError_ = e.Message();
+        return false;
+    }
+    openError_.clear();
+    currentPath_ = path;
+    return true;
+}
+
+std::string TRegistry::StorePath() {
+    RegistryFile* file = FileForRoot();
+    return file ? file->Path() : std::string();
+}
+
+std::string TRegistry::ReadProblem() {
+    RegistryFile* file = FileForRoot();
+    if (!file)
+        return {};
+    try {
+        file->Current();
+    } catch (const ERegistryException& e) {
+        return e.Message();
+    }
+    return {};
+}
+
 void TRegistry::CloseKey() {
     currentPath_.clear();
+    openError_.clear();
 }
 
 bool TRegistry::KeyExists(const std::string& key) {
@@ -198,6 +245,8 @@ const RegistryValue& TRegistry::ReadValue(const std::string& name, std::uint32_t
 bool TRegistry::WriteValue(const std::string& name, const RegistryValue& value,
                            bool onlyIfMissing) {
     RegistryFile* file = FileForRoot();
+    if (currentPath_.empty() && !openError_.empty())
+        throw ERegistryException("Failed to set data for '" + name + "' (" + openError_ + ")");
     if (currentPath_.empty() || !file || !RegistryDocument::CanStore(name))
         throw ERegistryException("Failed to set data for '" + name + "'");
     bool written = true;

@@ -38,6 +38,12 @@ public:
     // the key and its missing parents are created. False when the key is missing (and not to
     // be created), the root is not one of the two, or the store cannot be read or written.
     bool OpenKey(const std::string& key, bool canCreate);
+    // Opens a key without writing anything: a missing key is made by the first write into it.
+    // False when the store cannot be read, or when the key is missing and the store could not
+    // be written now (a folder that is missing or closed to this user).
+    bool OpenKeyWithoutWriting(const std::string& key);
+    // Why the last open failed (the store's reason, naming its file); empty after a success.
+    const std::string& OpenError() const { return openError_; }
     void CloseKey();
     bool HasOpenKey() const { return !currentPath_.empty(); }
     std::string CurrentPath() const; // relative to the root; empty when no key is open
@@ -49,6 +55,9 @@ public:
     std::uint32_t GetDataType(const std::string& name);
     int GetDataSize(const std::string& name); // bytes; -1 when missing or unreadable
     bool DeleteValue(const std::string& name);
+    // The file of the root's store, and why it cannot be read (empty when it can).
+    std::string StorePath();
+    std::string ReadProblem();
 
     std::int32_t ReadInteger(const std::string& name);
     void WriteInteger(const std::string& name, std::int32_t value);
@@ -75,6 +84,7 @@ public:
 private:
     HKEY rootKey_ = HKEY_CURRENT_USER;
     std::string currentPath_; // full path with the root name; empty when no key is open
+    std::string openError_;
     std::unique_ptr<RegistryFile> file_;
 
     RegistryFile* FileForRoot(); // null for a root without a store

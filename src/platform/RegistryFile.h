@@ -11,6 +11,11 @@
 // each other's values and a crash leaves either the old or the new file. Failures are raised
 // as ERegistryException. This module knows nothing of the program's settings; the framework's
 // `TRegistry` builds the typed operations on top of it.
+//
+// A file is read in the encoding it was written in: UTF-8 (with or without a byte-order mark)
+// or UTF-16 with a byte-order mark, little or big endian, as registry exports are; the text is
+// UTF-8 inside, and a file is written back in the encoding (and, for UTF-16, the line ends) it
+// was read in.
 #pragma once
 
 #include <sys/stat.h>
@@ -42,11 +47,20 @@ struct RegistryValue {
     bool readable = true;
 };
 
+// How the bytes of a registry file carry its text.
+enum class RegistryEncoding { Utf8, Utf8Bom, Utf16Le, Utf16Be };
+
 class RegistryDocument {
 public:
-    // Never fails: what cannot be parsed is kept as text.
-    static RegistryDocument Parse(std::string_view text);
+    // Never fails: what cannot be parsed is kept as text. The bytes may be UTF-8, or UTF-16
+    // (either byte order) led by its byte-order mark. Of UTF-16 text, units that pair to no
+    // character are kept as well as UTF-8 allows (a lone surrogate may come back as the
+    // bytes of its UTF-8 form); bytes that are no UTF-8 in a text written into a UTF-16 file
+    // come back unchanged when it is read again.
+    static RegistryDocument Parse(std::string_view bytes);
+    // The file's bytes, in the encoding the document was read in (new documents: UTF-8).
     std::string Serialize() const;
+    RegistryEncoding Encoding() const { return encoding_; }
 
     // Key paths are full paths with the root name first ("HKEY_CURRENT_USER\Software\...").
     // A key exists when it has a section of its own or a section below it. When a value name
@@ -92,7 +106,11 @@ private:
         RegistryValue value;
     };
     std::vector<Line> lines_;
+    RegistryEncoding encoding_ = RegistryEncoding::Utf8;
+    bool crlf_ = false;    // UTF-16 only: lines end in CR LF, as the file's first line did
+    std::string trailing_; // UTF-16 only: an odd last byte, kept as it was
 
+    static RegistryDocument ParseText(std::string_view text);
     int FindSection(std::string_view path) const;
     int FindValueLine(std::string_view path, std::string_view name) const;
 };
@@ -110,15 +128,44 @@ const char* RegistryRootName(RegistryRoot root); // "HKEY_CURRENT_USER", "HKEY_L
 // /var/lib/kairelon/system.reg. Read from the environment on every call.
 std::string RegistryFilePath(RegistryRoot root);
 
+// How one registry file is kept on disk.
+struct RegistryFileRules {
+    // Permission bits of a new file and of its lock file.
+    mode_t fileMode = 0600;
+    // Used only when the folder has to be created.
+    mode_t folderMode = 0700;
+    // Bits of an existing file's mode that a write keeps; the others come from fileMode.
+    mode_t keptModeBits = 0;
+    // False: the folder must exist already (the machine-wide folder is made by the package or
+    // the clock-setting service, with its group and mode; a program run never makes it).
+    bool createFolder = true;
+    // The file name may be a symbolic link (a settings file kept in a dotfiles folder): the
+    // link's target is read, and replaced in the target's folder, so the link stays a link.
+    // Otherwise a link is refused.
+    bool followLink = false;
+    // Files made in the folder (the file, its lock file) get the folder's group, with or
+    // without the folder's setgid bit.
+    bool groupOfFolder = false;
+};
+
 class RegistryFile {
 public:
-    // fileMode: the permission bits of the file and its lock file (0600 for the per-user file
-    // that holds a dial-up password; 0660 for the machine-wide file shared with the service's
-    // group). folderMode: used only when the folder has to be created.
+    // fileMode: the permission bits of the file and its lock file, set at every write.
+    // folderMode: used only when the folder has to be created. No link is followed.
     RegistryFile(std::string path, mode_t fileMode, mode_t folderMode);
+    RegistryFile(std::string path, const RegistryFileRules& rules);
+    // Per-user: mode 0600 (the owner's bits of an existing file are kept), folder 0700
+    // created when missing, a link is followed. Machine-wide: group-readable and -writable
+    // (0660; an existing file keeps its other bits but never becomes writable for others),
+    // the folder's group, the folder never created, no link followed.
     static RegistryFile ForRoot(RegistryRoot root);
 
     const std::string& Path() const { return path_; }
+
+    // Empty when a write could be made now as far as the folder and the lock file tell (the
+    // folder exists and may be written, the lock file, when there, may be opened); otherwise
+    // the reason, naming the file and the system's text. Changes nothing.
+    std::string WriteProblem() const;
 
     // The current content; re-read when the file changed on disk since the last read. A
     // missing file is an empty document. ERegistryException when the file cannot be read.
@@ -143,15 +190,17 @@ private:
     static Stamp StampOf(const struct stat& st);
 
     std::string path_;
-    mode_t fileMode_;
-    mode_t folderMode_;
+    RegistryFileRules rules_;
     std::optional<Stamp> stamp_; // of the content in doc_; empty before the first read
+    std::string readFrom_;       // the file the content came from (a link's target)
     RegistryDocument doc_;
 
+    // The file to read and replace: the path itself, or where its links lead.
+    std::string Target() const;
     void Reload(bool force);
     void EnsureFolder() const;
-    void RemoveStaleTemporaries() const;
-    void Replace(const std::string& text);
+    void RemoveStaleTemporaries(const std::string& target) const;
+    void Replace(const std::string& target, const std::string& text);
 };
 
 } // namespace kairelon

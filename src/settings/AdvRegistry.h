@@ -7,14 +7,25 @@
 // write-back yields the default and leaves the store unchanged. Only the framework's exception
 // family (`Exception`) is absorbed. The overloads taking a setting of the settings table read
 // and write that setting with its one declared default.
+//
+// A default that stands in for a value the file holds but that cannot be read (another type,
+// a damaged line), or for a whole file that cannot be read, is not silent: a warning names the
+// value or the file and what was used, once per value (per file) and process, on standard
+// error and in the error log; tests put a sink of their own in their place.
 #pragma once
 
 #include "framework/Registry.h"
 #include "settings/SettingsTable.h"
 
+#include <functional>
 #include <string>
 
 namespace kairelon {
+
+using SettingsWarningSink = std::function<void(const std::string& text)>;
+// Puts a sink in place of standard error and the error log (an empty one restores them);
+// returns the one before. Either way, which warnings were given is forgotten.
+SettingsWarningSink SetSettingsWarningSink(SettingsWarningSink sink);
 
 class TAdvRegistry : public TRegistry {
 public:

@@ -48,7 +48,9 @@ void CLocalOptions::WriteRasConnection(const std::string& value) {
 
 bool CGlobalOptions::Open() {
     SetRootKey(HKEY_LOCAL_MACHINE);
-    return OpenKey(kOptionsKey, true);
+    // Nothing is written before a hand-over: a start, a dry run or a run that sets the clock
+    // directly leaves the machine-wide folder as it is. The key is made with the first value.
+    return OpenKeyWithoutWriting(kOptionsKey);
 }
 
 void CGlobalOptions::WriteNewTime(const std::uint8_t (&buffer)[16]) {

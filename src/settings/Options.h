@@ -48,8 +48,10 @@ class CGlobalOptions : public TAdvRegistry {
 public:
     CGlobalOptions() = default;
 
-    // Opens (creating when missing) the key under HKEY_LOCAL_MACHINE; false on failure, for
-    // example for a user outside the service's group.
+    // Opens the key under HKEY_LOCAL_MACHINE without writing anything (a missing key is made
+    // by the first hand-over); false when the store cannot be read, or the key is missing and
+    // the store cannot be written, for example for a user outside the service's group. A
+    // write after a failed open raises with the reason of the failure.
     bool Open();
 
     // Writes "NewTime" as 16 bytes: the eight fields in order, each 16 bits little endian.

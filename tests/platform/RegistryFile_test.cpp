@@ -1,9 +1,12 @@
 #include "framework/Exception.h"
+#include "platform/AtomicFile.h"
 #include "platform/RegistryFile.h"
+#include "platform/StateFolder.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QString>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -588,4 +591,284 @@ TEST(RegistryDocument, TheLastLineOfANameWins) {
     EXPECT_EQ(again.FindValue(a, "Twice"), nullptr);
     EXPECT_EQ(TextOf(again.FindValue("HKEY_CURRENT_USER\\B", "Twice")), "other key");
     EXPECT_FALSE(again.DeleteValue(a, "Twice"));
+}
+
+// ---- Encodings ------------------------------------------------------------------------------
+
+namespace {
+
+std::string Utf16(const std::string& utf8, bool bigEndian) {
+    std::u16string units =
+        QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())).toStdU16String();
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t u : units) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xff);
+        out.push_back(bigEndian ? hi : lo);
+        out.push_back(bigEndian ? lo : hi);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(RegistryDocument, Utf16ExportsAreReadAndWrittenBackInTheirEncoding) {
+    const std::string text = "Windows Registry Editor Version 5.00\r\n"
+                             "\r\n"
+                             "[HKEY_CURRENT_USER\\Software\\Quarnel Developments\\Kairel]\r\n"
+                             "\"CurrentServer\"=\"zeit.example.org\"\r\n"
+                             "\"RASUsername\"=\"J\xC3\xBCrgen \xF0\x9F\x95\x92\"\r\n"
+                             "\"UseMaxAbweich\"=dword:00000000\r\n"
+                             "\"NewTime\"=hex:ea,07,0c,00,\\\r\n"
+                             "  02,00\r\n"
+                             "\"usemaxabweich\"=dword:00000001\r\n";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        RegistryEncoding encoding;
+    };
+    const Case cases[] = {
+        {"UTF-16 little endian", Utf16(text, false), RegistryEncoding::Utf16Le},
+        {"UTF-16 big endian", Utf16(text, true), RegistryEncoding::Utf16Be},
+        {"UTF-8 with byte-order mark", "\xEF\xBB\xBF" + text, RegistryEncoding::Utf8Bom},
+        {"UTF-8", text, RegistryEncoding::Utf8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RegistryDocument doc = RegistryDocument::Parse(c.bytes);
+        EXPECT_EQ(doc.Encoding(), c.encoding);
+        EXPECT_EQ(doc.KeyPaths(), std::vector<std::string>{kKey});
+        EXPECT_TRUE(doc.KeptLines().empty()) << doc.KeptLines().front();
+        EXPECT_EQ(TextOf(doc.FindValue(kKey, "CurrentServer")), "zeit.example.org");
+        EXPECT_EQ(TextOf(doc.FindValue(kKey, "RASUsername")), "J\xC3\xBCrgen \xF0\x9F\x95\x92");
+        ASSERT_NE(doc.FindValue(kKey, "NewTime"), nullptr);
+        ASSERT_NE(doc.FindValue(kKey, "UseMaxAbweich"), nullptr);
+        EXPECT_EQ(doc.FindValue(kKey, "NewTime")->data,
+                  (std::vector<std::uint8_t>{0xea, 7, 0x0c, 0, 2, 0}));
+        // A name given twice: the later line wins, in every encoding.
+        EXPECT_EQ(doc.FindValue(kKey, "UseMaxAbweich")->data, Dword(1).data);
+        if (c.encoding == RegistryEncoding::Utf16Le || c.encoding == RegistryEncoding::Utf16Be) {
+            EXPECT_EQ(doc.Serialize(), c.bytes) << "an unchanged file comes back byte for byte";
+        }
+
+        // A change goes into the section that is there, in the file's encoding.
+        EXPECT_TRUE(doc.SetValue(kKey, "UseMaxAbweich", Dword(0)));
+        EXPECT_TRUE(doc.SetValue(kKey, "RASConnection", Text("Einwahl \xC3\xA4")));
+        EXPECT_TRUE(doc.SetValue(kKey, "Bytes", Text("\xFF\xC3 no UTF-8 \xED\xA0\x80")));
+        const std::string written = doc.Serialize();
+        std::string expected = text;
+        expected.replace(expected.find("\"usemaxabweich\"=dword:00000001"), 30,
+                         "\"usemaxabweich\"=dword:00000000");
+        expected += "\"RASConnection\"=\"Einwahl \xC3\xA4\"\r\n";
+        if (c.encoding == RegistryEncoding::Utf16Le || c.encoding == RegistryEncoding::Utf16Be) {
+            const bool be = c.encoding == RegistryEncoding::Utf16Be;
+            EXPECT_EQ(written.substr(0, Utf16(expected, be).size()), Utf16(expected, be));
+        }
+        RegistryDocument again = RegistryDocument::Parse(written);
+        EXPECT_EQ(again.Encoding(), c.encoding);
+        EXPECT_EQ(again.KeyPaths(), std::vector<std::string>{kKey});
+        ASSERT_NE(again.FindValue(kKey, "UseMaxAbweich"), nullptr);
+        EXPECT_EQ(again.FindValue(kKey, "UseMaxAbweich")->data, Dword(0).data);
+        EXPECT_EQ(TextOf(again.FindValue(kKey, "RASConnection")), "Einwahl \xC3\xA4");
+        EXPECT_EQ(TextOf(again.FindValue(kKey, "Bytes")), "\xFF\xC3 no UTF-8 \xED\xA0\x80");
+        EXPECT_EQ(again.Serialize(), written);
+    }
+}
+
+TEST(RegistryDocument, OddUtf16IsKeptAsWellAsItCanBe) {
+    // An odd last byte and units that pair with nothing: nothing is thrown away, and what was
+    // written reads back the same.
+    const std::string bytes = std::string("\xFF\xFE[\0A\0]\0\n\0\"\0N\0\"\0=\0\"\0", 20) +
+                              std::string("\x00\xD8x\0\x80\xDC\"\0\n\0", 10) + "!";
+    RegistryDocument doc = RegistryDocument::Parse(bytes);
+    EXPECT_EQ(doc.Encoding(), RegistryEncoding::Utf16Le);
+    ASSERT_NE(doc.FindValue("A", "N"), nullptr);
+    const std::string written = doc.Serialize();
+    EXPECT_EQ(written.back(), '!');
+    RegistryDocument again = RegistryDocument::Parse(written);
+    EXPECT_EQ(TextOf(again.FindValue("A", "N")), TextOf(doc.FindValue("A", "N")));
+    EXPECT_EQ(again.Serialize(), written);
+}
+
+TEST_F(RegistryFileTest, AUtf16FileGetsNoUtf8SectionAppended) {
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[" + kKey +
+                             "]\r\n\"CurrentServer\"=\"zeit.example.org\"\r\n";
+    WriteFile(path, Utf16(text, false));
+    RegistryFile file = RegistryFile::ForRoot(RegistryRoot::CurrentUser);
+    EXPECT_EQ(TextOf(file.Current().FindValue(kKey, "CurrentServer")), "zeit.example.org");
+    file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "Timeout", Dword(500)); });
+    EXPECT_EQ(ReadFile(path), Utf16(text + "\"Timeout\"=dword:000001f4\r\n", false));
+}
+
+// ---- Links and modes ------------------------------------------------------------------------
+
+TEST_F(RegistryFileTest, APerUserFileThatIsALinkStaysALinkAndKeepsItsMode) {
+    const std::string dotfiles = home.Path() + "/dotfiles";
+    std::filesystem::create_directories(dotfiles + "/kairelon");
+    const std::string target = dotfiles + "/kairelon/user.reg";
+    WriteFile(target, "Windows Registry Editor Version 5.00\n\n[" + kKey + "]\n\"A\"=\"1\"\n");
+    struct Case {
+        const char* name;
+        std::string link; // as stored in the link
+        mode_t before, after;
+    };
+    const Case cases[] = {
+        {"absolute link, read-only file", target, 0400, 0400},
+        {"relative link, file readable by all", "../dotfiles/kairelon/user.reg", 0644, 0600},
+        {"link to a link", home.Path() + "/hop", 0600, 0600},
+    };
+    std::filesystem::create_symlink(target, home.Path() + "/hop");
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(path);
+        std::filesystem::create_symlink(c.link, path);
+        ::chmod(target.c_str(), c.before);
+        RegistryFile file = RegistryFile::ForRoot(RegistryRoot::CurrentUser);
+        EXPECT_EQ(TextOf(file.Current().FindValue(kKey, "A")), "1");
+        const std::string value = std::to_string(++n);
+        file.Update([&](RegistryDocument& doc) { return doc.SetValue(kKey, "B", Text(value)); });
+        EXPECT_TRUE(std::filesystem::is_symlink(path));
+        EXPECT_EQ(std::filesystem::read_symlink(path).string(), c.link);
+        EXPECT_NE(ReadFile(target).find("\"B\"=\"" + value + "\""), std::string::npos);
+        EXPECT_EQ(ModeOf(target), c.after);
+        EXPECT_EQ(CountTemporaries(dotfiles + "/kairelon"), 0);
+        EXPECT_EQ(CountTemporaries(home.RegistryDir()), 0);
+    }
+    // A link that leads nowhere yet: the file is made where it leads.
+    std::filesystem::remove(target);
+    RegistryFile file = RegistryFile::ForRoot(RegistryRoot::CurrentUser);
+    file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "C", Text("3")); });
+    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(TextOf(RegistryDocument::Parse(ReadFile(target)).FindValue(kKey, "C")), "3");
+    EXPECT_EQ(ModeOf(target), 0600u);
+
+    // The machine-wide file never follows a link.
+    const std::string machine = home.RegistryDir() + "/system.reg";
+    std::filesystem::create_symlink(target, machine);
+    RegistryFile shared = RegistryFile::ForRoot(RegistryRoot::LocalMachine);
+    EXPECT_THROW(shared.Current(), ERegistryException);
+    EXPECT_THROW(shared.Update([](RegistryDocument& doc) { return doc.AddKey("HKEY_X\\Y"); }),
+                 ERegistryException);
+    EXPECT_TRUE(std::filesystem::is_symlink(machine));
+}
+
+TEST_F(RegistryFileTest, TheMachineWideFileKeepsItsModeButStaysGroupWritable) {
+    const std::string machine = home.RegistryDir() + "/system.reg";
+    const std::pair<mode_t, mode_t> cases[] = {{0664, 0664}, {0600, 0660}, {0666, 0664}};
+    for (const auto& [before, after] : cases) {
+        SCOPED_TRACE(before);
+        WriteFile(machine, "");
+        ::chmod(machine.c_str(), before);
+        RegistryFile file = RegistryFile::ForRoot(RegistryRoot::LocalMachine);
+        file.Update([](RegistryDocument& doc) { return doc.AddKey("HKEY_LOCAL_MACHINE\\X"); });
+        EXPECT_EQ(ModeOf(machine), after);
+    }
+}
+
+TEST_F(RegistryFileTest, ServerListLinkStaysALink) {
+    const std::string target = home.Path() + "/server.ini";
+    WriteFile(target, "old\n");
+    ::chmod(target.c_str(), 0644);
+    const std::string link = home.RegistryDir() + "/server.ini";
+    std::filesystem::create_symlink(target, link);
+    ASSERT_EQ(ReplaceFileAtomically(link, "new\n", 0600), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadFile(target), "new\n");
+    EXPECT_EQ(ModeOf(target), 0600u); // owner-only, like the settings beside it
+    ::chmod(target.c_str(), 0400);
+    ASSERT_EQ(ReplaceFileAtomically(link, "newer\n", 0600), 0);
+    EXPECT_EQ(ModeOf(target), 0400u);
+    EXPECT_EQ(CountTemporaries(home.Path()), 0);
+}
+
+// ---- The machine-wide folder -----------------------------------------------------------------
+
+TEST_F(RegistryFileTest, TheMachineWideFolderIsNeverMade) {
+    const std::string folder = home.Path() + "/not-installed";
+    setenv("KAIRELON_REGISTRY_DIR", folder.c_str(), 1);
+    RegistryFile file = RegistryFile::ForRoot(RegistryRoot::LocalMachine);
+    EXPECT_FALSE(file.Current().HasKey("HKEY_LOCAL_MACHINE\\X")); // missing: empty
+    EXPECT_NE(file.WriteProblem().find(folder + "/system.reg': No such file or directory"),
+              std::string::npos)
+        << file.WriteProblem();
+    try {
+        file.Update([](RegistryDocument& doc) { return doc.AddKey("HKEY_LOCAL_MACHINE\\X"); });
+        ADD_FAILURE() << "the write went through";
+    } catch (const ERegistryException& e) {
+        EXPECT_NE(e.Message().find("'" + folder + "/system.reg': No such file or directory"),
+                  std::string::npos)
+            << e.Message();
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    // The per-user file makes its folder.
+    RegistryFile user = RegistryFile::ForRoot(RegistryRoot::CurrentUser);
+    EXPECT_EQ(user.WriteProblem(), "");
+    user.Update([](RegistryDocument& doc) { return doc.AddKey(kKey); });
+    EXPECT_TRUE(std::filesystem::exists(folder + "/user.reg"));
+}
+
+TEST_F(RegistryFileTest, FilesMadeInTheMachineWideFolderGetItsGroup) {
+    // A group of ours other than the one files are made with.
+    gid_t other = 0;
+    if (::geteuid() == 0) {
+        other = 65534;
+    } else {
+        gid_t groups[64];
+        const int n = ::getgroups(64, groups);
+        for (int i = 0; i < n; ++i)
+            if (groups[i] != ::getegid())
+                other = groups[i];
+        if (other == 0)
+            GTEST_SKIP() << "needs a second group of this user, or root";
+    }
+    ASSERT_NE(other, ::getegid());
+    const std::string folder = home.RegistryDir();
+    ASSERT_EQ(::chown(folder.c_str(), static_cast<uid_t>(-1), other), 0);
+    ::chmod(folder.c_str(), 0770); // no setgid bit: the group is given all the same
+    ::umask(077);
+    // A lock file a run made before the folder was handed to the group is put right.
+    WriteFile(folder + "/system.reg.lock", "");
+    ::chmod((folder + "/system.reg.lock").c_str(), 0600);
+    RegistryFile file = RegistryFile::ForRoot(RegistryRoot::LocalMachine);
+    file.Update([](RegistryDocument& doc) {
+        return doc.SetValue("HKEY_LOCAL_MACHINE\\X", "NewTime", Dword(1));
+    });
+    for (const std::string name : {"/system.reg", "/system.reg.lock"}) {
+        SCOPED_TRACE(name);
+        struct stat st;
+        ASSERT_EQ(::stat((folder + name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_gid, other);
+        EXPECT_EQ(st.st_mode & 07777, 0660u);
+    }
+    ::umask(022);
+}
+
+TEST_F(RegistryFileTest, NoFolderMakerMakesTheMachineWideFolder) {
+    const std::pair<const char*, bool> names[] = {
+        {"/var/lib/kairelon", false},
+        {"/var/lib/kairelon/", false},
+        {"//var//lib/kairelon//", false},
+        {"/var/lib/kairelon/headless", true},
+        {"/var/lib", true},
+        {"/var/lib/kairelon2", true},
+        {"/home/u/.config/kairelon", true},
+    };
+    for (const auto& [name, may] : names)
+        EXPECT_EQ(MayMakeFolder(name), may) << name;
+
+    // The headless service's settings lie inside the machine-wide folder; before the package
+    // made it, a run with that environment must not make it as a parent of its own.
+    if (::geteuid() != 0 || std::filesystem::exists(kMachineWideFolder))
+        GTEST_SKIP() << "needs root and no " << kMachineWideFolder << " on this computer";
+    unsetenv("KAIRELON_REGISTRY_DIR");
+    setenv("XDG_CONFIG_HOME", "/var/lib/kairelon/headless", 1);
+    RegistryFile user = RegistryFile::ForRoot(RegistryRoot::CurrentUser);
+    EXPECT_THROW(user.Update([](RegistryDocument& doc) { return doc.AddKey(kKey); }),
+                 ERegistryException);
+    EXPECT_FALSE(AppendToFile("/var/lib/kairelon/headless/kairelon/error.log", "x\n"));
+    EXPECT_NE(ReplaceFileAtomically("/var/lib/kairelon/headless/kairelon/server.ini", "", 0600), 0);
+    const bool made = std::filesystem::exists(kMachineWideFolder);
+    if (made)
+        std::filesystem::remove_all(kMachineWideFolder);
+    EXPECT_FALSE(made) << "a run made " << kMachineWideFolder;
 }

@@ -1,5 +1,6 @@
 #include "framework/Exception.h"
 #include "platform/RegistryFile.h"
+#include "settings/AdvRegistry.h"
 #include "settings/Options.h"
 #include "settings/SettingsTable.h"
 #include "support/TestSupport.h"
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -330,5 +332,177 @@ TEST_F(OptionsTest, ADefaultIsAddedOnlyIfTheValueIsStillMissingUnderTheLock) {
 
         EXPECT_EQ(read.get(), c.expected);
         EXPECT_EQ(ReadFile(userFile), stored) << "the stored value was replaced by the default";
+    }
+}
+
+// ---- What a default stands in for is said -----------------------------------------------------
+
+namespace {
+
+struct RecordedWarnings {
+    RecordedWarnings() {
+        previous =
+            SetSettingsWarningSink([this](const std::string& text) { lines.push_back(text); });
+    }
+    ~RecordedWarnings() { SetSettingsWarningSink(previous); }
+    std::vector<std::string> lines;
+    SettingsWarningSink previous;
+};
+
+} // namespace
+
+TEST_F(OptionsTest, AValueOfTheWrongTypeIsSaidOncePerValueWithTheDefaultUsed) {
+    const std::string stored = UserFileWith("\"UseMaxAbweich\"=\"1\"\n"
+                                            "\"Timeout\"=dword:zz\n"
+                                            "\"Intervall\"=hex(4):01,00\n"
+                                            "\"CurrentServer\"=dword:00000001\n"
+                                            "\"Stunde\"=dword:00000003\n");
+    WriteFile(userFile, stored);
+    RecordedWarnings warnings;
+    CLocalOptions local;
+    ASSERT_TRUE(local.Open());
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_FALSE(local.Read(settings::UseMaxAbweich));
+        EXPECT_EQ(local.Read(settings::Timeout), 10000);
+        EXPECT_EQ(local.Read(settings::Intervall), 30);
+        EXPECT_EQ(local.ReadCurrentServer(), "");
+        EXPECT_EQ(local.Read(settings::Stunde), 3);
+    }
+    const std::string where = "\" in '" + userFile + "' holds ";
+    EXPECT_EQ(warnings.lines,
+              (std::vector<std::string>{
+                  "the value \"UseMaxAbweich" + where +
+                      "the string \"1\" where a dword is expected; the default false is used",
+                  "the value \"Timeout" + where +
+                      "a line that cannot be read where a dword is expected; the default 10000 "
+                      "is used",
+                  "the value \"Intervall" + where +
+                      "a dword of another size where a dword is expected; the default 30 is used",
+                  "the value \"CurrentServer" + where +
+                      "a dword where a string is expected; the default \"\" is used",
+              }));
+    EXPECT_EQ(ReadFile(userFile), stored) << "a value of the wrong type stays as it is";
+
+    ASSERT_FALSE(warnings.lines.empty());
+
+    // The default sink: standard error and the error log.
+    SetSettingsWarningSink(nullptr);
+    std::fflush(stderr);
+    const std::string errPath = home.Path() + "/stderr";
+    const int saved = ::dup(2);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(err, 0);
+    ::dup2(err, 2);
+    EXPECT_FALSE(local.Read(settings::UseMaxAbweich));
+    EXPECT_FALSE(local.Read(settings::UseMaxAbweich));
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(err);
+    EXPECT_EQ(ReadFile(errPath), "warning: " + warnings.lines.front() + "\n");
+    const std::string log = ReadFile(home.Path() + "/state/kairelon/error.log");
+    EXPECT_NE(log.find("Fehler : " + warnings.lines.front() + "\n"), std::string::npos) << log;
+}
+
+TEST_F(OptionsTest, ASettingsFileThatCannotBeReadIsSaidOnceAndNotTakenForAnEmptyOne) {
+    const std::string stored = UserFileWith("\"CurrentServer\"=\"zeit.example.org\"\n");
+    WriteFile(userFile, stored);
+    ::chmod(home.Path().c_str(), 0755);
+    ::chmod(home.RegistryDir().c_str(), 0777);
+    ::chmod(userFile.c_str(), 0600);
+    RecordedWarnings warnings;
+    {
+        // Root reads every file: the file is root's and the reader someone else.
+        Unprivileged nobody;
+        if (!nobody.Effective())
+            GTEST_SKIP() << "cannot give up the power to read every file";
+        if (::geteuid() != 0 && ::getuid() != 0)
+            ::chmod(userFile.c_str(), 0000);
+        CLocalOptions local;
+        local.Open();
+        EXPECT_EQ(local.ReadCurrentServer(), "");
+        EXPECT_EQ(local.Read(settings::Timeout), 10000);
+        EXPECT_EQ(local.Read(settings::Intervall), 30);
+    }
+    ::chmod(userFile.c_str(), 0600);
+    ASSERT_EQ(warnings.lines.size(), 1u);
+    EXPECT_EQ(warnings.lines[0], "Cannot read the registry file '" + userFile +
+                                     "': Permission denied; the settings in it take their "
+                                     "defaults for now");
+    EXPECT_EQ(ReadFile(userFile), stored);
+}
+
+// ---- The machine-wide store
+// ----------------------------------------------------------------------
+
+TEST_F(OptionsTest, OpeningTheMachineWideStoreWritesNothing) {
+    CGlobalOptions global;
+    ASSERT_TRUE(global.Open());
+    EXPECT_EQ(global.ReadIntegerDefault("Anything", 7, false), 7);
+    EXPECT_TRUE(std::filesystem::is_empty(home.RegistryDir()));
+    // The first hand-over makes the key with its value.
+    global.WriteNewTime(SYSTEMTIME{2026, 1, 4, 1, 0, 0, 0, 0});
+    CGlobalOptions again;
+    ASSERT_TRUE(again.Open());
+    EXPECT_EQ(again.ReadNewTime().wYear, 2026);
+    EXPECT_NE(ReadFile(machineFile)
+                  .find("[HKEY_LOCAL_MACHINE\\Software\\Quarnel "
+                        "Developments\\Kairel]\n\"NewTime\"=hex:"),
+              std::string::npos);
+
+    // A folder that is not there is not made, and a write says why it cannot be made.
+    const std::string missing = home.Path() + "/not-installed";
+    setenv("KAIRELON_REGISTRY_DIR", missing.c_str(), 1);
+    CGlobalOptions none;
+    EXPECT_FALSE(none.Open());
+    try {
+        none.WriteNewTime(SYSTEMTIME{2026, 1, 4, 1, 0, 0, 0, 0});
+        ADD_FAILURE() << "the write went through";
+    } catch (const ERegistryException& e) {
+        EXPECT_NE(e.Message().find("Failed to set data for 'NewTime' (Cannot write the "
+                                   "registry file '" +
+                                   missing + "/system.reg': No such file or directory"),
+                  std::string::npos)
+            << e.Message();
+    }
+    EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+TEST_F(OptionsTest, ARefusedHandOverWriteNamesTheFileAndTheReason) {
+    // The folder of a run as root before it was handed to the group: root's, closed to others.
+    const std::string folder = home.Path() + "/machine";
+    std::filesystem::create_directory(folder);
+    ::chmod(home.Path().c_str(), 0755);
+    ::chmod(folder.c_str(), 0755);
+    setenv("KAIRELON_REGISTRY_DIR", folder.c_str(), 1);
+    {
+        CGlobalOptions root;
+        ASSERT_TRUE(root.Open());
+        root.WriteNewTime(SYSTEMTIME{2026, 1, 4, 1, 0, 0, 0, 0});
+    }
+    ::chmod((folder + "/system.reg").c_str(), 0600);
+    ::chmod((folder + "/system.reg.lock").c_str(), 0600);
+    if (::geteuid() != 0)
+        ::chmod(folder.c_str(), 0555);
+    std::vector<std::string> messages;
+    {
+        Unprivileged member;
+        if (!member.Effective())
+            GTEST_SKIP() << "cannot give up the power to write every folder";
+        CGlobalOptions global;
+        global.Open();
+        try {
+            global.WriteNewTime(SYSTEMTIME{2026, 1, 4, 1, 0, 0, 0, 0});
+            ADD_FAILURE() << "the write went through";
+        } catch (const ERegistryException& e) {
+            messages.push_back(e.Message());
+        }
+    }
+    ::chmod(folder.c_str(), 0755);
+    ASSERT_FALSE(messages.empty());
+    for (const std::string& m : messages) {
+        EXPECT_EQ(m.rfind("Failed to set data for 'NewTime' (", 0), 0u) << m;
+        EXPECT_NE(m.find("'" + folder + "/system.reg"), std::string::npos) << m;
+        EXPECT_NE(m.find("Permission denied"), std::string::npos) << m;
     }
 }

@@ -1,6 +1,9 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/StateFolder.h"
+
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +27,8 @@ bool MakeFolders(const std::string& folder) {
     struct stat st;
     if (::stat(folder.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode) || (errno = ENOTDIR, false);
+    if (!MayMakeFolder(folder))
+        return (errno = ENOENT, false);
     const std::string parent = FolderOf(folder);
     if (parent != folder && !MakeFolders(parent))
         return false;
@@ -44,9 +49,33 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+// Where a chain of symbolic links leads (relative ones count from the link's folder); the
+// path itself when it is no link. A link leading nowhere names the file to create.
+std::string LinkTarget(const std::string& path) {
+    std::string current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
+            return current;
+        target.resize(static_cast<std::size_t>(n));
+        current = target.front() == '/' ? target : FolderOf(current) + "/" + target;
+    }
+    return current;
+}
+
 } // namespace
 
-int ReplaceFileAtomically(const std::string& path, const std::string& text, mode_t mode) {
+int ReplaceFileAtomically(const std::string& linkOrFile, const std::string& text, mode_t mode) {
+    // A link (a file kept in a dotfiles folder) stays a link: its target is replaced, in the
+    // target's folder. An existing file keeps its mode, as far as `mode` and its owner allow.
+    const std::string path = LinkTarget(linkOrFile);
+    struct stat old;
+    if (::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        mode = old.st_mode & (mode | 0700) & 07777;
     const std::string folder = FolderOf(path);
     if (!MakeFolders(folder))
         return errno;

@@ -2,6 +2,7 @@
 #include "platform/RegistryFile.h"
 
 #include "framework/Exception.h"
+#include "platform/StateFolder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -104,6 +106,10 @@ bool MakeFolders(const std::string& folder, mode_t mode) {
     struct stat st;
     if (::stat(folder.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode);
+    if (!MayMakeFolder(folder)) {
+        errno = ENOENT;
+        return false;
+    }
     std::string parent = FolderOf(folder);
     if (parent != folder && !MakeFolders(parent, 0700))
         return false;
@@ -174,11 +180,20 @@ bool LockWithin(int fd, int waitMs) {
     return wait->error == 0;
 }
 
+// Gives an open file of ours the group of a folder (as a setgid folder would). False with
+// errno when the group cannot be given (a group this user is no member of).
+bool GiveFolderGroup(int fd, const std::string& folder) {
+    struct stat dir, file;
+    if (::stat(folder.c_str(), &dir) != 0 || ::fstat(fd, &file) != 0)
+        return false;
+    return file.st_gid == dir.st_gid || ::fchown(fd, static_cast<uid_t>(-1), dir.st_gid) == 0;
+}
+
 // Opens (creating when missing) the lock file beside a registry file. The folder of the
 // machine-wide file is group-writable, so whatever stands at the lock's name may have been
 // planted there: a link is not followed, anything but a regular file is refused (-1, errno
 // set), and the mode is set only on a file this process owns.
-int OpenLockFile(const std::string& lockPath, mode_t mode) {
+int OpenLockFile(const std::string& lockPath, mode_t mode, const std::string& groupFolder) {
     int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, mode);
     if (fd < 0)
         return -1;
@@ -188,8 +203,13 @@ int OpenLockFile(const std::string& lockPath, mode_t mode) {
         errno = EINVAL;
         return -1;
     }
-    if (st.st_uid == ::geteuid())
-        ::fchmod(fd, mode); // against the umask
+    if (st.st_uid == ::geteuid()) {
+        // Against the umask; a lock file left with another group (by a run before the folder
+        // was handed to its group) gets the folder's, so the group's members can open it.
+        if (!groupFolder.empty())
+            GiveFolderGroup(fd, groupFolder);
+        ::fchmod(fd, mode);
+    }
     return fd;
 }
 
@@ -213,15 +233,67 @@ std::string RegistryFilePath(RegistryRoot root) {
 }
 
 RegistryFile::RegistryFile(std::string path, mode_t fileMode, mode_t folderMode)
-    : path_(std::move(path)), fileMode_(fileMode), folderMode_(folderMode) {}
+    : RegistryFile(std::move(path), RegistryFileRules{fileMode, folderMode}) {}
+
+RegistryFile::RegistryFile(std::string path, const RegistryFileRules& rules)
+    : path_(std::move(path)), rules_(rules) {}
 
 RegistryFile RegistryFile::ForRoot(RegistryRoot root) {
-    if (root == RegistryRoot::CurrentUser)
-        return RegistryFile(RegistryFilePath(root), 0600, 0700);
-    // The machine-wide file is shared with the service's group: group-readable and -writable,
-    // in a setgid folder so that what is written there keeps the folder's group.
-    mode_t folderMode = Env("KAIRELON_REGISTRY_DIR").empty() ? 02770 : 0700;
-    return RegistryFile(RegistryFilePath(root), 0660, folderMode);
+    RegistryFileRules rules;
+    if (root == RegistryRoot::CurrentUser) {
+        // It holds the dial-up password: never readable by others, whatever it was.
+        rules.fileMode = 0600;
+        rules.keptModeBits = 0700;
+        rules.followLink = true;
+    } else {
+        // Shared with the service's group: group-readable and -writable, of the folder's
+        // group. The folder is the package's or the service's to make (setgid, group
+        // kairelon); one made by a program run would be root's for good.
+        rules.fileMode = 0660;
+        rules.keptModeBits = 0704;
+        rules.createFolder = false;
+        rules.groupOfFolder = true;
+    }
+    return RegistryFile(RegistryFilePath(root), rules);
+}
+
+std::string RegistryFile::Target() const {
+    if (!rules_.followLink)
+        return path_;
+    // Each hop of a relative link counts from the folder of the link. A link leading nowhere
+    // names the file to create.
+    std::string current = path_;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<size_t>(n) >= target.size())
+            return current; // refused below as a link
+        target.resize(static_cast<size_t>(n));
+        current = target.front() == '/' ? target : FolderOf(current) + "/" + target;
+    }
+    return current;
+}
+
+std::string RegistryFile::WriteProblem() const {
+    const std::string folder = FolderOf(Target());
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0) {
+        if (rules_.createFolder && errno == ENOENT)
+            return {}; // made by the first write
+        return "Cannot write the registry file '" + path_ + "': " + std::strerror(errno) +
+               (rules_.createFolder ? "" : " (the folder is made when the package is installed)");
+    }
+    if (!S_ISDIR(st.st_mode))
+        return "Cannot write the registry file '" + path_ + "': " + std::strerror(ENOTDIR);
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return "Cannot write the registry file '" + path_ + "': " + std::strerror(errno);
+    const std::string lockPath = path_ + ".lock";
+    if (::faccessat(AT_FDCWD, lockPath.c_str(), R_OK | W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+        return "Cannot lock the registry file '" + lockPath + "': " + std::strerror(errno);
+    return {};
 }
 
 RegistryFile::Stamp RegistryFile::StampOf(const struct stat& st) {
@@ -235,10 +307,15 @@ const RegistryDocument& RegistryFile::Current() {
 }
 
 void RegistryFile::Reload(bool force) {
+    const std::string target = Target();
+    if (target != readFrom_) {
+        force = true; // a link now leads elsewhere
+        readFrom_ = target;
+    }
     struct stat st;
-    if (::lstat(path_.c_str(), &st) != 0) {
+    if (::lstat(target.c_str(), &st) != 0) {
         if (errno != ENOENT)
-            Fail("Cannot read the registry file", path_, errno);
+            Fail("Cannot read the registry file", target, errno);
         if (!stamp_ || stamp_->exists || force) {
             doc_ = RegistryDocument();
             stamp_ = Stamp{};
@@ -248,18 +325,18 @@ void RegistryFile::Reload(bool force) {
     // Only a regular file is a store. A link may lead to any file (whose content the next
     // write would copy into this one), and opening a pipe or a device may block for ever.
     if (!S_ISREG(st.st_mode))
-        Fail("Cannot read the registry file", path_, S_ISLNK(st.st_mode) ? ELOOP : EINVAL);
+        Fail("Cannot read the registry file", target, S_ISLNK(st.st_mode) ? ELOOP : EINVAL);
     Stamp now = StampOf(st);
     if (!force && stamp_ && *stamp_ == now)
         return;
 
-    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    FileDescriptor fd(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (fd.Get() < 0)
-        Fail("Cannot read the registry file", path_, errno);
+        Fail("Cannot read the registry file", target, errno);
     if (::fstat(fd.Get(), &st) != 0)
-        Fail("Cannot read the registry file", path_, errno);
+        Fail("Cannot read the registry file", target, errno);
     if (!S_ISREG(st.st_mode))
-        Fail("Cannot read the registry file", path_, EINVAL);
+        Fail("Cannot read the registry file", target, EINVAL);
     now = StampOf(st);
     std::string text;
     char buf[65536];
@@ -268,7 +345,7 @@ void RegistryFile::Reload(bool force) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            Fail("Cannot read the registry file", path_, errno);
+            Fail("Cannot read the registry file", target, errno);
         }
         if (n == 0)
             break;
@@ -280,15 +357,25 @@ void RegistryFile::Reload(bool force) {
 
 void RegistryFile::EnsureFolder() const {
     std::string folder = FolderOf(path_);
-    if (!MakeFolders(folder, folderMode_))
+    if (!rules_.createFolder) {
+        struct stat st;
+        if (::stat(folder.c_str(), &st) != 0)
+            throw ERegistryException("Cannot write the registry file '" + path_ +
+                                     "': " + std::strerror(errno) +
+                                     " (the folder is made when the package is installed)");
+        if (!S_ISDIR(st.st_mode))
+            Fail("Cannot write the registry file", path_, ENOTDIR);
+        return;
+    }
+    if (!MakeFolders(folder, rules_.folderMode))
         Fail("Cannot create the registry folder", folder, errno ? errno : ENOTDIR);
 }
 
-void RegistryFile::RemoveStaleTemporaries() const {
+void RegistryFile::RemoveStaleTemporaries(const std::string& target) const {
     // Only the holder of the lock creates temporaries, so any found under the lock were left
     // by a writer that died before its rename.
-    std::string folder = FolderOf(path_);
-    std::string prefix = "." + BaseName(path_) + ".tmp-";
+    std::string folder = FolderOf(target);
+    std::string prefix = "." + BaseName(target) + ".tmp-";
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return;
@@ -299,23 +386,31 @@ void RegistryFile::RemoveStaleTemporaries() const {
     ::closedir(dir);
 }
 
-void RegistryFile::Replace(const std::string& text) {
-    std::string folder = FolderOf(path_);
-    std::string temp = folder + "/." + BaseName(path_) + ".tmp-XXXXXX";
+void RegistryFile::Replace(const std::string& target, const std::string& text) {
+    std::string folder = FolderOf(target);
+    std::string temp = folder + "/." + BaseName(target) + ".tmp-XXXXXX";
+    // The mode of the file it replaces, as far as the rules keep it.
+    mode_t mode = rules_.fileMode;
+    struct stat old;
+    if (::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        mode = (old.st_mode & rules_.keptModeBits) | (rules_.fileMode & ~rules_.keptModeBits);
     // mkostemp makes a new file of its own (O_EXCL: never a planted name or link), so the
     // mode change below only ever touches our own file.
     FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.Get() < 0)
-        Fail("Cannot write the registry file", path_, errno);
+        Fail("Cannot write the registry file", target, errno);
     auto failAndRemove = [&](int error) {
         ::unlink(temp.c_str());
-        Fail("Cannot write the registry file", path_, error);
+        Fail("Cannot write the registry file", target, error);
     };
-    if (::fchmod(fd.Get(), fileMode_) != 0 || !WriteAll(fd.Get(), text) || ::fsync(fd.Get()) != 0)
+    if (rules_.groupOfFolder && !GiveFolderGroup(fd.Get(), folder))
+        failAndRemove(errno);
+    if (::fchmod(fd.Get(), mode & 07777) != 0 || !WriteAll(fd.Get(), text) ||
+        ::fsync(fd.Get()) != 0)
         failAndRemove(errno);
     if (::close(fd.Release()) != 0)
         failAndRemove(errno);
-    if (::rename(temp.c_str(), path_.c_str()) != 0)
+    if (::rename(temp.c_str(), target.c_str()) != 0)
         failAndRemove(errno);
     // Make the rename itself durable.
     FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -326,7 +421,8 @@ void RegistryFile::Replace(const std::string& text) {
 void RegistryFile::Update(const std::function<bool(RegistryDocument&)>& change) {
     EnsureFolder();
     std::string lockPath = path_ + ".lock";
-    FileDescriptor lock(OpenLockFile(lockPath, fileMode_));
+    FileDescriptor lock(OpenLockFile(lockPath, rules_.fileMode,
+                                     rules_.groupOfFolder ? FolderOf(path_) : std::string()));
     if (lock.Get() < 0)
         Fail("Cannot lock the registry file", lockPath, errno);
     if (!LockWithin(lock.Get(), kLockWaitMs)) {
@@ -336,17 +432,18 @@ void RegistryFile::Update(const std::function<bool(RegistryDocument&)>& change) 
                                      std::to_string(kLockWaitMs / 1000) + " s");
         Fail("Cannot lock the registry file", lockPath, errno);
     }
-    RemoveStaleTemporaries();
     // Another process may have written since our last read: change what is there now.
     Reload(true);
+    const std::string target = readFrom_;
+    RemoveStaleTemporaries(target);
     RegistryDocument next = doc_;
     if (!change(next))
         return;
-    Replace(next.Serialize());
+    Replace(target, next.Serialize());
     doc_ = std::move(next);
     // Nobody else writes while we hold the lock, so this stamp belongs to what we wrote.
     struct stat st;
-    if (::stat(path_.c_str(), &st) == 0)
+    if (::lstat(target.c_str(), &st) == 0)
         stamp_ = StampOf(st);
     else
         stamp_.reset();

@@ -16,6 +16,8 @@ bool MakeFolders(const std::string& folder) {
     struct stat st;
     if (::stat(folder.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode);
+    if (!MayMakeFolder(folder))
+        return false;
     size_t slash = folder.rfind('/');
     if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash)))
         return false;
@@ -23,6 +25,17 @@ bool MakeFolders(const std::string& folder) {
 }
 
 } // namespace
+
+bool MayMakeFolder(const std::string& folder) {
+    // The same folder however it is written: double and trailing slashes do not count.
+    std::string plain;
+    for (char c : folder)
+        if (c != '/' || plain.empty() || plain.back() != '/')
+            plain.push_back(c);
+    while (plain.size() > 1 && plain.back() == '/')
+        plain.pop_back();
+    return plain != kMachineWideFolder;
+}
 
 std::string StateFolder() {
     const char* state = std::getenv("XDG_STATE_HOME");
