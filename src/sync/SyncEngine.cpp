@@ -97,6 +97,10 @@ std::string TSyncEngine::ApplyStoredOptions() {
     const std::string server = ServerOverride ? *ServerOverride : LocalOptions->ReadCurrentServer();
     if (!server.empty()) {
         SetServer(server);
+        if (SplitServerAddress(server).ipv6Literal) {
+            // The run would only report an invalid host: say why, once, as the server is taken.
+            AddProtocolEntry("\"CurrentServer\": " + Ipv6NotServedText(server), ekWarning);
+        }
     }
     // The daytime client takes 0 as "no limit": a hand-edited 0 or a negative value would let
     // a silent server hold the run for ever.
