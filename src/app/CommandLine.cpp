@@ -35,7 +35,9 @@ constexpr const char* kUsage =
     "                       the difference in whole minutes; sets nothing, needs no rights\n"
     "  --sync-now           synchronise the clock once, as the menu command does, printing\n"
     "                       the protocol on standard output (info:, warning:, error:)\n"
-    "  --headless           run the scheduler without a display until SIGTERM or SIGINT\n"
+    "  --headless           run the scheduler without a display until SIGTERM or SIGINT,\n"
+    "                       saying first when it runs next; SIGHUP reads the settings\n"
+    "                       again; one at a time on the same settings\n"
     "\n"
     "Options:\n"
     "  --server HOST[:PORT] use this server for this run instead of \"CurrentServer\";\n"
@@ -45,12 +47,16 @@ constexpr const char* kUsage =
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
+    "HOST is a host name or an IPv4 address; IPv6 addresses are not served.\n"
+    "\n"
     "Settings: $XDG_CONFIG_HOME/kairelon/user.reg (per user) and\n"
     "/var/lib/kairelon/system.reg (the service hand-over); KAIRELON_REGISTRY_DIR puts both in\n"
-    "one folder. Failures are appended to $XDG_STATE_HOME/kairelon/error.log.\n"
+    "one folder. The result of every run, failures included, is a protocol line on standard\n"
+    "output; a failure that escapes a run is appended to $XDG_STATE_HOME/kairelon/error.log.\n"
     "\n"
     "Exit status: --query: 0 success, 2 failure; --sync-now: 0, 1 or 2 for a result that is\n"
-    "an information, a warning or an error; 64 wrong usage.\n";
+    "an information, a warning or an error; --headless: 0 after SIGTERM or SIGINT, 1 when\n"
+    "another runs on the same settings; 64 wrong usage.\n";
 
 constexpr int kExitFailure = 2;
 constexpr int kExitUsage = 64;
@@ -94,10 +100,16 @@ bool TakeValue(int argc, char** argv, int& i, std::string_view name, std::string
     return true;
 }
 
-// "host" or "host:port"; false for an empty host or a port outside 1..65535.
-bool ParseServer(const std::string& text, ServerAddress& address) {
+// "host" or "host:port"; false for an empty host, a port outside 1..65535 or an IPv6
+// address (the daytime client speaks IPv4), with the usage error in `error`.
+bool ParseServer(const std::string& text, ServerAddress& address, std::string& error) {
     address = SplitServerAddress(text);
+    if (address.ipv6Literal) {
+        error = Ipv6NotServedText(text);
+        return false;
+    }
     const bool namesPort = text.find(':') != std::string::npos;
+    error = "invalid server '" + text + "' (HOST or HOST:PORT)";
     return !address.host.empty() && (!namesPort || address.explicitPort);
 }
 
@@ -168,6 +180,9 @@ int RunKairelon(int argc, char** argv) {
                 return UsageError("option '" + std::string(name) + "' needs a value");
             }
             if (matched) {
+                if (target->has_value()) {
+                    return UsageError("option '" + std::string(name) + "' given twice");
+                }
                 *target = value;
                 break;
             }
@@ -192,8 +207,9 @@ int RunKairelon(int argc, char** argv) {
         return UsageError("'--query', '--sync-now' and '--headless' exclude each other");
     }
     ServerAddress address;
-    if (options.server && !ParseServer(*options.server, address)) {
-        return UsageError("invalid server '" + *options.server + "' (HOST or HOST:PORT)");
+    std::string serverError;
+    if (options.server && !ParseServer(*options.server, address, serverError)) {
+        return UsageError(serverError);
     }
     if ((options.server || options.dryRun) && !options.syncNow && !options.headless) {
         return UsageError("'--server' and '--dry-run' belong to '--sync-now' and '--headless'");
@@ -207,8 +223,8 @@ int RunKairelon(int argc, char** argv) {
         return options.syncNow ? RunSyncNow(headless) : RunHeadless(headless);
     }
     if (options.query) {
-        if (!ParseServer(*options.query, address)) {
-            return UsageError("invalid server '" + *options.query + "' (HOST or HOST:PORT)");
+        if (!ParseServer(*options.query, address, serverError)) {
+            return UsageError(serverError);
         }
         int timeOut = kDefaultTimeOutMs;
         if (options.timeout &&

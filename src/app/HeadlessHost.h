@@ -30,6 +30,8 @@ public:
     void Beep() override;
 
     static std::string EntryLine(const ProtocolItem& item);
+    // A line of the program's own on standard output, not a protocol entry ("next run: ...").
+    void Line(const std::string& text);
 
 private:
     std::FILE* out_;
@@ -42,7 +44,13 @@ struct HeadlessOptions {
 };
 
 // Both need a QCoreApplication. RunSyncNow returns 0, 1 or 2 for a result of
-// kind 1, 2 or 3; RunHeadless returns 0 after SIGTERM or SIGINT.
+// kind 1, 2 or 3.
+//
+// RunHeadless holds a lock on the settings folder ("headless.lock" beside the per-user
+// settings) and refuses to start (1) while another holds it. After the start-up it prints
+// when the next run comes ("next run: ..."). SIGTERM or SIGINT aborts a run in progress and
+// ends it with the line "stopped on SIGTERM" (or SIGINT) and 0; SIGHUP reads the settings
+// again as the dialog's OK does and prints the next run again.
 int RunSyncNow(const HeadlessOptions& options);
 int RunHeadless(const HeadlessOptions& options);
 

@@ -204,9 +204,7 @@ bool CClockService::Start(long groupId) {
                  SystemErrorText(static_cast<std::uint32_t>(event->Error())));
             // Leave nothing behind that a program could take for a running service.
             for (const auto& [otherName, other] : events) {
-                if (other->IsOpen()) {
-                    TNamedEvent::Remove(otherName);
-                }
+                other->RemoveCreated(otherName);
                 other->Close();
             }
             return false;
@@ -236,16 +234,19 @@ void CClockService::Run(const std::function<bool()>& stopRequested) {
 }
 
 void CClockService::Stop() {
+    if (started_) {
+        // Only the events this service made: names another has made anew since are theirs.
+        int removed = 0;
+        removed += begin_.RemoveCreated(SyncBeginEventName) ? 1 : 0;
+        removed += done_.RemoveCreated(SyncDoneEventName) ? 1 : 0;
+        removed += refused_.RemoveCreated(SyncRefusedEventName) ? 1 : 0;
+        started_ = false;
+        log_(removed == 3 ? "stopped: events removed"
+                          : "stopped: events removed where they were still this service's");
+    }
     begin_.Close();
     done_.Close();
     refused_.Close();
-    if (started_) {
-        TNamedEvent::Remove(SyncBeginEventName);
-        TNamedEvent::Remove(SyncDoneEventName);
-        TNamedEvent::Remove(SyncRefusedEventName);
-        started_ = false;
-        log_("stopped: events removed");
-    }
 }
 
 THandOverOutcome CClockService::Refuse(THandOverOutcome outcome, const std::string& reason) {

@@ -2,6 +2,7 @@
 
 #include "daemons/DaytimeLine.h"
 #include "framework/Format.h"
+#include "platform/DescriptorLimit.h"
 #include "platform/Privileges.h"
 #include "platform/StopSignals.h"
 #include "platform/WindowMessages.h"
@@ -90,7 +91,23 @@ bool OptionValue(int argc, char** argv, int& i, std::string_view name, std::stri
     return false;
 }
 
+// Descriptors the program holds besides its connections: standard streams, the listening
+// socket and its shared copy, the event loop's and the stop signals' descriptors, with room.
+constexpr long kReservedDescriptors = 32;
+// A connection costs its socket, and its thread's event loop and accept wait; a thread that
+// waits for the next connection may hold one more socket.
+constexpr long kDescriptorsPerConnection = 4;
+constexpr long kMostConnections = 4096; // beyond that, threads rather than descriptors run out
+
 } // namespace
+
+int ConnectionsWithin(long descriptors) {
+    if (descriptors < 0) {
+        return 0; // unknown: no limit of our own
+    }
+    const long within = (descriptors - kReservedDescriptors) / kDescriptorsPerConnection;
+    return static_cast<int>(within < 1 ? 1 : within > kMostConnections ? kMostConnections : within);
+}
 
 int RunKairelonDaytimed(int argc, char** argv) {
     int port = 13;
@@ -134,6 +151,10 @@ int RunKairelonDaytimed(int argc, char** argv) {
         }
     }
 
+    // Every client served at once holds descriptors: take all the system allows, and serve
+    // no more at once than they suffice for.
+    const long descriptors = RaiseDescriptorLimit();
+
     UsePlainEventLoop(); // a connection costs less (see platform/WindowMessages.h)
     QCoreApplication app(argc, argv);
     QuitOnStopSignals();
@@ -142,6 +163,7 @@ int RunKairelonDaytimed(int argc, char** argv) {
     server.Port = port;
     server.ListenAddress = bind;
     server.ListenBacklog = 128; // bursts of clients queue instead of retrying after a second
+    server.MaxConnections = ConnectionsWithin(descriptors);
     try {
         server.Loaded();
     } catch (const std::exception& error) {

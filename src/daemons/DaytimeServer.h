@@ -32,6 +32,10 @@ protected:
     TInstanceMaker InstanceMaker() override; // instances with a copy of Clock
 };
 
+// How many clients a server may serve at once with `descriptors` open descriptors allowed
+// (the program's own taken off; at least 1); 0 (no limit) when the limit is unknown.
+int ConnectionsWithin(long descriptors);
+
 // The program: returns its exit status (0 after an orderly stop, 1 when it cannot listen or
 // cannot give up root, 64 for a wrong command line).
 int RunKairelonDaytimed(int argc, char** argv);

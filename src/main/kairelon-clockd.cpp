@@ -1,7 +1,11 @@
 // kairelon-clockd: the clock-setting service. Parses the command line, installs the stop
-// signals and runs the service until SIGTERM or SIGINT.
+// signals (SIGTERM, SIGINT, SIGHUP, SIGQUIT) and runs the service until one comes; one
+// service at a time.
 #include "daemons/ClockService.h"
 #include "platform/DebugOutput.h"
+#include "platform/InstanceLock.h"
+#include "platform/NamedEvent.h"
+#include "platform/SystemError.h"
 
 #include <signal.h>
 
@@ -30,7 +34,8 @@ constexpr const char* kHelp =
     "\"NewTime\" from the machine-wide settings, checks it and the age of the hand-over (at\n"
     "most 8 s, by \"OldTimeUtc\"), sets the clock and signals KairelSyncDone. A refusal is\n"
     "signalled as KairelSyncRefused followed by KairelSyncDone and logged with its reason on\n"
-    "standard error. It stops on SIGTERM or SIGINT and removes its events.\n"
+    "standard error. It stops on SIGTERM, SIGINT, SIGHUP or SIGQUIT and removes the events\n"
+    "it made. One service runs at a time: a second one refuses to start.\n"
     "\n"
     "Options:\n"
     "  --dry-run       never change the clock; log what would have been set\n"
@@ -41,8 +46,8 @@ constexpr const char* kHelp =
     "  KAIRELON_REGISTRY_DIR   folder of the settings files (default /var/lib/kairelon)\n"
     "  KAIRELON_EVENT_PREFIX   prefix of the event names (for tests)\n"
     "\n"
-    "Exit status: 0 after SIGTERM or SIGINT, 1 when the events cannot be created, 64 for a\n"
-    "wrong command line.\n";
+    "Exit status: 0 after a stop signal, 1 when the events cannot be created or another\n"
+    "service runs, 64 for a wrong command line.\n";
 
 } // namespace
 
@@ -66,11 +71,31 @@ int main(int argc, char** argv) {
         return 64;
     }
 
+    // Every signal that ends a service in the ordinary way ends it in order, so the events
+    // are never left behind for programs to take for a running service.
     struct sigaction action {};
     action.sa_handler = RequestStop;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+        sigaction(signalNumber, &action, nullptr);
+    }
+
+    // A second service would replace the first one's events, and either's stop would remove
+    // events the other still waits on.
+    const kairelon::TInstanceLock lock =
+        kairelon::TInstanceLock::Acquire(kairelon::ServiceLockPath(), true);
+    if (lock.Result() == kairelon::TInstanceLock::Outcome::Busy) {
+        Log("another kairelon-clockd (process " + std::to_string(lock.Holder()) +
+            ") already serves the events " +
+            kairelon::EventObjectName(kairelon::SyncBeginEventName) + " and " +
+            kairelon::EventObjectName(kairelon::SyncDoneEventName) + "; this one does not start");
+        return 1;
+    }
+    if (!lock.Held()) {
+        Log("cannot lock " + lock.Path() + ": " +
+            kairelon::SystemErrorText(static_cast<std::uint32_t>(lock.Error())));
+        return 1;
+    }
 
     kairelon::CRealClock realClock;
     kairelon::CDryRunClock dryRunClock;

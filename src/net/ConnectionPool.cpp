@@ -61,7 +61,7 @@ TConnectionPool::TConnectionPool(TNMGeneralServer& server, sock::SOCKET listenin
                                  TInstanceMaker maker, TNotifyEvent onConnect,
                                  TNotifyEvent onDisconnect)
     : server_(server), maker_(std::move(maker)), onConnect_(std::move(onConnect)),
-      onDisconnect_(std::move(onDisconnect)) {
+      onDisconnect_(std::move(onDisconnect)), listening_(listening) {
     // Without it (the system refused a descriptor) every connection is handed over.
     auto shared = std::make_unique<sock::SharedListener>(listening);
     if (shared->Valid()) {
@@ -108,8 +108,18 @@ int TConnectionPool::Watching() {
     return watching_;
 }
 
+bool TConnectionPool::MayStartThread() const {
+    return server_.MaxConnections <= 0 || threads_ < server_.MaxConnections;
+}
+
 bool TConnectionPool::ListenerTakes() {
     std::lock_guard lock(lock_);
+    if (server_.MaxConnections > 0 && active_ >= server_.MaxConnections && !stopping_) {
+        // As many connections as the descriptors allow: the next waits in the system's queue
+        // until one ends (ConnectionEnded lets the notification come again).
+        listenerFull_ = true;
+        return false;
+    }
     if (watching_ > 0 && !stopping_) {
         // A connection thread waiting on the socket takes this connection. Not accepting leaves
         // the notification off (the next FD_ACCEPT comes after an accept), so the listening
@@ -136,7 +146,7 @@ void TConnectionPool::Queue(sock::SOCKET socket, const sockaddr_in& peer) {
         ++active_;
         // Every queued connection needs an idle thread of its own; start one when there are
         // not enough.
-        startThread = idle_ <= static_cast<int>(pending_.size());
+        startThread = idle_ <= static_cast<int>(pending_.size()) && MayStartThread();
         pending_.push_back(dispatch.release());
         if (startThread) {
             ++threads_;
@@ -223,7 +233,7 @@ TDispatch* TConnectionPool::TakeConnection(sock::AcceptWait& wait,
         return nullptr;
     }
     ++active_;
-    if (watching_ == 0 && !stopping_) {
+    if (watching_ == 0 && !stopping_ && MayStartThread()) {
         // While this connection is served nobody would wait for the next one: another thread
         // does, so that connections arriving together are served together.
         ++threads_;
@@ -306,6 +316,11 @@ void TConnectionPool::ConnectionThread() {
 void TConnectionPool::ConnectionEnded() {
     std::lock_guard lock(lock_);
     --active_;
+    if (listenerFull_ && !stopping_ &&
+        (server_.MaxConnections <= 0 || active_ < server_.MaxConnections)) {
+        listenerFull_ = false;
+        sock::ReenableAccept(listening_);
+    }
     done_.notify_all();
 }
 

@@ -20,6 +20,9 @@
 // connection in `pending_` and starts a thread when there are fewer idle threads than queued
 // connections. A thread that finishes a connection waits `IdleThreadMs` for the next one before
 // it ends; while it waits it already holds the next connection's instance.
+// With the server's `MaxConnections` set, no thread is started beyond that many, and the
+// listening thread takes no connection while that many are active (`listenerFull_`): it lets
+// the notification rest until a connection ends.
 #pragma once
 
 #include "net/Component.h"
@@ -106,7 +109,8 @@ private:
     // Waits on the listening socket for the next connection; nullptr when none came. Called
     // and returns with `lock` held.
     TDispatch* TakeConnection(sock::AcceptWait& wait, std::unique_lock<std::mutex>& lock);
-    void WakeListenerIfAlone(); // called locked
+    void WakeListenerIfAlone();  // called locked
+    bool MayStartThread() const; // called locked: within the server's MaxConnections
     TDispatch* NewDispatch(sock::SOCKET socket, const sockaddr_in& peer) const;
     void ConnectionEnded();
 
@@ -123,7 +127,9 @@ private:
     int idle_ = 0;
     int watching_ = 0;
     bool listenerResting_ = false;
+    bool listenerFull_ = false; // FD_ACCEPT left unanswered at MaxConnections
     bool stopping_ = false;
+    const sock::SOCKET listening_;
 };
 
 } // namespace kairelon

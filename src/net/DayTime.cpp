@@ -17,7 +17,13 @@ TNMDayTime::TNMDayTime(TComponent* AOwner) : TPowersock(AOwner) {
     TimeOut = 500;
 }
 
+void TNMDayTime::Abort() {
+    aborted_ = true;
+    TPowersock::Abort();
+}
+
 std::string TNMDayTime::GetTimeStr() {
+    aborted_ = false;
     OpenConnection();
     StatusMessage(8, "Connecting");
     LastEventOk = false;
@@ -29,9 +35,14 @@ std::string TNMDayTime::GetTimeStr() {
         // (a close still queued from the previous exchange must not end it early).
         // A refusal ends it at once: waiting out the time-out would only hide the reason.
         ProcessMessages();
-        while (ConnectError < 0 && !TimedOut) {
+        while (ConnectError < 0 && !TimedOut && !aborted_) {
             WaitForMessages();
         }
+    }
+    if (aborted_ && ConnectError < 0) {
+        AbandonAttempt();
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
     }
     if (ConnectError != 0) {
         // Given up: a pending attempt must not connect later and answer the next call.
@@ -53,12 +64,16 @@ std::string TNMDayTime::GetTimeStr() {
             // once it has sent it, so collect until the peer closes, within TimeOut. More than
             // a read can return ends the wait early (Read raises the range error).
             TTimeOutPhase phase(*this);
-            while (Connected && !TimedOut && ReceiveBuffer->BufferSize() <= MaxReply) {
+            while (Connected && !TimedOut && !aborted_ && ReceiveBuffer->BufferSize() <= MaxReply) {
                 if (Canceled && !TimedOut) {
                     canceledByCaller = true;
                 }
                 WaitForMessages();
             }
+        }
+        if (aborted_) {
+            Canceled = false;
+            throw EAbortError("Socket send aborted");
         }
         if (TimedOut && !canceledByCaller && ReceiveBuffer->BufferSize() > 0) {
             // A peer that sent its text but never closes: what came is the reply. The

@@ -27,6 +27,15 @@ public:
     // refused"); Exception "Connection Timed out"; EAbortError "Socket send aborted"
     // (cancelled, or no data within TimeOut); ERangeError when more than 65535 bytes arrived.
     std::string GetTimeStr();
+
+    // Ends the exchange under way at once, for a program that stops: the lookup as Cancel ends
+    // it ("Host Lookup Canceled"), and the connect and data waits, which a Cancel only ends
+    // once the reply has come, at the next message; GetTimeStr then closes the connection
+    // and raises EAbortError "Socket send aborted". Only on the creating thread.
+    void Abort() override;
+
+private:
+    bool aborted_ = false; // Abort came during the current GetTimeStr
 };
 
 } // namespace kairelon

@@ -41,6 +41,7 @@ TNMGeneralServer::~TNMGeneralServer() {
         Abort();
     }
     pool_.reset();
+    acceptBackOff_.reset();
     ClientList.reset();
 }
 
@@ -86,7 +87,25 @@ void TNMGeneralServer::ServerAccept(TObject* /*Sender*/) {
     // remote address), and several connection threads doing so at once would race, and would
     // hand each instance whichever remote address was accepted last.
     AsyncReplied = true;
-    const sock::SOCKET accepted = Accept();
+    sock::SOCKET accepted = sock::INVALID_SOCKET;
+    try {
+        accepted = Accept();
+    } catch (const ESockError&) {
+        // Out of descriptors, typically: the connection stays in the system's queue, which
+        // announces it again at once. Stop listening for announcements for a moment instead of
+        // failing on every one; the connections that end meanwhile free descriptors.
+        sock::WSAAsyncSelect(SocketHandle, WindowHandle, SocketNotifyMessage, 0);
+        if (!acceptBackOff_) {
+            acceptBackOff_ = std::make_unique<QTimer>();
+            acceptBackOff_->setSingleShot(true);
+            QObject::connect(acceptBackOff_.get(), &QTimer::timeout, [this] {
+                sock::WSAAsyncSelect(SocketHandle, WindowHandle, SocketNotifyMessage,
+                                     FirstSocketEvents);
+            });
+        }
+        acceptBackOff_->start(AcceptBackOffMs);
+        throw;
+    }
     pool_->Queue(accepted, RemoteAddress);
 }
 

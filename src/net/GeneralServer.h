@@ -19,6 +19,8 @@
 
 #include "net/Powersock.h"
 
+#include <QTimer>
+
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -90,6 +92,14 @@ public:
     int WaitingThreads();
     // How long an idle connection thread waits for the next connection; milliseconds.
     int IdleThreadMs = 2000;
+    // The most connections served at once and connection threads alive (0: no limit); set
+    // before Loaded. Each costs descriptors (its socket, its thread's event loop), so a server
+    // under a descriptor limit keeps within it: beyond it the next connections wait in the
+    // system's queue until one ends.
+    int MaxConnections = 0;
+    // How long the listening component stops taking connections after an accept failed (out
+    // of descriptors, for one), instead of failing again at once; milliseconds.
+    int AcceptBackOffMs = 100;
 
     // Makes an instance of the server's own class; runs on a connection thread.
     using TInstanceMaker = std::function<TNMGeneralServer*()>;
@@ -104,6 +114,7 @@ protected:
 
 private:
     std::unique_ptr<TConnectionPool> pool_; // made by Loaded
+    std::unique_ptr<QTimer> acceptBackOff_; // brings the accept notifications back
 };
 
 } // namespace kairelon

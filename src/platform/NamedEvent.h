@@ -82,6 +82,9 @@ public:
     // Removes the event's name; handles that are open stay valid. False with errno when the
     // event did not exist or may not be removed.
     static bool Remove(const std::string& name);
+    // Removes the event's name only while it still names the event this handle created: a
+    // name that another process has since created anew stays. False when nothing was removed.
+    bool RemoveCreated(const std::string& name);
 
     bool IsOpen() const { return handle_ != nullptr; }
     int Error() const { return error_; } // errno of the failed open or of the last failed call
@@ -97,9 +100,15 @@ private:
 
     void* handle_ = nullptr; // the semaphore; null when not open
     int error_ = EBADF;      // until opened
+    // The file of the event Create made (device and inode); 0 when this handle made none.
+    unsigned long long createdDevice_ = 0, createdInode_ = 0;
 };
 
 // The system-wide object name of an event: "/" + KAIRELON_EVENT_PREFIX + name.
 std::string EventObjectName(const std::string& name);
+
+// The lock file that the service holds while it owns the events, beside them and under the
+// same prefix, so that a second service refuses to start instead of replacing them.
+std::string ServiceLockPath();
 
 } // namespace kairelon

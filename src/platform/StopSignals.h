@@ -1,16 +1,24 @@
-// Orderly stop of a daemon on SIGTERM and SIGINT.
+// Orderly stop of a daemon on SIGTERM and SIGINT, and a reload on SIGHUP.
 //
 // `QuitOnStopSignals` makes the first SIGTERM or SIGINT end the application's event loop
 // (QCoreApplication::exit(0)) instead of killing the process, so the daemon can finish what it
 // serves and release its socket; a second signal of either kind ends the process at once. The
-// signal handler only writes to a pipe; the event loop reads it. It also ignores SIGPIPE, so a
-// client that disappears cannot kill the process. Call it once, after the application object
-// exists, on the thread that runs its loop.
+// signal handler only writes to a pipe; the event loop reads it, and there, before the loop is
+// told to end, runs `onStop` (when given) with the signal's number, so a program can abort
+// what it is waiting for in a nested wait. It also ignores SIGPIPE, so a client that
+// disappears cannot kill the process. Call it once, after the application object exists, on
+// the thread that runs its loop.
+//
+// `ReloadOnHangUp` (after QuitOnStopSignals) makes SIGHUP run `reload` on the loop's thread
+// instead of ending the process.
 #pragma once
+
+#include <functional>
 
 namespace kairelon {
 
-void QuitOnStopSignals();
+void QuitOnStopSignals(std::function<void(int signalNumber)> onStop = {});
+void ReloadOnHangUp(std::function<void()> reload);
 int ReceivedStopSignal(); // the signal that asked for the stop, 0 while none came
 
 } // namespace kairelon

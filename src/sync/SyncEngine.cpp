@@ -97,6 +97,10 @@ std::string TSyncEngine::ApplyStoredOptions() {
     const std::string server = ServerOverride ? *ServerOverride : LocalOptions->ReadCurrentServer();
     if (!server.empty()) {
         SetServer(server);
+        if (SplitServerAddress(server).ipv6Literal) {
+            // The run would only report an invalid host: say why, once, as the server is taken.
+            AddProtocolEntry("\"CurrentServer\": " + Ipv6NotServedText(server), ekWarning);
+        }
     }
     // The daytime client takes 0 as "no limit": a hand-edited 0 or a negative value would let
     // a silent server hold the run for ever.
@@ -166,16 +170,11 @@ void TSyncEngine::tGetTimeTimer() {
             bool timeMatches = false;
             std::int32_t minute = 0;
             const std::int32_t hour = LocalOptions->Read(settings::Stunde);
-            if (static_cast<std::uint16_t>(hour) == now.hour) {
-                // "Minute" + 1 in 64 bits: a hand-edited 2147483647 must not overflow. The
-                // minute after the fixed time forgives a lost tick.
+            if (FixedHourMatches(hour, now)) {
                 minute = LocalOptions->Read(settings::Minute);
-                timeMatches = minute == now.minute || std::int64_t{minute} + 1 == now.minute;
+                timeMatches = FixedMinuteMatches(minute, now);
             }
-            const std::int32_t weekday = LocalOptions->Read(settings::Wochentag);
-            const bool dayMatches =
-                weekday == 0 || (weekday >= 1 && weekday <= 6 && now.dayOfWeek == weekday + 1) ||
-                (weekday == 7 && now.dayOfWeek == 1);
+            const bool dayMatches = FixedDayMatches(LocalOptions->Read(settings::Wochentag), now);
             // One run per matching day: not again in the forgiving minute, nor when the run
             // set the clock back into the matching minutes.
             const FixedTimeRun thisRun{now.year, now.month, now.day, hour, minute};
@@ -190,20 +189,12 @@ void TSyncEngine::tGetTimeTimer() {
             // next unit (15 minutes, 6 hours) falls on the same ticks as the clock-face
             // counters. An interval that is not positive (only a hand-edited store holds one)
             // runs nothing.
-            const std::uint64_t minutes =
-                (std::uint64_t{DayCounter} * 24 + HourCounter) * 60 + MinuteCounter;
-            const std::uint64_t unitMinutes = SyncUnit == 1   ? 1
-                                              : SyncUnit == 2 ? 60
-                                              : SyncUnit == 3 ? 24 * 60
-                                                              : 0;
-            if (unitMinutes != 0 && SyncInterval > 0) {
-                const std::uint64_t count = minutes / unitMinutes;
-                if (count != 0 && count % static_cast<std::uint64_t>(SyncInterval) == 0 &&
-                    count != LastRunCounter / unitMinutes) {
-                    SynchronizeTime(resultText, resultKind);
-                    LastRunCounter = minutes;
-                    ran = true;
-                }
+            const std::uint64_t minutes = RunningMinutes();
+            const auto due = IntervalRunAt(SyncUnit, SyncInterval, minutes, LastRunCounter);
+            if (due && *due <= minutes) {
+                SynchronizeTime(resultText, resultKind);
+                LastRunCounter = minutes;
+                ran = true;
             }
         }
         if (ran) {
@@ -374,6 +365,110 @@ void TSyncEngine::NTPDisconnect(TObject*) {
 void TSyncEngine::NTPInvalidHost(bool& Handled) {
     (void)Handled; // left false: the client gives up and raises ESockError
     AddProtocolEntry(Format(LoadStr(1019), NTP.Host), ekWarning);
+}
+
+namespace {
+
+std::uint64_t UnitMinutes(std::int32_t unit) {
+    return unit == 1 ? 1 : unit == 2 ? 60 : unit == 3 ? 24 * 60 : 0;
+}
+
+const char* UnitName(std::int32_t unit) {
+    return unit == 1 ? "minutes" : unit == 2 ? "hours" : "days";
+}
+
+// "10.12.2026, 03:00 local time".
+std::string LocalMinuteText(TDateTime t) {
+    return FormatDateTime("dd.mm.yyyy, hh:mm", t) + " local time";
+}
+
+} // namespace
+
+std::optional<std::uint64_t> IntervalRunAt(std::int32_t unit, std::int32_t interval,
+                                           std::uint64_t minutes, std::uint64_t lastRun) {
+    const std::uint64_t unitMinutes = UnitMinutes(unit);
+    if (unitMinutes == 0 || interval <= 0) {
+        return std::nullopt;
+    }
+    const std::uint64_t period = unitMinutes * static_cast<std::uint64_t>(interval);
+    const std::uint64_t last = minutes / period * period; // the latest due point so far
+    if (last != 0 && last > lastRun && minutes < last + unitMinutes) {
+        return last;
+    }
+    return last + period;
+}
+
+bool FixedHourMatches(std::int32_t hour, const DecodedDateTime& now) {
+    return static_cast<std::uint16_t>(hour) == now.hour;
+}
+
+bool FixedMinuteMatches(std::int32_t minute, const DecodedDateTime& now) {
+    // "Minute" + 1 in 64 bits: a hand-edited 2147483647 must not overflow.
+    return minute == now.minute || std::int64_t{minute} + 1 == now.minute;
+}
+
+bool FixedDayMatches(std::int32_t weekday, const DecodedDateTime& now) {
+    return weekday == 0 || (weekday >= 1 && weekday <= 6 && now.dayOfWeek == weekday + 1) ||
+           (weekday == 7 && now.dayOfWeek == 1);
+}
+
+std::uint64_t TSyncEngine::RunningMinutes() const {
+    return (std::uint64_t{DayCounter} * 24 + HourCounter) * 60 + MinuteCounter;
+}
+
+std::string TSyncEngine::NextRunText() {
+    if (!Configured) {
+        return "next run: none: no server is configured (\"CurrentServer\")";
+    }
+    const TDateTime now = NowLocal();
+    const std::int32_t modus = LocalOptions->Read(settings::SyncModus);
+    if (modus == 2) {
+        if (UnitMinutes(SyncUnit) == 0) {
+            return Format("next run: none: \"Einheit\" holds %d, which never runs (1 minutes, "
+                          "2 hours, 3 days)",
+                          SyncUnit);
+        }
+        const std::uint64_t minutes = RunningMinutes();
+        const auto due = IntervalRunAt(SyncUnit, SyncInterval, minutes, LastRunCounter);
+        if (!due) {
+            return Format("next run: none: \"Intervall\" holds %d, which never runs", SyncInterval);
+        }
+        // The tick that reaches the due point comes (due - minutes) ticks from now.
+        const std::uint64_t ahead = *due > minutes ? *due - minutes : 1;
+        const std::string every = Format("%d %s", SyncInterval, UnitName(SyncUnit));
+        return "next run: " + LocalMinuteText(now + static_cast<double>(ahead) / 1440.0) +
+               (LastRunCounter == 0 && minutes == 0
+                    ? ", after a full interval of " + every + " of running time (then every " +
+                          every + ")"
+                    : " (every " + every + " of running time)");
+    }
+    if (modus == 1) {
+        const std::int32_t hour = LocalOptions->Read(settings::Stunde);
+        const std::int32_t minute = LocalOptions->Read(settings::Minute);
+        const std::int32_t weekday = LocalOptions->Read(settings::Wochentag);
+        // The ticks come once a minute from now on; the first whose local time matches runs.
+        // Eight days cover every weekday.
+        for (int ahead = 1; ahead <= 8 * 24 * 60 + 1; ++ahead) {
+            const TDateTime at = now + ahead / 1440.0;
+            const DecodedDateTime t = DecodeDateTime(at);
+            const FixedTimeRun run{t.year, t.month, t.day, hour, minute};
+            if (FixedHourMatches(hour, t) && FixedMinuteMatches(minute, t) &&
+                FixedDayMatches(weekday, t) && LastFixedTimeRun != run) {
+                static const char* const kDays[] = {"every day",  "Mondays",   "Tuesdays",
+                                                    "Wednesdays", "Thursdays", "Fridays",
+                                                    "Saturdays",  "Sundays"};
+                return "next run: " + LocalMinuteText(at) +
+                       Format(" (%s at %.2d:%.2d)", kDays[weekday], hour, minute);
+            }
+        }
+        return Format("next run: none: the fixed time \"Stunde\" %d, \"Minute\" %d, "
+                      "\"Wochentag\" %d never comes (0 to 23, 0 to 59, 0 every day or 1 Monday "
+                      "to 7 Sunday)",
+                      hour, minute, weekday);
+    }
+    return Format("next run: none: \"SyncModus\" holds %d, which never runs (1 fixed time, 2 "
+                  "interval)",
+                  modus);
 }
 
 int ExitStatusOfKind(int kind) {

@@ -88,6 +88,11 @@ public:
     void FormDestroy();
 
     void tGetTimeTimer();
+    // What the scheduler will do, as one line for a person ("next run: ..."): the local date
+    // and time of the next run, worked out with the tick's own rules from "now" and the
+    // running time so far, or why nothing will ever run (no server, or "SyncModus",
+    // "Einheit", "Intervall" or the fixed time holding a value that never runs).
+    std::string NextRunText();
     void UpdateUptimeLabel(std::uint32_t days, std::uint32_t hours, std::uint32_t minutes);
 
     // One run; every failure of the framework's exception family becomes the result.
@@ -121,6 +126,7 @@ public:
     std::uint32_t MinuteCounter = 0;
     std::uint32_t HourCounter = 0;
     std::uint32_t DayCounter = 0;
+    std::uint64_t RunningMinutes() const; // the three counters as minutes
     // Running minutes at the last interval run (0: none yet), so a unit that spans many ticks
     // runs once per due count, whatever unit ran before.
     std::uint64_t LastRunCounter = 0;
@@ -158,5 +164,23 @@ private:
 
 // The exit status of a run's result kind for scripts: 0 information, 1 warning, 2 error.
 int ExitStatusOfKind(int kind);
+
+// The interval schedule ("SyncModus" 2), in running minutes since the timer started: a run is
+// due at every whole multiple of `interval` units (`unit` 1 minutes, 2 hours, 3 days); a tick
+// runs a due point when it falls within the unit that begins there (so a lost tick is made up
+// within it) and the last run (`lastRun`, 0 for none) came before it. Returns the due point
+// that the tick at running minute `minutes` runs, when it runs one, otherwise the next due
+// point after it; nothing when the unit or the interval (not positive) never runs. The first
+// run comes after a full interval.
+std::optional<std::uint64_t> IntervalRunAt(std::int32_t unit, std::int32_t interval,
+                                           std::uint64_t minutes, std::uint64_t lastRun);
+
+// The fixed-time schedule ("SyncModus" 1) for a tick in the local time `now`: "Stunde"
+// (compared as an unsigned 16-bit number) is the hour; "Minute" is the minute or the one
+// before it (a lost tick is forgiven; no wrap-around); "Wochentag" 0 every day, 1 Monday to
+// 7 Sunday, anything else never.
+bool FixedHourMatches(std::int32_t hour, const DecodedDateTime& now);
+bool FixedMinuteMatches(std::int32_t minute, const DecodedDateTime& now);
+bool FixedDayMatches(std::int32_t weekday, const DecodedDateTime& now);
 
 } // namespace kairelon

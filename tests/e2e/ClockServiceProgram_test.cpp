@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +68,17 @@ public:
         }
         Read();
         return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+    // Sends the signal; the exit code, or -1 when it did not end normally within 5 s.
+    int StopWith(int signalNumber) {
+        ::kill(static_cast<pid_t>(process_.processId()), signalNumber);
+        return Finish(5000);
+    }
+    // Waits for the end by itself; the exit code, or -1 when it did not end normally in time.
+    int Finish(int timeoutMs) {
+        const bool finished = process_.waitForFinished(timeoutMs);
+        Read();
+        return finished && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
     }
     const std::string& Log() {
         Read();
@@ -224,6 +237,39 @@ TEST_F(ClockServiceProgram, StopsOnSigtermAndRemovesItsEvents) {
 
     std::string message;
     EXPECT_FALSE(CheckServiceEvent(message)); // the check box finds no service now
+}
+
+// Every ending signal stops the service in order: its events are removed, so no program takes
+// a stopped service for a running one.
+TEST_F(ClockServiceProgram, EveryEndingSignalStopsItInOrder) {
+    for (const int signalNumber : {SIGINT, SIGHUP, SIGQUIT}) {
+        ServiceProcess service;
+        ASSERT_TRUE(service.WaitUntilReady()) << service.Log();
+        EXPECT_EQ(service.StopWith(signalNumber), 0) << "signal " << signalNumber;
+        EXPECT_EQ(TNamedEvent::Open(SyncBeginEventName).Error(), ENOENT) << signalNumber;
+        EXPECT_EQ(TNamedEvent::Open(SyncDoneEventName).Error(), ENOENT) << signalNumber;
+        EXPECT_NE(service.Log().find("kairelon-clockd: stopped: events removed"), std::string::npos)
+            << service.Log();
+    }
+}
+
+// A second service refuses to start, naming the first; the first keeps its events and serves
+// on, and once it has stopped a new one starts.
+TEST_F(ClockServiceProgram, ASecondServiceRefusesToStartAndTheFirstServesOn) {
+    ServiceProcess first;
+    ASSERT_TRUE(first.WaitUntilReady()) << first.Log();
+    ServiceProcess second;
+    EXPECT_EQ(second.Finish(5000), 1) << second.Log();
+    EXPECT_NE(second.Log().find("another kairelon-clockd (process "), std::string::npos)
+        << second.Log();
+    EXPECT_EQ(second.Log().find("ready:"), std::string::npos) << second.Log();
+
+    EXPECT_NO_THROW(HandOverToService(options_, kRemote)); // the first answers
+    EXPECT_TRUE(first.WaitForLog("confirmed:")) << first.Log();
+    EXPECT_EQ(first.Stop(), 0);
+
+    ServiceProcess third;
+    EXPECT_TRUE(third.WaitUntilReady()) << third.Log();
 }
 
 TEST(ClockServiceCommandLine, HelpAndUnknownOptions) {

@@ -4,11 +4,14 @@
 #include "support/RawClient.h"
 #include "support/TestSupport.h"
 
+#include "daemons/DaytimeServer.h"
+
 #include <QProcess>
 #include <gtest/gtest.h>
 
 #include <pwd.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +20,7 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <vector>
 
 using kairelon::test::BuiltProgram;
 using kairelon::test::FetchAll;
@@ -157,4 +161,103 @@ TEST(Daytimed, StartedAsRootWithAUserThatCannotBeUsedItStopsBeforeServing) {
         EXPECT_NE(r.err.find("cannot give up root"), std::string::npos) << r.err;
         EXPECT_EQ(r.out.find("serving on"), std::string::npos) << r.out;
     }
+}
+
+namespace {
+
+// kairelon-daytimed on a loopback port with the descriptor limit set to (soft, hard) before it
+// starts, as a service manager or a shell's ulimit would leave it.
+class LimitedDaemon {
+public:
+    LimitedDaemon(rlim_t soft, rlim_t hard) {
+        process_.setChildProcessModifier([soft, hard] {
+            const rlimit limit{soft, hard};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        });
+        process_.start(QString::fromStdString(BuiltProgram("kairelon-daytimed")),
+                       {"--bind", "127.0.0.1", "--port", "0"});
+        if (process_.waitForStarted(10000) && process_.waitForReadyRead(10000)) {
+            const std::string line = process_.readLine().toStdString();
+            std::smatch m;
+            if (std::regex_search(line, m, std::regex(R"(127\.0\.0\.1:(\d+))"))) {
+                port = std::stoi(m[1]);
+            }
+        }
+    }
+    ~LimitedDaemon() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    // The "Max open files" line of /proc/PID/limits.
+    std::string OpenFilesLimit() const {
+        std::ifstream limits("/proc/" + std::to_string(process_.processId()) + "/limits");
+        for (std::string line; std::getline(limits, line);) {
+            if (line.rfind("Max open files", 0) == 0) {
+                return line;
+            }
+        }
+        return "";
+    }
+    bool Running() const { return process_.state() == QProcess::Running; }
+    int Stop() {
+        ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+        if (!process_.waitForFinished(10000)) {
+            return -1;
+        }
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode()
+                                                             : 128 + process_.exitCode();
+    }
+
+    int port = 0;
+
+private:
+    QProcess process_;
+};
+
+} // namespace
+
+// A burst of clients under a low descriptor limit: the daemon raises the soft limit to the hard
+// one, serves no more at once than its descriptors allow, and lets a failed accept rest a
+// moment; it neither aborts nor stops answering.
+TEST(Daytimed, ABurstUnderALowDescriptorLimitIsServedAndTheDaemonLives) {
+    {
+        LimitedDaemon raised(40, 4096);
+        ASSERT_GT(raised.port, 0);
+        EXPECT_TRUE(std::regex_search(raised.OpenFilesLimit(), std::regex(R"(\s4096\s+4096\s)")))
+            << raised.OpenFilesLimit();
+    }
+    for (const rlim_t limit : {rlim_t{24}, rlim_t{40}, rlim_t{64}}) {
+        LimitedDaemon daemon(limit, limit);
+        ASSERT_GT(daemon.port, 0) << "limit " << limit;
+        // All connected before any is read, so they are served at the same time.
+        constexpr int kClients = 200;
+        std::vector<int> clients;
+        for (int i = 0; i < kClients; ++i) {
+            const int fd = kairelon::test::ConnectLoopback(daemon.port, 10000);
+            if (fd < 0) {
+                break;
+            }
+            clients.push_back(fd);
+        }
+        int served = 0;
+        for (const int fd : clients) {
+            served +=
+                kairelon::test::ReadUntilClosed(fd).find("UTC(Kairelon)") != std::string::npos;
+            ::close(fd);
+        }
+        EXPECT_EQ(static_cast<int>(clients.size()), kClients) << "limit " << limit;
+        EXPECT_EQ(served, kClients) << "limit " << limit;
+        ASSERT_TRUE(daemon.Running()) << "limit " << limit;
+        EXPECT_NE(FetchAll(daemon.port).find("UTC(Kairelon)"), std::string::npos)
+            << "answers afterwards, limit " << limit;
+        EXPECT_EQ(daemon.Stop(), 0) << "limit " << limit;
+    }
+}
+
+TEST(Daytimed, ConnectionsKeepWithinTheDescriptors) {
+    using kairelon::ConnectionsWithin;
+    EXPECT_EQ(ConnectionsWithin(-1), 0); // unknown: no limit of its own
+    EXPECT_EQ(ConnectionsWithin(10), 1);
+    EXPECT_EQ(ConnectionsWithin(40), 2);
+    EXPECT_EQ(ConnectionsWithin(1L << 20), 4096);
 }

@@ -216,6 +216,7 @@ TEST(Install, UnitsNameTheInstalledProgramsAndGrantNoMoreThanTheirOneRight) {
                                            "XDG_STATE_HOME=/var/lib/kairelon/headless");
         EXPECT_NE(headless["Wants"].find("kairelon-clockd.service"), std::string::npos);
         EXPECT_NE(headless["After"].find("kairelon-clockd.service"), std::string::npos);
+        EXPECT_EQ(headless["ExecReload"], "/bin/kill -HUP $MAINPID") << "reload reads the settings";
     }
 }
 

@@ -5,17 +5,22 @@
 #include "support/EventLoop.h"
 #include "support/FakeResolver.h"
 #include "support/LoopbackServer.h"
+#include "support/RawClient.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
 
 using namespace kairelon;
+using kairelon::test::ConnectLoopback;
 using kairelon::test::FakeResolver;
 using kairelon::test::LoopbackServer;
 using kairelon::test::PumpFor;
@@ -490,4 +495,46 @@ TEST(DayTimeLateConnection, ATimedOutAttemptNeverAnswersTheNextCallToAnotherServ
     PumpFor(1500);
     EXPECT_EQ(r.connects, 1);
     EXPECT_EQ(a.Accepted(), 1) << "only the filler reached A";
+}
+
+// Abort ends the exchange at once, in the connect wait and in the data wait alike (a program
+// that is told to stop must not wait out the time-out); Cancel keeps waiting for the reply.
+TEST(DayTime, AnAbortEndsTheWaitsAtOnce) {
+    struct Case {
+        const char* name;
+        bool fillBacklog; // the server's queue is full: the connect itself waits
+    };
+    for (const Case c : {Case{"data wait", false}, Case{"connect wait", true}}) {
+        LoopbackServer server(LoopbackServer::NeverSend(), 1, c.fillBacklog);
+        std::vector<int> fillers;
+        if (c.fillBacklog) {
+            // Loopback connections complete while the queue has room; once it is full the
+            // next one stays unanswered.
+            for (int i = 0; i < 4; ++i) {
+                const int fd = ConnectLoopback(server.Port(), 200);
+                if (fd >= 0) {
+                    fillers.push_back(fd);
+                }
+            }
+        }
+        TNMDayTime d;
+        Recorder r;
+        r.Bind(d);
+        Aim(d, server.Port(), 20000);
+        QTimer::singleShot(150, [&d] { d.Abort(); });
+        const Outcome o = Call(d);
+        EXPECT_EQ(o.kind, "EAbortError") << c.name;
+        EXPECT_EQ(o.error, "Socket send aborted") << c.name;
+        EXPECT_LT(o.ms, 1000) << c.name;
+        EXPECT_FALSE(d.Connected) << c.name;
+        EXPECT_EQ(std::count(r.order.begin(), r.order.end(), "connect"), c.fillBacklog ? 0 : 1)
+            << c.name;
+        for (const int fd : fillers) {
+            ::close(fd);
+        }
+        // The component serves the next exchange as usual.
+        LoopbackServer answering(LoopbackServer::SendAndClose(kLine));
+        Aim(d, answering.Port(), 5000);
+        EXPECT_EQ(Call(d).text, kLine) << c.name;
+    }
 }

@@ -209,3 +209,24 @@ TEST(NamedEvent, TheSystemTrustsRootAndTheGroupKairelon) {
     const group* kairelon = getgrnam("kairelon");
     EXPECT_EQ(trust.group, kairelon ? static_cast<long>(kairelon->gr_gid) : -1L);
 }
+
+// A service removes only the events it made: a name that another has made anew since, or that
+// is gone, stays as it is; an opened (not created) handle removes nothing.
+TEST(NamedEvent, RemovingWhatItCreatedLeavesAnothersEventAlone) {
+    test::UniqueEventPrefix prefix;
+    TNamedEvent mine = TNamedEvent::Create(SyncBeginEventName, -1);
+    ASSERT_TRUE(mine.IsOpen());
+    TNamedEvent opened = TNamedEvent::Open(SyncBeginEventName);
+    ASSERT_TRUE(opened.IsOpen());
+    EXPECT_FALSE(opened.RemoveCreated(SyncBeginEventName)) << "it made nothing";
+
+    TNamedEvent theirs = TNamedEvent::Create(SyncBeginEventName, -1); // replaces the name
+    ASSERT_TRUE(theirs.IsOpen());
+    EXPECT_FALSE(mine.RemoveCreated(SyncBeginEventName));
+    EXPECT_TRUE(TNamedEvent::Open(SyncBeginEventName).IsOpen()) << "theirs stays";
+
+    EXPECT_TRUE(theirs.RemoveCreated(SyncBeginEventName));
+    EXPECT_EQ(TNamedEvent::Open(SyncBeginEventName).Error(), ENOENT);
+    EXPECT_FALSE(theirs.RemoveCreated(SyncBeginEventName)) << "once";
+    EXPECT_TRUE(theirs.Set()) << "the handle stays usable";
+}

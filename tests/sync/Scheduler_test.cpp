@@ -251,3 +251,127 @@ TEST_F(Scheduler, TickAfterClosingDoesNothing) {
 }
 
 } // namespace
+
+namespace {
+
+class NextRun : public Scheduler {
+protected:
+    // The line as a configured scheduler says it (the runs of these tests stay unconfigured,
+    // so they end at once without a network).
+    std::string Text() {
+        engine->Configured = true;
+        std::string text = engine->NextRunText();
+        engine->Configured = false;
+        return text;
+    }
+    // Ticks once a minute of "now" until a run happens; the local minute of that run.
+    std::string FirstRunMinute(int maxTicks) {
+        for (int i = 0; i < maxTicks; ++i) {
+            localNow += 1.0 / 1440.0;
+            const int before = Runs();
+            engine->tGetTimeTimer();
+            if (Runs() != before) {
+                return FormatDateTime("dd.mm.yyyy, hh:mm", localNow);
+            }
+        }
+        return "no run";
+    }
+};
+
+} // namespace
+
+// The line names the minute of the first run that the tick's own rules then make, for both
+// schedules; an interval's first run comes after a full interval, and the line says so.
+TEST_F(NextRun, NamesTheMinuteOfTheRunTheTickMakes) {
+    struct Case {
+        int modus, unit, interval;  // interval schedule
+        int hour, minute, weekday;  // fixed time
+        int startHour, startMinute; // "now" at start, 2026-01-01 (a Thursday)
+        const char* tail;           // what follows the date and time
+    };
+    const Case cases[] = {
+        {2, 1, 15, 0, 0, 0, 13, 0,
+         " local time, after a full interval of 15 minutes of running time (then every 15 "
+         "minutes)"},
+        {2, 1, 90, 0, 0, 0, 23, 50,
+         " local time, after a full interval of 90 minutes of running time (then every 90 "
+         "minutes)"},
+        {2, 2, 6, 0, 0, 0, 13, 0,
+         " local time, after a full interval of 6 hours of running time (then every 6 hours)"},
+        {2, 3, 2, 0, 0, 0, 13, 0,
+         " local time, after a full interval of 2 days of running time (then every 2 days)"},
+        {1, 0, 0, 12, 30, 0, 13, 0, " local time (every day at 12:30)"},
+        {1, 0, 0, 13, 0, 0, 12, 59, " local time (every day at 13:00)"},
+        // Started within the fixed minute: the first tick comes in the minute after, which
+        // still runs (a lost tick is forgiven).
+        {1, 0, 0, 13, 0, 0, 13, 0, " local time (every day at 13:00)"},
+        {1, 0, 0, 3, 0, 7, 13, 0, " local time (Sundays at 03:00)"},
+        {1, 0, 0, 3, 0, 4, 2, 0, " local time (Thursdays at 03:00)"},
+    };
+    for (const Case& c : cases) {
+        StartUp();
+        host.Reset();
+        localNow = EncodeDateTime(2026, 1, 1, c.startHour, c.startMinute, 20, 0);
+        if (c.modus == 2) {
+            Interval(c.unit, c.interval);
+        } else {
+            FixedTime(c.hour, c.minute, c.weekday);
+        }
+        const std::string text = Text();
+        const std::string ran = FirstRunMinute(60 * 24 * 8);
+        EXPECT_EQ(text, "next run: " + ran + c.tail)
+            << "modus " << c.modus << " unit " << c.unit << " interval " << c.interval;
+        // After that run the line names the next one, without "a full interval".
+        if (c.modus == 2) {
+            const std::string next = Text();
+            EXPECT_EQ(next.find("full interval"), std::string::npos) << next;
+            EXPECT_EQ(next, "next run: " + FirstRunMinute(60 * 24 * 8) +
+                                Format(" local time (every %d %s of running time)", c.interval,
+                                       c.unit == 1   ? "minutes"
+                                       : c.unit == 2 ? "hours"
+                                                     : "days"));
+        }
+    }
+}
+
+// A schedule that never runs says so, naming the value, instead of waiting in silence.
+TEST_F(NextRun, SaysWhenNothingWillEverRun) {
+    struct Case {
+        int modus, unit, interval, hour, minute, weekday;
+        const char* text;
+    };
+    const Case cases[] = {
+        {3, 1, 15, 0, 0, 0,
+         "next run: none: \"SyncModus\" holds 3, which never runs (1 fixed time, 2 interval)"},
+        {0, 1, 15, 0, 0, 0,
+         "next run: none: \"SyncModus\" holds 0, which never runs (1 fixed time, 2 interval)"},
+        {2, 4, 15, 0, 0, 0,
+         "next run: none: \"Einheit\" holds 4, which never runs (1 minutes, 2 hours, 3 days)"},
+        {2, 1, 0, 0, 0, 0, "next run: none: \"Intervall\" holds 0, which never runs"},
+        {2, 2, -6, 0, 0, 0, "next run: none: \"Intervall\" holds -6, which never runs"},
+        {1, 0, 0, 24, 0, 0,
+         "next run: none: the fixed time \"Stunde\" 24, \"Minute\" 0, \"Wochentag\" 0 never "
+         "comes (0 to 23, 0 to 59, 0 every day or 1 Monday to 7 Sunday)"},
+        {1, 0, 0, 12, 75, 0,
+         "next run: none: the fixed time \"Stunde\" 12, \"Minute\" 75, \"Wochentag\" 0 never "
+         "comes (0 to 23, 0 to 59, 0 every day or 1 Monday to 7 Sunday)"},
+        {1, 0, 0, 12, 30, 8,
+         "next run: none: the fixed time \"Stunde\" 12, \"Minute\" 30, \"Wochentag\" 8 never "
+         "comes (0 to 23, 0 to 59, 0 every day or 1 Monday to 7 Sunday)"},
+    };
+    for (const Case& c : cases) {
+        StartUp();
+        if (c.modus == 1) {
+            FixedTime(c.hour, c.minute, c.weekday);
+        } else {
+            Local().Write(settings::SyncModus, c.modus);
+            engine->SyncUnit = c.unit;
+            engine->SyncInterval = c.interval;
+        }
+        EXPECT_EQ(Text(), c.text);
+        host.Reset();
+        EXPECT_EQ(FirstRunMinute(60 * 24 * 8), "no run") << c.text;
+    }
+    StartUp(); // no "CurrentServer"
+    EXPECT_EQ(engine->NextRunText(), "next run: none: no server is configured (\"CurrentServer\")");
+}

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -208,6 +209,24 @@ TEST_F(SyncRun, UnknownHostGives1019Then1039) {
     EXPECT_EQ(host.Entries(),
               (std::vector<std::string>{"2|" + Format(LoadStr(1019), "no-such-host.invalid"),
                                         "3|" + LoadStr(1039)}));
+}
+
+TEST_F(SyncRun, AnIpv6ServerIsNamedAsNotServedWhenItIsTaken) {
+    auto resolver = std::make_shared<FakeResolver>();
+    ResolverScope scope(resolver);
+    for (const std::string server : {"::1", "[::1]:13", "fe80::1%lo"}) {
+        Local().Write(settings::CurrentServer, server);
+        StartUp();
+        const std::string warning = "2|\"CurrentServer\": '" + server +
+                                    "' is an IPv6 address: only IPv4 addresses and host names "
+                                    "are served";
+        EXPECT_EQ(std::count(host.entries.begin(), host.entries.end(), warning), 1) << server;
+        EXPECT_EQ(engine->NTP.Host, server) << "not cut at a colon";
+        EXPECT_EQ(engine->NTP.Port, 13) << server;
+        host.Reset();
+        engine->ApplyDialogOptions(); // the dialog's OK takes the server again, and says it again
+        EXPECT_EQ(host.Entries(), std::vector<std::string>{warning}) << server;
+    }
 }
 
 TEST_F(SyncRun, SilentServerEndsWithinTheTimeOut) {

@@ -99,14 +99,22 @@ TNamedEvent::~TNamedEvent() {
     Close();
 }
 
+std::string ServiceLockPath() {
+    return SemaphorePath(EventObjectName("KairelService")) + ".lock";
+}
+
 TNamedEvent::TNamedEvent(TNamedEvent&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::exchange(other.error_, EBADF)) {}
+    : handle_(std::exchange(other.handle_, nullptr)), error_(std::exchange(other.error_, EBADF)),
+      createdDevice_(std::exchange(other.createdDevice_, 0)),
+      createdInode_(std::exchange(other.createdInode_, 0)) {}
 
 TNamedEvent& TNamedEvent::operator=(TNamedEvent&& other) noexcept {
     if (this != &other) {
         Close();
         handle_ = std::exchange(other.handle_, nullptr);
         error_ = std::exchange(other.error_, EBADF);
+        createdDevice_ = std::exchange(other.createdDevice_, 0);
+        createdInode_ = std::exchange(other.createdInode_, 0);
     }
     return *this;
 }
@@ -181,11 +189,30 @@ TNamedEvent TNamedEvent::Create(const std::string& name, long groupId) {
     }
     TNamedEvent event(sem);
     event.error_ = 0;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0) {
+        event.createdDevice_ = st.st_dev;
+        event.createdInode_ = st.st_ino;
+    }
     return event;
 }
 
 bool TNamedEvent::Remove(const std::string& name) {
     return sem_unlink(EventObjectName(name).c_str()) == 0;
+}
+
+bool TNamedEvent::RemoveCreated(const std::string& name) {
+    if (createdInode_ == 0) {
+        return false;
+    }
+    const std::string objectName = EventObjectName(name);
+    struct stat st {};
+    if (lstat(SemaphorePath(objectName).c_str(), &st) != 0 || st.st_dev != createdDevice_ ||
+        st.st_ino != createdInode_) {
+        return false; // gone, or another's now
+    }
+    createdDevice_ = createdInode_ = 0;
+    return sem_unlink(objectName.c_str()) == 0;
 }
 
 bool TNamedEvent::Set() {

@@ -9,12 +9,15 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <utility>
 
 namespace kairelon {
 namespace {
 
 int pipeFds[2] = {-1, -1};
 std::atomic<int> received{0};
+std::function<void(int)> stopAction;
+std::function<void()> reloadAction;
 
 void OnStopSignal(int signalNumber) {
     int expected = 0;
@@ -25,10 +28,24 @@ void OnStopSignal(int signalNumber) {
     [[maybe_unused]] const ssize_t n = write(pipeFds[1], &byte, 1);
 }
 
+void OnHangUp(int signalNumber) {
+    const char byte = static_cast<char>(signalNumber);
+    [[maybe_unused]] const ssize_t n = write(pipeFds[1], &byte, 1);
+}
+
+void Install(int signalNumber, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signalNumber, &action, nullptr);
+}
+
 } // namespace
 
-void QuitOnStopSignals() {
+void QuitOnStopSignals(std::function<void(int signalNumber)> onStop) {
     signal(SIGPIPE, SIG_IGN);
+    stopAction = std::move(onStop);
     if (pipeFds[0] >= 0) {
         return;
     }
@@ -38,18 +55,32 @@ void QuitOnStopSignals() {
     auto* notifier =
         new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier] {
+        bool stop = false;
+        bool reload = false;
         char byte = 0;
         while (read(pipeFds[0], &byte, 1) > 0) {
+            (byte == SIGHUP ? reload : stop) = true;
         }
-        notifier->setEnabled(false);
-        QCoreApplication::exit(0);
+        if (reload && !stop && reloadAction) {
+            reloadAction();
+        }
+        if (stop) {
+            notifier->setEnabled(false);
+            if (stopAction) {
+                stopAction(received.load());
+            }
+            QCoreApplication::exit(0);
+        }
     });
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    Install(SIGTERM, OnStopSignal);
+    Install(SIGINT, OnStopSignal);
+}
+
+void ReloadOnHangUp(std::function<void()> reload) {
+    reloadAction = std::move(reload);
+    if (pipeFds[0] >= 0) {
+        Install(SIGHUP, OnHangUp);
+    }
 }
 
 int ReceivedStopSignal() {
