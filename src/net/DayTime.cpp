@@ -18,7 +18,11 @@ TNMDayTime::TNMDayTime(TComponent* AOwner) : TPowersock(AOwner) {
 }
 
 void TNMDayTime::Abort() {
-    aborted_ = true;
+    // The time-out calls Abort too (TimerFired, TimedOut already set): that one keeps its own
+    // meaning, a reply that came before it is still the result.
+    if (!TimedOut) {
+        aborted_ = true;
+    }
     TPowersock::Abort();
 }
 
