@@ -1,12 +1,15 @@
 // Fuzz target: the control-character strip and the fixed-column reply conversion never crash;
 // the strip leaves only bytes 32..127; a successful conversion always names a real date in
-// 1951..2050 and a real time of day.
+// 1951..2050 and a real time of day; the health field, when read, is one digit that stands in
+// column 30 of a line at least 30 characters long, and adding text after a blank in column 31
+// does not change it.
 #include "framework/DateTime.h"
 #include "sync/TimeConversion.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace {
@@ -26,6 +29,20 @@ void CheckConversion(const std::string& text) {
     if (year < 1951 || year > 2050 || month < 1 || month > 12 || day < 1 ||
         day > kairelon::DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59 ||
         msec != 0) {
+        std::abort();
+    }
+}
+
+void CheckHealth(const std::string& text) {
+    const std::optional<int> health = kairelon::DaytimeHealth(text);
+    if (!health) {
+        return;
+    }
+    if (*health < 0 || *health > 9 || text.size() < 30 || text[29] != '0' + *health ||
+        (text.size() > 30 && text[30] != ' ')) {
+        std::abort();
+    }
+    if (kairelon::DaytimeHealth(text.substr(0, 30) + " tail") != health) {
         std::abort();
     }
 }
@@ -50,5 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     CheckConversion(raw);
     CheckConversion(stripped);
+    CheckHealth(raw);
+    CheckHealth(stripped);
     return 0;
 }

@@ -145,6 +145,9 @@ int RunQuery(const std::string& host, int port, int timeOutMs) {
     std::printf("remote: %s\n", IsoUtc(remote).c_str());
     std::printf("local: %s\n", IsoUtc(local).c_str());
     std::printf("deviation: %d\n", GetTimeDifference(remote, local));
+    if (const std::optional<int> health = DaytimeHealth(reply)) {
+        std::printf("health: %d\n", *health);
+    }
     std::fflush(stdout);
     return 0;
 }

@@ -24,6 +24,7 @@ constexpr SettingInfo kTable[] = {
     settings::RASUsername,
     settings::RASPassword,
     settings::AskOnShutdown,
+    settings::NachholenNachStandby,
 };
 
 } // namespace

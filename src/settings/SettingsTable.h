@@ -105,6 +105,9 @@ inline constexpr StringSetting RASUsername{"RASUsername", ""};
 inline constexpr StringSetting RASPassword{"RASPassword", ""};
 // Ask before quitting.
 inline constexpr BoolSetting AskOnShutdown{"AskOnShutdown", true};
+// After the machine wakes up or the network returns, start a scheduled run that was missed
+// meanwhile (once, a few seconds later).
+inline constexpr BoolSetting NachholenNachStandby{"NachholenNachStandby", true};
 
 } // namespace settings
 

@@ -14,10 +14,17 @@
 #include "sync/TimeConversion.h"
 #include "sync/TimeZoneInfo.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace kairelon {
 namespace {
 
 constexpr int kSchedulerIntervalMs = 60000;
+// Wait after the last report of the wake watcher: the network usually settles a few seconds
+// after the machine wakes, and the reports of one return come in a burst.
+constexpr int kCatchUpDelayMs = 5000;
+constexpr double kMinutesPerDay = 24.0 * 60.0;
 constexpr int kDefaultDeviationLimitMinutes = 360; // for a unit the dialog does not offer
 
 // Entries 1079 and 1080: a UTC reading as "dd.mm.yyyy, hh:mm:ss".
@@ -37,6 +44,11 @@ private:
     bool& flag_;
 };
 
+// Minutes in one unit of "Einheit" (1 minutes, 2 hours, 3 days); 0 for any other value.
+std::uint64_t UnitMinutes(std::int32_t unit) {
+    return unit == 1 ? 1 : unit == 2 ? 60 : unit == 3 ? 24 * 60 : 0;
+}
+
 } // namespace
 
 TSyncEngine::TSyncEngine(SyncHost& host, CClock& clock) : host_(host), clock_(clock) {
@@ -49,6 +61,9 @@ TSyncEngine::TSyncEngine(SyncHost& host, CClock& clock) : host_(host), clock_(cl
     tGetTime.setInterval(kSchedulerIntervalMs);
     tGetTime.setTimerType(Qt::CoarseTimer);
     QObject::connect(&tGetTime, &QTimer::timeout, [this] { tGetTimeTimer(); });
+    tCatchUp.setInterval(kCatchUpDelayMs);
+    tCatchUp.setSingleShot(true);
+    QObject::connect(&tCatchUp, &QTimer::timeout, [this] { tCatchUpTimer(); });
 }
 
 TSyncEngine::~TSyncEngine() {
@@ -86,7 +101,7 @@ void TSyncEngine::InitializeSchedule() {
     UpdateUptimeLabel(DayCounter, HourCounter, MinuteCounter);
 
     if (Configured) {
-        tGetTime.start();
+        StartScheduler();
     } else {
         tGetTime.stop();
     }
@@ -116,12 +131,27 @@ void TSyncEngine::ApplyDialogOptions() {
     ApplyStoredOptions();
     host_.SetSyncCommandEnabled(true);
     Configured = true;
+    StartScheduler();
+}
+
+void TSyncEngine::StartScheduler() {
     tGetTime.start();
+    if (scheduleStarted_) {
+        return;
+    }
+    // The counters count from here, so the catch-up measures from here too.
+    scheduleStarted_ = true;
+    LastTickLocal = NowLocal();
+    LastIntervalRunLocal = LastTickLocal;
+    const WakeListener listener = [this](WakeEvent event) { WakeEventReceived(event); };
+    Wake = WakeLoader ? WakeLoader(listener) : LoadSystemWakeWatcher(listener);
 }
 
 void TSyncEngine::FormDestroy() {
     Closing = true;
     tGetTime.stop();
+    tCatchUp.stop();
+    Wake.reset();
     LocalOptions.reset();
     GlobalOptions.reset();
     RasApi.reset();
@@ -159,14 +189,13 @@ void TSyncEngine::tGetTimeTimer() {
             ++DayCounter;
         }
         UpdateUptimeLabel(DayCounter, HourCounter, MinuteCounter);
+        const TDateTime nowLocal = NowLocal();
+        LastTickLocal = nowLocal;
 
         const std::int32_t modus = LocalOptions->Read(settings::SyncModus);
-        bool ran = false;
-        int resultKind = ekInformation;
-        std::string resultText;
 
         if (modus == 1) {
-            const DecodedDateTime now = DecodeDateTime(NowLocal());
+            const DecodedDateTime now = DecodeDateTime(nowLocal);
             bool timeMatches = false;
             std::int32_t minute = 0;
             const std::int32_t hour = LocalOptions->Read(settings::Stunde);
@@ -180,8 +209,7 @@ void TSyncEngine::tGetTimeTimer() {
             const FixedTimeRun thisRun{now.year, now.month, now.day, hour, minute};
             if (timeMatches && dayMatches && LastFixedTimeRun != thisRun) {
                 LastFixedTimeRun = thisRun;
-                SynchronizeTime(resultText, resultKind);
-                ran = true;
+                ScheduledRun();
             }
         } else if (modus == 2) {
             // The interval counts running time of its unit since the timer started, so every
@@ -192,14 +220,120 @@ void TSyncEngine::tGetTimeTimer() {
             const std::uint64_t minutes = RunningMinutes();
             const auto due = IntervalRunAt(SyncUnit, SyncInterval, minutes, LastRunCounter);
             if (due && *due <= minutes) {
-                SynchronizeTime(resultText, resultKind);
                 LastRunCounter = minutes;
-                ran = true;
+                LastIntervalRunLocal = nowLocal;
+                ScheduledRun();
             }
         }
-        if (ran) {
-            AddProtocolEntry(resultText, resultKind);
+    } catch (const Exception& e) {
+        WriteErrorLog("TfrmOptions::tGetTime()", e.Message());
+    }
+}
+
+void TSyncEngine::ScheduledRun() {
+    LastScheduledRunLocal = NowLocal();
+    int resultKind = ekInformation;
+    std::string resultText;
+    SynchronizeTime(resultText, resultKind);
+    ScheduledRunFailed = resultKind == ekError;
+    AddProtocolEntry(resultText, resultKind);
+}
+
+std::optional<TSyncEngine::FixedTime> TSyncEngine::LatestFixedTime(TDateTime now) {
+    const std::int32_t hour = LocalOptions->Read(settings::Stunde);
+    const std::int32_t minute = LocalOptions->Read(settings::Minute);
+    const std::int32_t weekday = LocalOptions->Read(settings::Wochentag);
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59) {
+        return std::nullopt; // a time no clock shows: the tick never runs it either
+    }
+    const TDateTime timeOfDay = EncodeTime(hour, minute, 0, 0);
+    const double today = std::floor(now);
+    for (int back = 0; back <= 7; ++back) {
+        const TDateTime day = today - back;
+        const TDateTime at = day + timeOfDay;
+        const DecodedDateTime date = DecodeDateTime(day);
+        if (at > now || !FixedDayMatches(weekday, date)) {
+            continue;
         }
+        return FixedTime{at, FixedTimeRun{date.year, date.month, date.day, hour, minute}};
+    }
+    return std::nullopt;
+}
+
+bool TSyncEngine::MissedRun() {
+    if (ScheduledRunFailed) {
+        return true;
+    }
+    const TDateTime now = NowLocal();
+    const std::int32_t modus = LocalOptions->Read(settings::SyncModus);
+    if (modus == 1) {
+        const std::optional<FixedTime> latest = LatestFixedTime(now);
+        return latest && latest->at > LastTickLocal && LastFixedTimeRun != latest->run;
+    }
+    if (modus == 2) {
+        const std::uint64_t unitMinutes = UnitMinutes(SyncUnit);
+        if (unitMinutes == 0 || SyncInterval <= 0) {
+            return false; // the tick runs nothing either
+        }
+        const double interval = static_cast<double>(unitMinutes) * SyncInterval;
+        // Whole minutes by the local clock; a clock set back gives a negative count.
+        const double passed = std::floor((now - LastIntervalRunLocal) * kMinutesPerDay + 1e-6);
+        const std::uint64_t running = RunningMinutes();
+        const std::uint64_t counted = running - std::min(running, LastRunCounter);
+        return passed >= interval && static_cast<double>(counted) < interval;
+    }
+    return false;
+}
+
+void TSyncEngine::WakeEventReceived(WakeEvent event) {
+    if (Closing || !tGetTime.isActive()) {
+        return;
+    }
+    OutputDebugString(event == WakeEvent::Resumed ? "wake watcher: the machine woke up"
+                                                  : "wake watcher: the network is back");
+    try {
+        if (!catchUpSince_ && MissedRun()) {
+            catchUpSince_ = NowLocal();
+        }
+    } catch (const Exception& e) {
+        WriteErrorLog("TfrmOptions::tGetTime()", e.Message());
+    }
+    if (catchUpSince_) {
+        tCatchUp.start(); // a later report of the same burst starts the wait anew
+    }
+}
+
+void TSyncEngine::tCatchUpTimer() {
+    if (Closing || !catchUpSince_) {
+        return;
+    }
+    if (Busy) {
+        tCatchUp.start(); // a run is in progress: look again when it is over
+        return;
+    }
+    const TDateTime since = *catchUpSince_;
+    catchUpSince_.reset();
+    const FlagScope busy(Busy);
+    try {
+        if (!LocalOptions->Read(settings::NachholenNachStandby)) {
+            return;
+        }
+        if (LastScheduledRunLocal && *LastScheduledRunLocal >= since) {
+            return; // a tick ran the schedule meanwhile
+        }
+        // The run counts for the schedule it stands in for, so the tick does not repeat it.
+        const TDateTime now = NowLocal();
+        const std::int32_t modus = LocalOptions->Read(settings::SyncModus);
+        if (modus == 1) {
+            if (const std::optional<FixedTime> latest = LatestFixedTime(now)) {
+                LastFixedTimeRun = latest->run;
+            }
+        } else if (modus == 2) {
+            LastRunCounter = RunningMinutes();
+            LastIntervalRunLocal = now;
+        }
+        AddProtocolEntry(LoadStr(4190), ekInformation);
+        ScheduledRun();
     } catch (const Exception& e) {
         WriteErrorLog("TfrmOptions::tGetTime()", e.Message());
     }
@@ -282,9 +416,13 @@ void TSyncEngine::SynchronizeTime(std::string& resultText, int& resultKind) {
         AddProtocolEntry(ClockEntry(1079, local), ekInformation);
         AddProtocolEntry(ClockEntry(1080, remote), ekInformation);
 
+        // A server that says its own time is wrong sets nothing, whatever the deviation.
+        const std::optional<int> health = DaytimeHealth(reply);
+        const bool unhealthy = health && !DaytimeHealthy(*health);
+
         bool exceeded = false;
         int deviation = 0;
-        if (LocalOptions->Read(settings::UseMaxAbweich)) {
+        if (!unhealthy && LocalOptions->Read(settings::UseMaxAbweich)) {
             const std::int32_t unit = LocalOptions->Read(settings::MaxAbweichEinheit);
             std::int64_t limit = kDefaultDeviationLimitMinutes;
             if (unit >= 1 && unit <= 3) {
@@ -296,7 +434,10 @@ void TSyncEngine::SynchronizeTime(std::string& resultText, int& resultKind) {
             exceeded = limit < deviation;
         }
 
-        if (exceeded) {
+        if (unhealthy) {
+            resultText = Format(LoadStr(4191), NTP.Host, *health);
+            resultKind = ekWarning;
+        } else if (exceeded) {
             resultText = Format(LoadStr(1081), deviation);
             resultKind = ekWarning;
         } else {
@@ -343,6 +484,9 @@ bool TSyncEngine::mnuSyncClick() {
         SynchronizeTime(resultText, resultKind);
         AddProtocolEntry(resultText, resultKind);
         LastResultKind = resultKind;
+        if (resultKind != ekError) {
+            ScheduledRunFailed = false; // the clock is set: nothing is owed any more
+        }
     } catch (const Exception& e) {
         WriteErrorLog("TfrmOptions::mnuSyncClick()", e.Message());
     }
@@ -368,10 +512,6 @@ void TSyncEngine::NTPInvalidHost(bool& Handled) {
 }
 
 namespace {
-
-std::uint64_t UnitMinutes(std::int32_t unit) {
-    return unit == 1 ? 1 : unit == 2 ? 60 : unit == 3 ? 24 * 60 : 0;
-}
 
 const char* UnitName(std::int32_t unit) {
     return unit == 1 ? "minutes" : unit == 2 ? "hours" : "days";

@@ -6,10 +6,12 @@
 // value. It carries the operations under the main window's names: the start-up steps
 // (`CreateOptionStores`, `InitializeEngine`), the scheduler tick `tGetTimeTimer`, one run
 // `SynchronizeTime`, the menu command `mnuSyncClick`, the daytime client's event handlers and
-// the destruction `FormDestroy`. It talks to its host (the options dialog, or the headless
-// program) only through `SyncHost`; the clock, the local "now", the dial-up layer and the
-// service hand-over are injected, so every behaviour runs in tests without a display and
-// without touching the real clock.
+// the destruction `FormDestroy`. It also listens, through a `WakeWatcher`, for the machine
+// waking up and the network coming back, and then starts a scheduled run that was missed
+// meanwhile (`WakeEventReceived`, `tCatchUpTimer`, `MissedRun`). It talks to its host (the options
+// dialog, or the headless program) only through `SyncHost`; the clock, the local "now", the dial-up
+// layer and the service hand-over are injected, so every behaviour runs in tests without a display
+// and without touching the real clock.
 #pragma once
 
 #include "diag/ProtocolList.h"
@@ -19,6 +21,7 @@
 #include "framework/MessageBoxStyle.h"
 #include "net/DayTime.h"
 #include "platform/Clock.h"
+#include "platform/WakeWatcher.h"
 #include "settings/Options.h"
 
 #include <QTimer>
@@ -93,6 +96,21 @@ public:
     // running time so far, or why nothing will ever run (no server, or "SyncModus",
     // "Einheit", "Intervall" or the fixed time holding a value that never runs).
     std::string NextRunText();
+
+    // Catch-up after sleep or a network return. Every report of the watcher that finds a
+    // missed run (and every report while one is pending) restarts the single-shot timer
+    // `tCatchUp`, so a burst of reports starts one run; when it fires, the missed run starts
+    // through the tick's path (Busy, protocol, error log), unless "NachholenNachStandby" is
+    // off or a scheduled run has started since. Nothing happens while the scheduler timer is
+    // off.
+    void WakeEventReceived(WakeEvent event);
+    void tCatchUpTimer();
+    // The scheduler's judgement at NowLocal(): a scheduled run is owed. Fixed time: the
+    // latest fixed time on a matching day passed after the last handled tick and has not run.
+    // Interval: by the local clock the interval since the last interval run (or the start of
+    // the schedule) ran out while the counted running time has not. Either mode: the last
+    // scheduled run ended in an error (the network was gone, for example).
+    bool MissedRun();
     void UpdateUptimeLabel(std::uint32_t days, std::uint32_t hours, std::uint32_t minutes);
 
     // One run; every failure of the framework's exception family becomes the result.
@@ -141,13 +159,24 @@ public:
     std::optional<FixedTimeRun> LastFixedTimeRun;
     bool Configured = false;
 
+    // The scheduler's memory for the catch-up, in local time: the last handled tick (or the
+    // start of the schedule), the last interval run (or the start), the start of the last
+    // scheduled run, and whether that run ended in an error.
+    TDateTime LastTickLocal = 0;
+    TDateTime LastIntervalRunLocal = 0;
+    std::optional<TDateTime> LastScheduledRunLocal;
+    bool ScheduledRunFailed = false;
+
     TNMDayTime NTP;
     TProtocolList Protocol;
     QTimer tGetTime; // 60 000 ms scheduler tick
+    QTimer tCatchUp; // single shot, 5000 ms after the last report of the wake watcher
+    std::unique_ptr<WakeWatcher> Wake;
 
     // Seams, set before start-up.
     std::function<TDateTime()> NowLocal = [] { return Now(); };
     RasLayerLoader RasLoader;                  // null: the system's dial-up layer
+    WakeWatcherLoader WakeLoader;              // null: the system's wake watcher
     HandOver HandOverToServiceFn;              // null: the product's hand-over
     std::optional<std::string> ServerOverride; // "--server": used instead of "CurrentServer"
     // Dry run: neither route changes anything. The run says on the debugger output which
@@ -157,9 +186,23 @@ public:
 
 private:
     void SetClock(const SYSTEMTIME& remote, bool useService);
+    // Starts the scheduler timer; the first start also fixes the start of the schedule and
+    // starts the wake watcher.
+    void StartScheduler();
+    // One scheduled run with its result entry, for the tick and the catch-up (Busy is set).
+    void ScheduledRun();
+    // The latest fixed time on a matching day at or before `now`, with the record a run for it
+    // leaves; empty when "Stunde", "Minute" or "Wochentag" allow none.
+    struct FixedTime {
+        TDateTime at = 0;
+        FixedTimeRun run;
+    };
+    std::optional<FixedTime> LatestFixedTime(TDateTime now);
 
     SyncHost& host_;
     CClock& clock_;
+    bool scheduleStarted_ = false;
+    std::optional<TDateTime> catchUpSince_; // a missed run was found then and waits
 };
 
 // The exit status of a run's result kind for scripts: 0 information, 1 warning, 2 error.

@@ -53,6 +53,31 @@ bool NTPtoDateTime(const std::string& reply, TDateTime& date, TDateTime& time) {
     }
 }
 
+std::optional<int> DaytimeHealth(const std::string& reply) {
+    // Columns counted from 1, as above; "D" is a digit, " " a blank.
+    static constexpr std::string_view kShape = " DD D D";
+    constexpr std::size_t kFirst = 24;
+    constexpr std::size_t kHealth = 30;
+    if (reply.size() < kHealth) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+        const char c = reply[kFirst - 1 + i];
+        const bool fits = kShape[i] == ' ' ? c == ' ' : (c >= '0' && c <= '9');
+        if (!fits) {
+            return std::nullopt;
+        }
+    }
+    if (reply.size() > kHealth && reply[kHealth] != ' ') {
+        return std::nullopt; // "0 0 12" is no status field of one digit
+    }
+    return reply[kHealth - 1] - '0';
+}
+
+bool DaytimeHealthy(int health) {
+    return health == 0 || health == 1;
+}
+
 void CopyFileTime(const FILETIME& source, FILETIME& destination) {
     destination.dwLowDateTime = source.dwLowDateTime;
     destination.dwHighDateTime = source.dwHighDateTime;

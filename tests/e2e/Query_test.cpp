@@ -1,6 +1,6 @@
-// `kairelon --query` against daytime servers made by the test on 127.0.0.1: the four lines,
-// the deviation, the failures with their messages and exit codes, wrong usage, and that
-// nothing is written.
+// `kairelon --query` against daytime servers made by the test on 127.0.0.1: the four lines
+// and the server's health where its line has it, the deviation, the failures with their messages
+// and exit codes, wrong usage, and that nothing is written.
 #include "support/LoopbackServer.h"
 #include "support/TestSupport.h"
 
@@ -70,13 +70,37 @@ TEST(QueryMode, PrintsReplyRemoteLocalAndDeviationAndWritesNothing) {
     const std::size_t local = result.out.find("local: ");
     ASSERT_NE(local, std::string::npos);
     const std::string rest = result.out.substr(local);
-    // "local: YYYY-MM-DDThh:mm:ssZ\ndeviation: 0\n"
-    ASSERT_EQ(rest.size(), std::string("local: 2026-01-01T00:00:00Z\ndeviation: 0\n").size())
+    // "local: YYYY-MM-DDThh:mm:ssZ\ndeviation: 0\nhealth: 0\n"
+    ASSERT_EQ(rest.size(),
+              std::string("local: 2026-01-01T00:00:00Z\ndeviation: 0\nhealth: 0\n").size())
         << rest;
-    EXPECT_EQ(rest.substr(rest.size() - 14), "\ndeviation: 0\n");
+    EXPECT_EQ(rest.substr(rest.size() - 24), "\ndeviation: 0\nhealth: 0\n");
     EXPECT_EQ(rest[17], 'T');
     EXPECT_EQ(rest[26], 'Z');
     EXPECT_EQ(FilesBelow(home.Path()), 0) << "a query writes no setting and no log";
+}
+
+TEST(QueryMode, PrintsTheServersHealthOnlyWhereItsLineHasTheField) {
+    const struct {
+        std::string line;
+        std::string healthLine; // empty: none expected
+    } cases[] = {
+        {DaytimeLine(0), "health: 0\n"},
+        {DaytimeLine(0).replace(30, 1, "2"), "health: 2\n"},
+        {DaytimeLine(0).replace(30, 1, "4"), "health: 4\n"},
+        {DaytimeLine(0).substr(0, 24) + "\n", ""}, // date and time only
+        {DaytimeLine(0).replace(30, 1, "12"), ""}, // no one-digit field there
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        LoopbackServer server(LoopbackServer::SendAndClose(c.line));
+        const auto result = RunProgram("kairelon", Query(server.Port()));
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const std::size_t deviation = result.out.find("\ndeviation: ");
+        ASSERT_NE(deviation, std::string::npos) << result.out;
+        const std::size_t end = result.out.find('\n', deviation + 1);
+        EXPECT_EQ(result.out.substr(end + 1), c.healthLine) << result.out;
+    }
 }
 
 TEST(QueryMode, TheDeviationIsInWholeMinutesWhicheverSideIsAhead) {

@@ -105,11 +105,12 @@ TEST_F(OptionsTest, FirstStartWritesEverySettingWithItsDefaultIntoAPrivateFile) 
                                                "\"RASConnection\"=\"\"\n"
                                                "\"RASUsername\"=\"\"\n"
                                                "\"RASPassword\"=\"\"\n"
-                                               "\"AskOnShutdown\"=dword:00000001\n"));
+                                               "\"AskOnShutdown\"=dword:00000001\n"
+                                               "\"NachholenNachStandby\"=dword:00000001\n"));
     struct stat st;
     ASSERT_EQ(::stat(userFile.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(AllSettings().size(), 17u);
+    EXPECT_EQ(AllSettings().size(), 18u);
     EXPECT_EQ(FindSetting("intervall")->integerDefault, 30);
     EXPECT_EQ(FindSetting("NoSuchSetting"), nullptr);
 }

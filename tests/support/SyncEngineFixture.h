@@ -74,6 +74,7 @@ protected:
     void StartUp() {
         engine = std::make_unique<TSyncEngine>(host, *clock);
         engine->RasLoader = rasLoader;
+        engine->WakeLoader = wakeLoader;
         engine->NowLocal = [this] { return localNow; };
         engine->CreateOptionStores();
         engine->InitializeEngine();
@@ -84,6 +85,12 @@ protected:
     std::unique_ptr<CFakeClock> clock = std::make_unique<CFakeClock>();
     std::shared_ptr<FakeRasState> ras = std::make_shared<FakeRasState>();
     RasLayerLoader rasLoader = FakeRasLoader(ras);
+    // The wake watcher's reports come from the test (the system's watcher listens on the bus).
+    WakeListener wakeListener;
+    WakeWatcherLoader wakeLoader = [this](WakeListener listener) {
+        wakeListener = std::move(listener);
+        return std::make_unique<WakeWatcher>();
+    };
     TDateTime localNow = EncodeDateTime(2026, 1, 1, 13, 0, 0, 0);
     RecordingHost host;
     std::unique_ptr<TSyncEngine> engine;

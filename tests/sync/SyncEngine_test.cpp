@@ -480,3 +480,57 @@ TEST_F(SyncRun, ADryRunSaysWhichRouteItWouldTake) {
 }
 
 } // namespace
+
+namespace {
+
+class ServerHealth : public SyncRun {};
+
+TEST_F(ServerHealth, AServerThatSaysItsTimeIsWrongSetsNothingAndSaysWhy) {
+    const struct {
+        char health;
+        bool sets;
+    } cases[] = {{'0', true}, {'1', true}, {'2', false}, {'4', false}, {'7', false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.health);
+        std::string line = LineAtOffset(5);
+        ASSERT_EQ(line.substr(23, 7), " 00 0 0");
+        line[29] = c.health;
+        ServeLine(line);
+        StartUp();
+        host.Reset();
+        const std::size_t setsBefore = clock->SetCalls().size();
+        engine->mnuSyncClick();
+        const auto entries = host.Entries();
+        ASSERT_GE(entries.size(), 3u);
+        if (c.sets) {
+            EXPECT_EQ(clock->SetCalls().size(), setsBefore + 1);
+            EXPECT_EQ(engine->LastResultKind, 1);
+        } else {
+            EXPECT_EQ(clock->SetCalls().size(), setsBefore);
+            EXPECT_EQ(entries.back(),
+                      "2|" + Format(LoadStr(4191), std::string("127.0.0.1"), c.health - '0'));
+            EXPECT_EQ(engine->LastResultKind, 2);
+            // Both clocks are still shown, as for a refused deviation.
+            EXPECT_EQ(entries[entries.size() - 2].rfind("1|Datum/Uhrzeit remote", 0), 0u);
+        }
+    }
+}
+
+TEST_F(ServerHealth, UnhealthyWinsOverTheDeviationLimitAndALineWithoutTheFieldSetsTheClock) {
+    std::string line = LineAtOffset(3 * 3600);
+    line[29] = '2';
+    ServeLine(line);
+    UseLimit(1, 10);
+    StartUp();
+    engine->mnuSyncClick();
+    EXPECT_EQ(host.Entries().back(), "2|" + Format(LoadStr(4191), std::string("127.0.0.1"), 2));
+
+    ServeLine(LineAtOffset(5).substr(0, 23)); // date and time only
+    Local().Write(settings::UseMaxAbweich, false);
+    StartUp();
+    engine->mnuSyncClick();
+    EXPECT_EQ(engine->LastResultKind, 1);
+    EXPECT_EQ(clock->SetCalls().size(), 1u);
+}
+
+} // namespace

@@ -1,10 +1,15 @@
 // Reading the daytime reply by columns, the century rule, the clock difference, and the strip
-// of control and non-ASCII bytes.
+// of control and non-ASCII bytes, and the server's health field.
 #include "sync/TimeConversion.h"
+
+#include "daemons/DaytimeLine.h"
+#include "framework/DateTime.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 using namespace kairelon;
@@ -163,4 +168,51 @@ TEST(StripControlCharacters, KeepsBytes32To127AndDropsTheRest) {
     std::string empty;
     StripControlCharacters(empty);
     EXPECT_EQ(empty, "");
+}
+
+TEST(DaytimeHealth, ReadsTheHealthDigitWhereTheLineHasTheField) {
+    const struct {
+        const char* reply;
+        std::optional<int> health;
+    } cases[] = {
+        {"61288 26-12-09 18:04:05 00 0 0  50.0 UTC(NIST) *", 0},
+        {"61288 26-12-09 18:04:05 50 0 1  50.0 UTC(NIST) *", 1},
+        {"61288 26-12-09 18:04:05 00 1 2 888.8 UTC(NIST) *", 2},
+        {"61288 26-12-09 18:04:05 00 0 4   0.0 UTC(NIST) *", 4},
+        {"61288 26-12-09 18:04:05 00 0 7", 7},                   // ends right after the field
+        {"61288 26-12-09 18:04:05 00 0 3 ", 3},                  // a blank after it
+        {"61288 26-12-09 18:04:05", std::nullopt},               // date and time only
+        {"61288 26-12-09 18:04:05 00 0 ", std::nullopt},         // cut before the field
+        {"61288 26-12-09 18:04:05 00 0 12  50.0", std::nullopt}, // two digits are no field
+        {"61288 26-12-09 18:04:05 00 0 x  50.0", std::nullopt},
+        {"61288 26-12-09 18:04:05 0A 0 0  50.0", std::nullopt},      // TT not two digits
+        {"61288 26-12-09 18:04:05 00 - 0  50.0", std::nullopt},      // L not a digit
+        {"61288 26-12-09 18:04:05-00 0 0  50.0", std::nullopt},      // no blank before TT
+        {"61288 26-12-09 18:04:05 00 0  0 50.0", std::nullopt},      // shifted by one column
+        {"Wed Dec  9 18:04:05 2026 (health 2) 0 0 0", std::nullopt}, // another layout
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        EXPECT_EQ(DaytimeHealth(c.reply), c.health);
+        // The field changes nothing of the date and time a line converts to.
+        TDateTime date = 0, time = 0;
+        const std::string line = c.reply;
+        if (line.rfind("61288 ", 0) == 0) {
+            EXPECT_TRUE(NTPtoDateTime(line, date, time));
+            EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss", date + time), "2026-12-09 18:04:05");
+        }
+    }
+}
+
+TEST(DaytimeHealth, TheBundledServersLineReadsHealthy) {
+    std::string line = DaytimeLine(std::int64_t{1796234645}); // 2026-12-02 18:04:05 UTC
+    StripControlCharacters(line);
+    EXPECT_EQ(DaytimeHealth(line), 0);
+}
+
+TEST(DaytimeHealth, OnlyZeroAndOneMaySetTheClock) {
+    for (int health = 0; health <= 9; ++health) {
+        EXPECT_EQ(DaytimeHealthy(health), health == 0 || health == 1) << health;
+    }
 }
