@@ -59,9 +59,15 @@ TEST(DryRunClock, SaysWhatItWouldSetAndChecksTheRecordLikeTheRealClock) {
 
 TEST(RealClock, ReadsTheMachinesUtcTime) {
     CRealClock clock;
-    const std::time_t before = std::time(nullptr);
+    // Not time(): it may read a coarse clock a tick behind the one the program reads.
+    const auto readRealtime = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_REALTIME, &ts);
+        return ts.tv_sec;
+    };
+    const std::time_t before = readRealtime();
     const SYSTEMTIME now = clock.GetSystemTime();
-    const std::time_t after = std::time(nullptr);
+    const std::time_t after = readRealtime();
     std::tm tm{};
     tm.tm_year = now.wYear - 1900;
     tm.tm_mon = now.wMonth - 1;
