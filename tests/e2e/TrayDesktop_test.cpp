@@ -203,7 +203,7 @@ void WriteText(const std::string& path, const std::string& text) {
     file.write(text.data(), static_cast<qint64>(text.size()));
 }
 
-class TrayProgram : public ::testing::Test {
+class TrayDesktop : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* tool : {"Xvfb", "trayer", "xdotool", "xwininfo", "dbus-daemon"}) {
@@ -276,7 +276,7 @@ protected:
     QProcess program;
 };
 
-TEST_F(TrayProgram, SplashIconMenuDialogAndQuitAsAUserMeetsThem) {
+TEST_F(TrayDesktop, SplashIconMenuDialogAndQuitAsAUserMeetsThem) {
     DaytimeDaemon daemon;
     ASSERT_NE(daemon.Port(), 0) << daemon.FirstLine();
     const std::string server = "127.0.0.1:" + std::to_string(daemon.Port());
