@@ -235,6 +235,14 @@ protected:
         // No dial-up layer can answer here, so the start-up is the same on every machine.
         env.insert("KAIRELON_DIALUP_BUS", "unix:path=/nonexistent/kairelon-test-bus");
         env.remove("QT_QPA_PLATFORM");
+        // The X keyboard library reads X atom names with strndup past their end, which the
+        // sanitizers' strict string checks reject before the program is up; that library is
+        // not ours, so the check is off for this program (every other check stays on).
+        QString sanitizer = env.value("ASAN_OPTIONS");
+        if (!sanitizer.isEmpty()) {
+            env.insert("ASAN_OPTIONS",
+                       sanitizer.replace("strict_string_checks=1", "strict_string_checks=0"));
+        }
         program.setProcessEnvironment(env);
         program.setChildProcessModifier(EndWithParent);
         program.setStandardOutputFile(output.filePath("out"));
