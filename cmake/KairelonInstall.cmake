@@ -72,3 +72,42 @@ endif()
 install(FILES resources/help/Kairelon.html DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES resources/icons/kairelon.svg
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
+# The applications menu entry, and the icon in the hicolor theme at the usual sizes: 16 pixels
+# is the picture drawn pixel by pixel, the others are the scalable drawing rendered at build time.
+install(FILES resources/desktop/kairelon.desktop
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+add_executable(kairelon-icon-png resources/icons/IconPng.cpp)
+target_link_libraries(kairelon-icon-png PRIVATE Qt6::Gui Qt6::Svg)
+set(KAIRELON_ICON_SIZES 16 22 24 32 48 64 128 256)
+set(_icon_outputs)
+foreach(_size IN LISTS KAIRELON_ICON_SIZES)
+    set(_source ${PROJECT_SOURCE_DIR}/resources/icons/kairelon.svg)
+    if(_size EQUAL 16)
+        set(_source ${PROJECT_SOURCE_DIR}/resources/icons/tna_icon_1.xpm)
+    endif()
+    set(_png ${PROJECT_BINARY_DIR}/icons/${_size}x${_size}/kairelon.png)
+    add_custom_command(
+        OUTPUT ${_png}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/icons/${_size}x${_size}
+        COMMAND kairelon-icon-png ${_source} ${_size} ${_png}
+        DEPENDS kairelon-icon-png ${_source}
+        COMMENT "Rendering the ${_size} x ${_size} icon")
+    list(APPEND _icon_outputs ${_png})
+    install(FILES ${_png}
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/${_size}x${_size}/apps)
+endforeach()
+add_custom_target(kairelon_icons ALL DEPENDS ${_icon_outputs})
+# The autostart entry under <sysconfdir>/xdg/autostart, decided at install time when the prefix
+# is certain: /etc for a prefix of /usr (where the session reads it), <prefix>/etc otherwise. It
+# keeps the menu entry's file name, so a user's own ~/.config/autostart/kairelon.desktop with
+# Hidden=true switches it off.
+install(CODE "
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+        set(_autostart /etc/xdg/autostart)
+    else()
+        set(_autostart \"\${CMAKE_INSTALL_PREFIX}/etc/xdg/autostart\")
+    endif()
+    file(INSTALL DESTINATION \"\${_autostart}\" TYPE FILE
+         RENAME kairelon.desktop
+         FILES \"${PROJECT_SOURCE_DIR}/resources/desktop/kairelon-autostart.desktop\")
+")

@@ -39,7 +39,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/resources/debian/postinst ${PROJECT_SOURCE_DIR}/resources/debian/prerm
-    ${PROJECT_SOURCE_DIR}/resources/debian/postrm)
+    ${PROJECT_SOURCE_DIR}/resources/debian/postrm
+    # The autostart entry lies under /etc: a configuration file that an upgrade keeps.
+    ${PROJECT_SOURCE_DIR}/resources/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

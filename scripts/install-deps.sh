@@ -9,6 +9,7 @@ packages=(
     xvfb xauth dbus python3-dbusmock
     qt6-svg-dev fonts-liberation
     man-db
+    trayer xdotool x11-utils desktop-file-utils
 )
 if [ "${KAIRELON_EXTRA_PACKAGES:-}" != "" ]; then
     read -r -a extra <<<"$KAIRELON_EXTRA_PACKAGES"

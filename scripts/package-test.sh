@@ -88,6 +88,8 @@ check "kairelon --version" [ "${version#kairelon }" != "$version" ]
 check "kairelon-clockd --version" in_root kairelon-clockd --version
 check "kairelon-daytimed --help" in_root kairelon-daytimed --help
 check "manual page kairelon(1)" in_root test -f /usr/share/man/man1/kairelon.1.gz
+check "menu entry, autostart entry and icons" in_root test -f /usr/share/applications/kairelon.desktop \
+    -a -f /etc/xdg/autostart/kairelon.desktop -a -f /usr/share/icons/hicolor/16x16/apps/kairelon.png
 
 port=13
 if (exec 3<>/dev/tcp/127.0.0.1/13) 2>/dev/null; then port=1313; fi
@@ -129,7 +131,9 @@ echo "==== apt-get remove kairelon"
 in_root sh -c "DEBIAN_FRONTEND=noninteractive apt-get remove -y -q kairelon" | tail -n 2
 left=0
 while read -r path; do
-    # Folders (and /lib, a link to one) may be shared with other packages.
+    # Folders (and /lib, a link to one) may be shared with other packages; configuration files
+    # under /etc (the autostart entry) stay until the package is purged.
+    case $path in /etc/*) continue ;; esac
     if [ ! -d "$root$path" ] && { [ -e "$root$path" ] || [ -L "$root$path" ]; }; then
         echo "  left behind: $path"
         left=1
@@ -144,6 +148,7 @@ check "kairelon is no longer installed" \
 echo "==== apt-get purge kairelon"
 in_root sh -c "DEBIAN_FRONTEND=noninteractive apt-get purge -y -q kairelon" | tail -n 2
 check "purge removes /var/lib/kairelon" test ! -e "$root/var/lib/kairelon"
+check "purge removes the autostart entry" test ! -e "$root/etc/xdg/autostart/kairelon.desktop"
 check "nothing of kairelon known to dpkg" \
     test -z "$(in_root dpkg-query -W -f='${Status}' kairelon 2>/dev/null)"
 # Every path that is new since before the installation, other than the dependencies' own files.

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/HeadlessHost.h"
+#include "app/TrayProgram.h"
 
 #include "framework/Exception.h"
 #include "framework/Format.h"
@@ -25,9 +26,12 @@ constexpr const char* kUsage =
     "       kairelon --query HOST[:PORT] [--timeout MS]\n"
     "       kairelon --sync-now [--server HOST[:PORT]] [--dry-run]\n"
     "       kairelon --headless [--server HOST[:PORT]] [--dry-run]\n"
+    "       kairelon [--dry-run] | --quit\n"
     "Keeps the computer's clock right with the time of a daytime server (RFC 867).\n"
     "\n"
-    "Without options the program runs behind its tray icon.\n"
+    "Without options the program runs behind its tray icon, once per session: a second\n"
+    "start shows the running one's dialog. Its protocol entries go to standard output as in\n"
+    "--sync-now.\n"
     "\n"
     "Modes:\n"
     "  --query HOST[:PORT]  ask the daytime server HOST (port 13 unless given) for its time\n"
@@ -38,6 +42,8 @@ constexpr const char* kUsage =
     "  --headless           run the scheduler without a display until SIGTERM or SIGINT,\n"
     "                       saying first when it runs next; SIGHUP reads the settings\n"
     "                       again; one at a time on the same settings\n"
+    "  --quit               ask the tray program of this session to quit (status 1 when\n"
+    "                       none runs)\n"
     "\n"
     "Options:\n"
     "  --server HOST[:PORT] use this server for this run instead of \"CurrentServer\";\n"
@@ -73,6 +79,7 @@ struct Options {
     bool syncNow = false;
     bool headless = false;
     bool dryRun = false;
+    bool quit = false;
     std::optional<std::string> query; // HOST[:PORT]
     std::optional<std::string> timeout;
     std::optional<std::string> server; // HOST[:PORT]
@@ -166,6 +173,10 @@ int RunKairelon(int argc, char** argv) {
             options.version = true;
             continue;
         }
+        if (arg == "--quit") {
+            options.quit = true;
+            continue;
+        }
         if (arg == "--sync-now" || arg == "--headless" || arg == "--dry-run") {
             (arg == "--sync-now"   ? options.syncNow
              : arg == "--headless" ? options.headless
@@ -204,18 +215,28 @@ int RunKairelon(int argc, char** argv) {
         std::printf("kairelon %s\n", KAIRELON_VERSION);
         return 0;
     }
-    const int modes =
-        (options.query ? 1 : 0) + (options.syncNow ? 1 : 0) + (options.headless ? 1 : 0);
+    const int modes = (options.query ? 1 : 0) + (options.syncNow ? 1 : 0) +
+                      (options.headless ? 1 : 0) + (options.quit ? 1 : 0);
     if (modes > 1) {
-        return UsageError("'--query', '--sync-now' and '--headless' exclude each other");
+        return UsageError("'--query', '--sync-now', '--headless' and '--quit' exclude each other");
+    }
+    if (options.quit) {
+        if (options.server || options.dryRun || options.timeout) {
+            return UsageError("'--quit' takes no other option");
+        }
+        QCoreApplication app(argc, argv); // an event loop for the bus, no display
+        return RunQuitRequest();
     }
     ServerAddress address;
     std::string serverError;
     if (options.server && !ParseServer(*options.server, address, serverError)) {
         return UsageError(serverError);
     }
-    if ((options.server || options.dryRun) && !options.syncNow && !options.headless) {
-        return UsageError("'--server' and '--dry-run' belong to '--sync-now' and '--headless'");
+    if (options.server && !options.syncNow && !options.headless) {
+        return UsageError("'--server' belongs to '--sync-now' and '--headless'");
+    }
+    if (options.dryRun && options.query) {
+        return UsageError("'--dry-run' belongs to '--sync-now', '--headless' and the tray program");
     }
     if (options.syncNow || options.headless) {
         if (options.timeout) {
@@ -242,9 +263,7 @@ int RunKairelon(int argc, char** argv) {
     if (options.timeout) {
         return UsageError("'--timeout' belongs to '--query'");
     }
-    std::fputs("kairelon: the tray program is not available in this build yet; see --help.\n",
-               stderr);
-    return 1;
+    return RunTrayProgram(argc, argv, TrayProgramOptions{options.dryRun});
 }
 
 } // namespace kairelon

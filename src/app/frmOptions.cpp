@@ -2,6 +2,9 @@
 
 #include "ui_frmOptions.h"
 
+#include "app/HeadlessHost.h"
+#include "app/InfoWindow.h"
+#include "app/Plasma.h"
 #include "controls/ResCaption.h"
 #include "controls/UpDown.h"
 #include "controls/UserPrompt.h"
@@ -17,10 +20,12 @@
 #include "settings/SettingsTable.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QScreen>
 #include <QStyle>
 
+#include <algorithm>
 #include <vector>
 
 namespace kairelon {
@@ -103,10 +108,139 @@ TfrmOptions::TfrmOptions(CClock& clock, QWidget* parent)
     connect(m_ui->txtStunde, &TAdvEdit::exited, this, &TfrmOptions::txtStundeExit);
     connect(m_ui->txtMinute, &TAdvEdit::exited, this, &TfrmOptions::txtMinuteExit);
     m_ui->cmbServer->installEventFilter(this);
+
+    connect(m_ui->ResButton1, &QPushButton::clicked, this, &TfrmOptions::mnuHilfeClick);
+    // Queued: the dialog's modal loop or the menu never runs inside the tray's own handler.
+    connect(&tray_, &TTrayIcon::TrayIconMessage, this, &TfrmOptions::TrayIconMessage,
+            Qt::QueuedConnection);
+    connect(&tray_, &TTrayIcon::IconLoadFailed, this, [this](const QString& reason) {
+        MessageBox(S(reason), "LoadIcon()", MessageBoxStyle::Warning);
+    });
+    connect(tray_.mnuOptionen, &QAction::triggered, this, &TfrmOptions::mnuOptionenClick);
+    connect(tray_.mnuSync, &QAction::triggered, this, &TfrmOptions::mnuSyncClick);
+    connect(tray_.mnuHilfe, &QAction::triggered, this, &TfrmOptions::mnuHilfeClick);
+    connect(tray_.mnuInfo, &QAction::triggered, this, &TfrmOptions::mnuInfoClick);
+    connect(tray_.mnuBeenden, &QAction::triggered, this, &TfrmOptions::mnuBeendenClick);
+    connect(this, &TfrmOptions::SyncCommandEnabledChanged, tray_.mnuSync, &QAction::setEnabled);
+    tTrayWait.setSingleShot(true);
+    connect(&tTrayWait, &QTimer::timeout, this, &TfrmOptions::tTrayWaitTimer);
 }
 
 TfrmOptions::~TfrmOptions() {
+    FormDestroy();
+}
+
+TPlasmaStrip& TfrmOptions::Plasma() {
+    return *m_ui->imgPlasma;
+}
+
+void TfrmOptions::FormCreate() {
+    // The fields have their initial values since the engine was made.
+    if (AddTrayIcon())
+        return;
+    trayWaitLeft_ = TrayWaitMs;
+    tTrayWait.start(std::min(TrayRetryMs, trayWaitLeft_));
+}
+
+void TfrmOptions::tTrayWaitTimer() {
+    // The icon is shown as soon as a notification area appears; until the wait is over, only
+    // whether one did is asked.
+    if (tray_.TrayAvailable && tray_.TrayAvailable())
+        return;
+    trayWaitLeft_ -= TrayRetryMs;
+    if (trayWaitLeft_ > 0) {
+        tTrayWait.start(std::min(TrayRetryMs, trayWaitLeft_));
+        return;
+    }
+    MessageBox("Das Symbol kann nicht in der TNA installiert werden.", "Warnung",
+               MessageBoxStyle::Warning);
+}
+
+bool TfrmOptions::AddTrayIcon() {
+    return tray_.AddTrayIcon();
+}
+
+void TfrmOptions::RemoveTrayIcon() {
+    tray_.RemoveTrayIcon();
+}
+
+void TfrmOptions::SetMenuCaptions() {
+    tray_.SetMenuCaptions();
+}
+
+void TfrmOptions::FormDestroy() {
+    if (formDestroyed_)
+        return;
+    formDestroyed_ = true;
+    tTrayWait.stop();
     engine_.FormDestroy();
+    m_ui->imgPlasma->Stop();
+    RemoveTrayIcon();
+}
+
+void TfrmOptions::ShowModal() {
+    exec();
+}
+
+void TfrmOptions::TrayIconMessage(ETrayMouse message) {
+    if (isVisible() || message == ETrayMouse::Other)
+        return;
+    if (engine_.Busy) {
+        Beep();
+        return;
+    }
+    if (message == ETrayMouse::LeftDoubleClick)
+        ShowModal();
+    else
+        tray_.PopupAt(CursorPos());
+}
+
+void TfrmOptions::mnuOptionenClick() {
+    ShowModal();
+}
+
+void TfrmOptions::mnuSyncClick() {
+    engine_.mnuSyncClick();
+}
+
+void TfrmOptions::mnuHilfeClick() {
+    const std::string folder =
+        ProgramFolder.empty() ? S(QCoreApplication::applicationDirPath()) : ProgramFolder;
+    if (!OpenHelp(folder, HelpOpener))
+        MessageBox(Format(LoadStr(4180), HelpPageName), LoadStr(2004), MessageBoxStyle::Warning);
+}
+
+void TfrmOptions::mnuInfoClick() {
+    ShowInfoWindow(this);
+}
+
+void TfrmOptions::mnuBeendenClick() {
+    const bool ask = engine_.LocalOptions ? engine_.LocalOptions->Read(settings::AskOnShutdown)
+                                          : settings::AskOnShutdown.defaultValue;
+    if (ask && !MessageBox(LoadStr(1038), LoadStr(2006), MessageBoxStyle::Question))
+        return;
+    emit ApplicationTerminate();
+}
+
+void TfrmOptions::ShowRequest() {
+    if (isVisible()) {
+        raise();
+        activateWindow();
+        return;
+    }
+    if (engine_.Busy) {
+        // Asked from the applications menu: shown when the run has ended.
+        QTimer::singleShot(250, this, &TfrmOptions::ShowRequest);
+        return;
+    }
+    ShowModal();
+}
+
+void TfrmOptions::QuitRequest() {
+    if (isVisible())
+        done(QDialog::Rejected);
+    engine_.NTP.Abort();
+    emit ApplicationTerminate();
 }
 
 void TfrmOptions::SetPagePictures() {
@@ -129,6 +263,7 @@ void TfrmOptions::CreateOptionStores() {
 
 void TfrmOptions::InitializeMainWindow() {
     engine_.InitializeDialUp();
+    SetMenuCaptions();
 
     setWindowTitle(Q(LoadStr(1036)));
     m_ui->pgcOptions->setTabText(2, Q(LoadStr(1034)));
@@ -154,6 +289,8 @@ void TfrmOptions::InitializeMainWindow() {
         m_ui->chkConnect->setEnabled(false);
     }
     LoadSettings();
+    // The animation's table and frame buffer, before the steps that start the schedule.
+    m_ui->imgPlasma->InitPlasma();
     if (!ClockServiceOptionAvailable()) {
         m_ui->chkService->setEnabled(false);
     }
@@ -387,6 +524,10 @@ void TfrmOptions::txtMinuteExit() {
 
 void TfrmOptions::ProtocolChanged(const ProtocolItem* item) {
     m_ui->lvwProtokoll->ProtocolChanged(item);
+    if (item != nullptr && ProtocolEcho != nullptr) {
+        std::fprintf(ProtocolEcho, "%s\n", HeadlessHost::EntryLine(*item).c_str());
+        std::fflush(ProtocolEcho);
+    }
 }
 
 void TfrmOptions::SetDialogEnabled(bool enabled) {
@@ -401,6 +542,10 @@ void TfrmOptions::SetUptimeCaption(const std::string& caption) {
 
 bool TfrmOptions::MessageBox(const std::string& text, const std::string& caption,
                              MessageBoxStyle style) {
+    if (MessageEcho != nullptr) {
+        std::fprintf(MessageEcho, "message: %s: %s\n", caption.c_str(), text.c_str());
+        std::fflush(MessageEcho);
+    }
     return UserPrompt::MessageBox(isVisible() ? this : nullptr, text, caption, style);
 }
 
@@ -435,6 +580,12 @@ void TfrmOptions::showEvent(QShowEvent* event) {
         move(frame.topLeft());
     }
     QDialog::showEvent(event);
+    m_ui->imgPlasma->Start(); // one frame at once, then one every 40 ms
+}
+
+void TfrmOptions::hideEvent(QHideEvent* event) {
+    m_ui->imgPlasma->Stop();
+    QDialog::hideEvent(event);
 }
 
 } // namespace kairelon

@@ -8,15 +8,24 @@
 // work is the window's part of start-up (captions, lists, server list, time-zone page,
 // phonebook list, settings), loading the controls from the per-user store once, checking and
 // writing them back on OK, and the enable rules while the user edits. Every synchronisation
-// behaviour stays in the engine. The tray icon and menu, the help page and the animation of
-// the strip are not here.
+// behaviour stays in the engine.
+//
+// As the program's main window it also carries the tray icon and its menu (`TTrayIcon`), the
+// activity strip `imgPlasma` (running only while the dialog is shown), the menu commands, the
+// quit question and the order of destruction. The program entry creates it hidden and shows
+// it only modally (`ShowModal`).
 #pragma once
 
+#include "app/Help.h"
+#include "app/TrayIcon.h"
 #include "sync/SyncEngine.h"
 #include "sync/TimeZoneInfo.h"
 
+#include <QCursor>
 #include <QDialog>
+#include <QTimer>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -28,6 +37,8 @@ class TfrmOptions;
 
 namespace kairelon {
 
+class TPlasmaStrip;
+
 class TfrmOptions : public QDialog, public SyncHost {
     Q_OBJECT
 
@@ -36,10 +47,44 @@ public:
     ~TfrmOptions() override;
 
     TSyncEngine& Engine() { return engine_; }
+    TTrayIcon& Tray() { return tray_; }
+    TPlasmaStrip& Plasma();
 
-    // Start-up, in this order (seams such as Engine().RasLoader are set before).
+    // Start-up, in this order (seams such as Engine().RasLoader are set before). FormCreate
+    // installs the tray icon; a desktop whose notification area is not there yet gets
+    // TrayWaitMs to bring one before the "Warnung" box tells the user.
+    void FormCreate();
     void CreateOptionStores();
     void InitializeMainWindow();
+    // The end, when the event loop has ended: the engine's destruction (Closing, timer,
+    // stores, dial-up binding), the animation stopped, then the tray icon removed. Runs once.
+    void FormDestroy();
+
+    bool AddTrayIcon();
+    void RemoveTrayIcon();
+    void SetMenuCaptions();
+
+    // Shows the dialog modally; returns when it is closed (it is then hidden again).
+    void ShowModal();
+    // A mouse message of the tray icon: nothing while the dialog is shown; a double click
+    // shows the dialog and a right-button press opens the menu at the cursor, each only when
+    // no synchronisation runs (a beep otherwise).
+    void TrayIconMessage(ETrayMouse message);
+
+    // Menu commands.
+    void mnuOptionenClick();
+    void mnuSyncClick();
+    void mnuHilfeClick();
+    void mnuInfoClick();
+    // Quits after the question 1038 when "AskOnShutdown" is set (No is the default).
+    void mnuBeendenClick();
+
+    // Requests of another start of the program in this session: show the dialog (brought to
+    // the front when it is open; shown as soon as a running synchronisation ends), or quit at
+    // once (the dialog closes and a running exchange is aborted; no question, the user asked
+    // on the command line).
+    void ShowRequest();
+    void QuitRequest();
 
     // Fills cmbServer from "server.ini" (created empty when missing); the number of entries.
     int LoadServerList();
@@ -80,21 +125,42 @@ public:
     // Seam: where the time-zone page takes the zone from (the system's record by default).
     std::function<TTimeZoneDisplay()> TimeZoneSource = [] { return kairelon::ShowTimeZoneInfo(); };
 
+    // Where protocol entries are echoed as "info: ..." lines and message boxes as
+    // "message: <caption>: <text>" lines, as they happen; null: nowhere.
+    std::FILE* ProtocolEcho = nullptr;
+    std::FILE* MessageEcho = nullptr;
+    // Seams: the folder the help page is looked for from (the program's folder when empty),
+    // how it is opened, where the mouse cursor is.
+    std::string ProgramFolder;
+    UrlOpener HelpOpener = DesktopUrlOpener();
+    std::function<QPoint()> CursorPos = [] { return QCursor::pos(); };
+    // Milliseconds FormCreate waits for a notification area, asking every TrayRetryMs.
+    int TrayWaitMs = 10000;
+    int TrayRetryMs = 500;
+
 signals:
     void SyncCommandEnabledChanged(bool enabled);
+    // The quit command was confirmed: the application is to end its event loop.
+    void ApplicationTerminate();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void done(int result) override;
 
 private:
     void FillLists();
     void SetPagePictures();
     void ShowException(const std::exception& error);
+    void tTrayWaitTimer();
 
     const std::unique_ptr<Ui::TfrmOptions> m_ui;
     TSyncEngine engine_;
+    TTrayIcon tray_;
+    QTimer tTrayWait;      // asks again for a notification area after start
+    int trayWaitLeft_ = 0; // milliseconds
+    bool formDestroyed_ = false;
     bool syncCommandEnabled_ = true;
     // The stored "RASConnection" when the phonebook list could not be filled: written back
     // unchanged instead of the empty list's text.

@@ -5,12 +5,14 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace kairelon {
 namespace {
 
 std::optional<PromptButton> nextAnswer;
+std::function<PromptButton(const PromptRequest&)> answerFunction;
 std::optional<PromptRequest> lastRequest;
 int beepCount = 0;
 int boxCount = 0;
@@ -72,6 +74,9 @@ PromptButton UserPrompt::MessageBox(QWidget* parent, const PromptRequest& reques
         nextAnswer.reset();
         return answer;
     }
+    if (answerFunction) {
+        return answerFunction(request);
+    }
     QMessageBox box(IconOf(request.style), QString::fromStdString(request.caption),
                     QString::fromStdString(request.text), QMessageBox::NoButton, parent);
     const std::vector<ButtonLook> looks = LooksOf(ButtonsOf(request));
@@ -132,7 +137,12 @@ const std::optional<PromptRequest>& UserPrompt::LastRequest() {
     return lastRequest;
 }
 
+void UserPrompt::SetAnswerFunction(std::function<PromptButton(const PromptRequest&)> answer) {
+    answerFunction = std::move(answer);
+}
+
 void UserPrompt::ResetForTesting() {
+    answerFunction = nullptr;
     nextAnswer.reset();
     lastRequest.reset();
     beepCount = 0;

@@ -9,6 +9,7 @@
 
 #include "framework/MessageBoxStyle.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -46,6 +47,9 @@ public:
     static int BoxCount();                                    // boxes asked for (shown or not)
     static const std::optional<PromptRequest>& LastRequest(); // the box most recently asked for
     static void ResetForTesting(); // clears the counters, the last box and a pending answer
+    // Test seam: while set, no box is shown; each is recorded and answered by `answer` (after
+    // a pending SetNextAnswer). ResetForTesting clears it.
+    static void SetAnswerFunction(std::function<PromptButton(const PromptRequest&)> answer);
 };
 
 } // namespace kairelon

@@ -149,8 +149,9 @@ TEST_F(Headless, CommandLineRules) {
     for (const QStringList& bad :
          {QStringList{"--sync-now", "--headless"}, QStringList{"--query", "a", "--sync-now"},
           QStringList{"--server", "a"}, QStringList{"--sync-now", "--server", "a:0"},
-          QStringList{"--sync-now", "--server", ":13"}, QStringList{"--dry-run"},
-          QStringList{"--sync-now", "--timeout", "5"}, QStringList{"--sync-now", "--server"}}) {
+          QStringList{"--sync-now", "--server", ":13"}, QStringList{"--query", "a", "--dry-run"},
+          QStringList{"--quit", "--dry-run"}, QStringList{"--sync-now", "--timeout", "5"},
+          QStringList{"--sync-now", "--server"}}) {
         const auto run = RunProgram("kairelon", bad);
         EXPECT_EQ(run.exitCode, 64) << bad.join(' ').toStdString() << run.err;
     }

@@ -134,7 +134,7 @@ TEST(Install, PutsEveryFileWhereThePrefixSaysAndNothingElse) {
         Installed installed(prefix);
         ASSERT_EQ(installed.run.exitCode, 0) << installed.run.out << installed.run.err;
         const std::string units = installed.UnitDir();
-        const std::set<std::string> expected = {
+        std::set<std::string> expected = {
             prefix + "/bin/kairelon",
             prefix + "/sbin/kairelon-clockd",
             prefix + "/sbin/kairelon-daytimed",
@@ -150,7 +150,14 @@ TEST(Install, PutsEveryFileWhereThePrefixSaysAndNothingElse) {
             prefix + "/share/doc/kairelon/LICENSE",
             prefix + "/share/doc/kairelon/Kairelon.html",
             prefix + "/share/icons/hicolor/scalable/apps/kairelon.svg",
+            prefix + "/share/applications/kairelon.desktop",
+            (prefix == "/usr" ? std::string() : prefix) + "/etc/xdg/autostart/kairelon.desktop",
         };
+        for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const std::string edge = std::to_string(size);
+            expected.insert(prefix + "/share/icons/hicolor/" + edge + "x" + edge +
+                            "/apps/kairelon.png");
+        }
         EXPECT_EQ(installed.Files(), expected) << "prefix " << prefix;
         for (const std::string program :
              {"/bin/kairelon", "/sbin/kairelon-clockd", "/sbin/kairelon-daytimed"}) {
@@ -235,6 +242,56 @@ TEST(Install, SysusersAndTmpfilesEntriesNameTheGroupUserAndFolders) {
     EXPECT_NE(tmpfiles.find("\nd /var/lib/kairelon/headless 0700 kairelon kairelon -\n"),
               std::string::npos)
         << tmpfiles;
+}
+
+// The menu entry and the autostart entry pass the desktop-entry validator, start the program
+// by the name the icon theme and PATH know, and the autostart entry is one a user can switch
+// off; every PNG icon has the size of its folder.
+TEST(Install, DesktopEntriesAreValidAndTheIconsHaveTheirSizes) {
+    Installed installed("/usr");
+    ASSERT_EQ(installed.run.exitCode, 0) << installed.run.err;
+    const std::string menu = installed.Path("/usr/share/applications/kairelon.desktop");
+    const std::string autostart = installed.Path("/etc/xdg/autostart/kairelon.desktop");
+    for (const std::string& path : {menu, autostart}) {
+        auto keys = UnitKeys(ReadFile(path));
+        EXPECT_EQ(keys["Type"], "Application") << path;
+        EXPECT_EQ(keys["Exec"], "kairelon") << path;
+        EXPECT_EQ(keys["Icon"], "kairelon") << path;
+        EXPECT_EQ(keys["Name"], "Kairelon") << path;
+        EXPECT_FALSE(keys["Comment"].empty()) << path;
+        EXPECT_FALSE(keys["Comment[de]"].empty()) << path;
+        EXPECT_EQ(keys.count("Hidden"), 0u) << "installed switched off: " << path;
+    }
+    EXPECT_NE(UnitKeys(ReadFile(menu))["Categories"].find("Utility;"), std::string::npos);
+    EXPECT_EQ(UnitKeys(ReadFile(autostart))["X-GNOME-Autostart-enabled"], "true");
+
+    if (QStandardPaths::findExecutable("desktop-file-validate").isEmpty()) {
+        ADD_FAILURE() << "desktop-file-validate is missing (apt-get install desktop-file-utils)";
+    } else {
+        for (const std::string& path : {menu, autostart}) {
+            const CommandResult check =
+                RunCommand("desktop-file-validate", {QString::fromStdString(path)});
+            EXPECT_EQ(check.exitCode, 0) << path << "\n" << check.out << check.err;
+            EXPECT_EQ(check.out + check.err, "") << path;
+        }
+    }
+
+    // A PNG's width and height are big-endian words at bytes 16 and 20.
+    const auto word = [](const std::string& data, size_t at) {
+        return (static_cast<unsigned char>(data[at]) << 24) |
+               (static_cast<unsigned char>(data[at + 1]) << 16) |
+               (static_cast<unsigned char>(data[at + 2]) << 8) |
+               static_cast<unsigned char>(data[at + 3]);
+    };
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const std::string edge = std::to_string(size);
+        const std::string png = ReadFile(
+            installed.Path("/usr/share/icons/hicolor/" + edge + "x" + edge + "/apps/kairelon.png"));
+        ASSERT_GE(png.size(), 24u) << edge;
+        EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n") << edge;
+        EXPECT_EQ(word(png, 16), size) << edge;
+        EXPECT_EQ(word(png, 20), size) << edge;
+    }
 }
 
 TEST(Install, ManualPagesRenderWithoutWarningsAndNameEveryOptionOfTheHelp) {

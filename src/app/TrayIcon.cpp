@@ -1,0 +1,139 @@
+#include "app/TrayIcon.h"
+
+#include "app/Artwork.h"
+#include "framework/StringTable.h"
+#include "platform/SystemError.h"
+
+#include <QApplication>
+#include <QWindow>
+
+#include <cerrno>
+#include <cstring>
+
+namespace kairelon {
+namespace {
+
+constexpr int FastPlacementMs = 20;
+constexpr int FastPlacementPolls = 500; // 10 s
+constexpr int SlowPlacementMs = 2000;
+
+QIcon LoadTnaIcon() {
+    if (TnaIcon16().isNull())
+        return QIcon();
+    return ProgramIcon();
+}
+
+} // namespace
+
+TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), IconSource(&LoadTnaIcon) {
+    popOptions.setObjectName(QStringLiteral("popOptions"));
+    const auto item = [this](const char* name, int image) {
+        QAction* action = popOptions.addAction(MenuImage(image), QString());
+        action->setObjectName(QLatin1String(name));
+        return action;
+    };
+    mnuOptionen = item("mnuOptionen", miOptions);
+    mnuSync = item("mnuSync", miSync);
+    N1 = popOptions.addSeparator();
+    N1->setObjectName(QStringLiteral("N1"));
+    mnuHilfe = item("mnuHilfe", miHelp);
+    mnuInfo = item("mnuInfo", miInfo);
+    N2 = popOptions.addSeparator();
+    N2->setObjectName(QStringLiteral("N2"));
+    mnuBeenden = item("mnuBeenden", miQuit);
+
+    // The default item: bold, as the menu shows its default everywhere.
+    popOptions.setDefaultAction(mnuOptionen);
+    QFont bold = mnuOptionen->font();
+    bold.setBold(true);
+    mnuOptionen->setFont(bold);
+
+    Icon.setToolTip(QString::fromLatin1(Tip));
+    connect(&Icon, &QSystemTrayIcon::activated, this, &TTrayIcon::IconActivated);
+    connect(&tPlacement, &QTimer::timeout, this, &TTrayIcon::tPlacementTimer);
+}
+
+TTrayIcon::~TTrayIcon() {
+    RemoveTrayIcon();
+}
+
+bool TTrayIcon::AddTrayIcon() {
+    if (Icon.icon().isNull()) {
+        const QIcon picture = IconSource ? IconSource() : QIcon();
+        if (picture.isNull()) {
+            // The icon is installed without a picture; the caller tells the user.
+            emit IconLoadFailed(QString::fromStdString(SystemErrorText(ENOENT)));
+        } else {
+            Icon.setIcon(picture);
+        }
+    }
+    Icon.show();
+    if (!tPlacement.isActive()) {
+        PlacementPolls = 0;
+        tPlacement.start(FastPlacementMs);
+    }
+    return TrayAvailable && TrayAvailable();
+}
+
+void TTrayIcon::RemoveTrayIcon() {
+    tPlacement.stop();
+    Icon.hide();
+}
+
+QRect TTrayIcon::Geometry() const {
+    if (!Icon.isVisible())
+        return QRect();
+    const QRect geometry = Icon.geometry();
+    // On X11 the icon is a small window of its own that the notification area takes in; until
+    // it has (and after the area went away) that window is not exposed and its place means
+    // nothing.
+    for (const QWidget* widget : QApplication::topLevelWidgets()) {
+        if (std::strcmp(widget->metaObject()->className(), "QSystemTrayIconSys") == 0) {
+            const QWindow* window = widget->windowHandle();
+            return window != nullptr && window->isExposed() ? geometry : QRect();
+        }
+    }
+    return geometry;
+}
+
+void TTrayIcon::tPlacementTimer() {
+    const QRect placement = Geometry();
+    if (placement != LastPlacement) {
+        LastPlacement = placement;
+        emit Placed(placement);
+    }
+    if (++PlacementPolls == FastPlacementPolls)
+        tPlacement.start(SlowPlacementMs);
+}
+
+void TTrayIcon::SetMenuCaptions() {
+    const std::pair<QAction*, int> captions[] = {
+        {mnuSync, 3000}, {mnuOptionen, 3001}, {mnuHilfe, 3002}, {mnuInfo, 3003}, {mnuBeenden, 3004},
+    };
+    for (const auto& [action, number] : captions)
+        action->setText(QString::fromStdString(LoadStr(number)));
+}
+
+void TTrayIcon::PopupAt(const QPoint& screenPosition) {
+    popOptions.popup(screenPosition);
+}
+
+ETrayMouse TTrayIcon::MouseMessageOf(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+    case QSystemTrayIcon::DoubleClick:
+        return ETrayMouse::LeftDoubleClick;
+    case QSystemTrayIcon::Context:
+        return ETrayMouse::RightButtonDown;
+    case QSystemTrayIcon::Trigger:
+    case QSystemTrayIcon::MiddleClick:
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+    return ETrayMouse::Other;
+}
+
+void TTrayIcon::IconActivated(QSystemTrayIcon::ActivationReason reason) {
+    emit TrayIconMessage(MouseMessageOf(reason));
+}
+
+} // namespace kairelon

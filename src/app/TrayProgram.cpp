@@ -1,0 +1,148 @@
+#include "app/TrayProgram.h"
+
+#include "app/Application.h"
+#include "app/Splash.h"
+#include "app/frmOptions.h"
+#include "platform/Clock.h"
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+
+#include <cstdlib>
+
+namespace kairelon {
+namespace {
+
+std::unique_ptr<CClock> MakeClock(bool dryRun) {
+    if (dryRun)
+        return std::make_unique<CDryRunClock>();
+    return std::make_unique<CRealClock>();
+}
+
+// A display to show windows on: X11 or Wayland, or a platform chosen explicitly.
+bool HasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TTrayProgram::TTrayProgram(const TrayProgramOptions& options, const QDBusConnection& bus)
+    : options_(options), clock_(MakeClock(options.dryRun)), instance_(bus) {}
+
+TTrayProgram::~TTrayProgram() {
+    // A splash that has not closed itself yet (the program ended within its four seconds).
+    delete splash_.data();
+    frmOptions_.reset();
+}
+
+TTrayProgram::EStart TTrayProgram::Start() {
+    if (instance_.Register() == CSingleInstance::ERole::Second) {
+        if (instance_.AskShowDialog())
+            return EStart::HandedOver;
+        std::fprintf(Err, "kairelon: the Kairelon running in this session does not answer\n");
+        std::fflush(Err);
+        return EStart::Failed;
+    }
+    const std::string folder = ProgramFolder.empty()
+                                   ? QCoreApplication::applicationDirPath().toStdString()
+                                   : ProgramFolder;
+
+    // The main window, hidden; its FormCreate installs the tray icon.
+    frmOptions_ = std::make_unique<TfrmOptions>(Clock != nullptr ? *Clock : *clock_);
+    TfrmOptions& window = *frmOptions_;
+    window.Engine().DryRun = options_.dryRun;
+    window.ProtocolEcho = Out;
+    window.MessageEcho = Err;
+    window.ProgramFolder = folder;
+    connect(&window, &TfrmOptions::ApplicationTerminate, this, [] { QCoreApplication::exit(0); });
+    connect(&window.Tray(), &TTrayIcon::Placed, this, &TTrayProgram::Placed);
+    if (Arrange)
+        Arrange(window);
+    window.FormCreate();
+
+    const std::string logoLibrary = LogoLibraryPath(folder);
+    window.CreateOptionStores();
+
+    // The splash, painted at once; it closes itself once start-up lets events through and its
+    // four seconds are over. Input and other processes' requests wait until start-up is done.
+    splash_ = new TfrmSplash;
+    splash_->PrepareSplash(logoLibrary);
+    splash_->show();
+    splash_->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                    QEventLoop::ExcludeSocketNotifiers);
+
+    window.InitializeMainWindow();
+
+    connect(&instance_, &CSingleInstance::ShowRequested, &window, &TfrmOptions::ShowRequest);
+    connect(&instance_, &CSingleInstance::QuitRequested, &window, &TfrmOptions::QuitRequest);
+    return EStart::Started;
+}
+
+int TTrayProgram::Exec() {
+    QCoreApplication::exec();
+    if (frmOptions_)
+        frmOptions_->FormDestroy();
+    return 0;
+}
+
+void TTrayProgram::Placed(const QRect& geometry) {
+    if (geometry.isEmpty()) {
+        std::fprintf(Out, "tray: icon not shown\n");
+    } else {
+        std::fprintf(Out, "tray: icon shown at %d,%d size %dx%d\n", geometry.x(), geometry.y(),
+                     geometry.width(), geometry.height());
+    }
+    std::fflush(Out);
+}
+
+int RunTrayProgram(int argc, char** argv, const TrayProgramOptions& options) {
+    if (!HasDisplay()) {
+        std::fprintf(stderr, "kairelon: no display for the tray program (DISPLAY is not set); "
+                             "without a display use --headless or --sync-now\n");
+        return 1;
+    }
+    int appArgc = argc;
+    TApplication app(appArgc, argv);
+    try {
+        TTrayProgram program(options);
+        switch (program.Start()) {
+        case TTrayProgram::EStart::HandedOver:
+            return 0;
+        case TTrayProgram::EStart::Failed:
+            return 1;
+        case TTrayProgram::EStart::Started:
+            break;
+        }
+        return program.Exec();
+    } catch (const std::exception& error) {
+        // Start-up or the end failed: the exception box, then the program ends.
+        ShowExceptionBox(error);
+    }
+    return 0;
+}
+
+int RunQuitRequest(const QDBusConnection& bus, std::FILE* err) {
+    const QString name = QString::fromLatin1(CSingleInstance::ServiceName);
+    if (!bus.isConnected() || bus.interface() == nullptr) {
+        std::fprintf(err, "kairelon: no session bus, so no tray program to ask\n");
+        return 1;
+    }
+    if (!bus.interface()->isServiceRegistered(name).value()) {
+        std::fprintf(err, "kairelon: no Kairelon runs in this session\n");
+        return 1;
+    }
+    CSingleInstance asker(bus);
+    if (!asker.AskQuit()) {
+        std::fprintf(err, "kairelon: the Kairelon running in this session did not answer\n");
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace kairelon

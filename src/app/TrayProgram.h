@@ -1,0 +1,85 @@
+// The tray program: `kairelon` without a mode, and `kairelon --quit`.
+//
+// `RunTrayProgram` is the program entry: the application object, then `TTrayProgram`, the
+// event loop, and the exception box for a failure that escapes them; the exit status is 0.
+// `TTrayProgram::Start` makes sure only one tray program runs in the session (a later start
+// asks the running one to show its dialog and ends), then starts up in this order: the main
+// window (its FormCreate installs the tray icon), the logo library's path, the option stores,
+// the splash, the main window's initialisation. `Exec` runs the event loop until the quit
+// command ends it and destroys the main window. Protocol entries go to standard output as
+// "info: ..." lines (as in the headless modes), message boxes to standard error as
+// "message: <caption>: <text>" and the icon's place as "tray: ..." lines. A dry run never
+// changes the clock. `RunQuitRequest` asks the tray program of the session to quit.
+#pragma once
+
+#include "app/SingleInstance.h"
+#include "app/Splash.h"
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QPointer>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kairelon {
+
+class CClock;
+class TfrmOptions;
+
+struct TrayProgramOptions {
+    bool dryRun = false; // never change the clock
+};
+
+class TTrayProgram : public QObject {
+    Q_OBJECT
+public:
+    enum class EStart {
+        Started,    // this is the session's tray program; Exec runs it
+        HandedOver, // another one runs and shows its dialog; this one ends (status 0)
+        Failed,     // another one runs but did not answer (status 1)
+    };
+
+    // `bus` defaults to the session bus; tests give a private one.
+    explicit TTrayProgram(const TrayProgramOptions& options,
+                          const QDBusConnection& bus = QDBusConnection::sessionBus());
+    ~TTrayProgram() override;
+
+    EStart Start();
+    // The event loop until the application terminates, then FormDestroy; 0.
+    int Exec();
+
+    TfrmOptions* frmOptions() const { return frmOptions_.get(); }
+    TfrmSplash* Splash() const { return splash_.data(); }
+
+    // Seams, set before Start: the program's folder (the logo library and the help page are
+    // looked for there; the executable's folder when empty), a hook that runs on the main
+    // window right after it is made (before FormCreate), a clock instead of the real one (or
+    // the dry run's), and where the lines go.
+    std::string ProgramFolder;
+    CClock* Clock = nullptr;
+    std::function<void(TfrmOptions&)> Arrange;
+    std::FILE* Out = stdout;
+    std::FILE* Err = stderr;
+
+private:
+    void Placed(const QRect& geometry);
+
+    TrayProgramOptions options_;
+    std::unique_ptr<CClock> clock_;
+    CSingleInstance instance_;
+    std::unique_ptr<TfrmOptions> frmOptions_;
+    QPointer<TfrmSplash> splash_;
+};
+
+// The whole program entry of the tray program; the process's exit status.
+int RunTrayProgram(int argc, char** argv, const TrayProgramOptions& options);
+
+// `kairelon --quit`: 0 when the session's tray program took the request, 1 when none runs
+// or it did not answer (with the reason on `err`).
+int RunQuitRequest(const QDBusConnection& bus = QDBusConnection::sessionBus(),
+                   std::FILE* err = stderr);
+
+} // namespace kairelon
