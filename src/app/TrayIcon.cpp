@@ -13,9 +13,23 @@
 namespace kairelon {
 namespace {
 
-constexpr int FastPlacementMs = 20;
-constexpr int FastPlacementPolls = 500; // 10 s
-constexpr int SlowPlacementMs = 2000;
+// The class of the small window that holds the icon on X11 and that the notification area
+// takes in; it is made again when the area restarts.
+bool IsTrayIconWindow(const QObject* object) {
+    const QWidget* widget = qobject_cast<const QWidget*>(object);
+    if (widget == nullptr) {
+        if (const QWindow* window = qobject_cast<const QWindow*>(object)) {
+            for (const QWidget* topLevel : QApplication::topLevelWidgets()) {
+                if (topLevel->windowHandle() == window) {
+                    widget = topLevel;
+                    break;
+                }
+            }
+        }
+    }
+    return widget != nullptr &&
+           std::strcmp(widget->metaObject()->className(), "QSystemTrayIconSys") == 0;
+}
 
 QIcon LoadTnaIcon() {
     if (TnaIcon16().isNull())
@@ -50,6 +64,7 @@ TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), IconSource(&LoadTnaIcon
 
     Icon.setToolTip(QString::fromLatin1(Tip));
     connect(&Icon, &QSystemTrayIcon::activated, this, &TTrayIcon::IconActivated);
+    tPlacement.setSingleShot(true);
     connect(&tPlacement, &QTimer::timeout, this, &TTrayIcon::tPlacementTimer);
 }
 
@@ -68,14 +83,22 @@ bool TTrayIcon::AddTrayIcon() {
         }
     }
     Icon.show();
-    if (!tPlacement.isActive()) {
-        PlacementPolls = 0;
-        tPlacement.start(FastPlacementMs);
+    // The icon's place is read when its window is shown, moved, exposed or hidden (also when
+    // the notification area restarts and takes it in again), never by polling: an idle
+    // program wakes for nothing.
+    if (!WatchingPlacement) {
+        qApp->installEventFilter(this);
+        WatchingPlacement = true;
     }
+    tPlacement.start(0);
     return TrayAvailable && TrayAvailable();
 }
 
 void TTrayIcon::RemoveTrayIcon() {
+    if (WatchingPlacement) {
+        qApp->removeEventFilter(this);
+        WatchingPlacement = false;
+    }
     tPlacement.stop();
     Icon.hide();
 }
@@ -88,7 +111,7 @@ QRect TTrayIcon::Geometry() const {
     // it has (and after the area went away) that window is not exposed and its place means
     // nothing.
     for (const QWidget* widget : QApplication::topLevelWidgets()) {
-        if (std::strcmp(widget->metaObject()->className(), "QSystemTrayIconSys") == 0) {
+        if (IsTrayIconWindow(widget)) {
             const QWindow* window = widget->windowHandle();
             return window != nullptr && window->isExposed() ? geometry : QRect();
         }
@@ -102,8 +125,23 @@ void TTrayIcon::tPlacementTimer() {
         LastPlacement = placement;
         emit Placed(placement);
     }
-    if (++PlacementPolls == FastPlacementPolls)
-        tPlacement.start(SlowPlacementMs);
+}
+
+bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Expose:
+        // After the event is handled, so the window's place is up to date.
+        if (!tPlacement.isActive() && IsTrayIconWindow(watched))
+            tPlacement.start(0);
+        break;
+    default:
+        break;
+    }
+    return false;
 }
 
 void TTrayIcon::SetMenuCaptions() {

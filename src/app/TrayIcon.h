@@ -90,13 +90,16 @@ signals:
     // The icon now stands at `geometry` (screen coordinates); empty: no longer shown.
     void Placed(const QRect& geometry);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void tPlacementTimer();
 
     QSystemTrayIcon Icon;
     QTimer tPlacement;
     QRect LastPlacement;
-    int PlacementPolls = 0;
+    bool WatchingPlacement = false;
 };
 
 } // namespace kairelon
