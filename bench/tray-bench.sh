@@ -52,8 +52,11 @@ icon_window() {
     id=$(xwininfo -tree -id "$panel" | awk -v c="(\"$1\"" 'index($0, c) {print $1; exit}')
     [ -n "$id" ] && xwininfo -id "$id" | grep -q "IsViewable" && echo "$id"
 }
-# Processor time of every thread of a process, in nanoseconds.
-cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {print s}'; }
+# Processor time of the whole process in nanoseconds: user and system time from /proc/PID/stat,
+# which keeps the time of threads that have ended (a sum over the live threads' schedstat
+# loses it and can go backwards); its unit is the clock tick (10 ms at 100 Hz).
+tick_ns=$((1000000000 / $(getconf CLK_TCK)))
+cpu_ns() { sed 's/.*) //' /proc/"$1"/stat | awk -v t="$tick_ns" '{print ($12 + $13) * t}'; }
 rss_kb() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
 
 # Starts a program in the background and waits for its icon; sets $started (pid), $icon (window)
