@@ -93,32 +93,14 @@ std::string TRegistry::CurrentPath() const {
 }
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
-    RegistryFile* file = FileForRoot();
-    openError_ = "no store for this root";
-    if (!file)
-        return false;
-    std::string path = FullPath(key);
-    openError_ = "the key '" + path + "' cannot be stored";
-    if (!RegistryDocument::CanStore(path))
-        return false;
-    try {
-        bool isRoot = path.find('\\') == std::string::npos;
-        if (!isRoot && !file->Current().HasKey(path)) {
-            openError_ = "the key '" + path + "' does not exist";
-            if (!canCreate)
-                return false;
-            file->Update([&](RegistryDocument& doc) { return doc.AddKey(path); });
-        }
-    } catch (const ERegistryException& e) {
-        openError_ = e.Message();
-        return false;
-    }
-    openError_.clear();
-    currentPath_ = path;
-    return true;
+    return OpenKeyAs(key, canCreate ? MissingKey::Create : MissingKey::Fail);
 }
 
 bool TRegistry::OpenKeyWithoutWriting(const std::string& key) {
+    return OpenKeyAs(key, MissingKey::CheckWritable);
+}
+
+bool TRegistry::OpenKeyAs(const std::string& key, MissingKey missing) {
     RegistryFile* file = FileForRoot();
     openError_ = "no store for this root";
     if (!file)
@@ -128,10 +110,18 @@ bool TRegistry::OpenKeyWithoutWriting(const std::string& key) {
     if (!RegistryDocument::CanStore(path))
         return false;
     try {
-        if (!file->Current().HasKey(path)) {
-            openError_ = file->WriteProblem();
-            if (!openError_.empty())
+        const bool isRoot = path.find('\\') == std::string::npos;
+        if (missing == MissingKey::CheckWritable) {
+            if (!file->Current().HasKey(path)) {
+                openError_ = file->WriteProblem();
+                if (!openError_.empty())
+                    return false;
+            }
+        } else if (!isRoot && !file->Current().HasKey(path)) {
+            openError_ = "the key '" + path + "' does not exist";
+            if (missing == MissingKey::Fail)
                 return false;
+            file->Update([&](RegistryDocument& doc) { return doc.AddKey(path); });
         }
     } catch (const ERegistryException& e) {
         openError_ = e.Message();

@@ -87,6 +87,10 @@ private:
     std::string openError_;
     std::unique_ptr<RegistryFile> file_;
 
+    // What opening a key does when the key is missing: fail, create it, or (writing
+    // nothing) only check that a write could make it.
+    enum class MissingKey { Fail, Create, CheckWritable };
+    bool OpenKeyAs(const std::string& key, MissingKey missing);
     RegistryFile* FileForRoot(); // null for a root without a store
     std::string FullPath(const std::string& key) const;
     const RegistryValue& ReadValue(const std::string& name, std::uint32_t type);

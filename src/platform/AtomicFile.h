@@ -19,4 +19,8 @@ namespace kairelon {
 // temporary file is left behind).
 int ReplaceFileAtomically(const std::string& path, const std::string& text, mode_t mode);
 
+// Where a chain of symbolic links leads (a relative link counts from the link's folder); the
+// path itself when it is no link. A link leading nowhere names the file to create.
+std::string LinkTarget(const std::string& path);
+
 } // namespace kairelon

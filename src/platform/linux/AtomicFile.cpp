@@ -49,8 +49,8 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
-// Where a chain of symbolic links leads (relative ones count from the link's folder); the
-// path itself when it is no link. A link leading nowhere names the file to create.
+} // namespace
+
 std::string LinkTarget(const std::string& path) {
     std::string current = path;
     for (int hop = 0; hop < 40; ++hop) {
@@ -66,8 +66,6 @@ std::string LinkTarget(const std::string& path) {
     }
     return current;
 }
-
-} // namespace
 
 int ReplaceFileAtomically(const std::string& linkOrFile, const std::string& text, mode_t mode) {
     // A link (a file kept in a dotfiles folder) stays a link: its target is replaced, in the

@@ -2,6 +2,7 @@
 #include "platform/RegistryFile.h"
 
 #include "framework/Exception.h"
+#include "platform/AtomicFile.h"
 #include "platform/StateFolder.h"
 
 #include <dirent.h>
@@ -260,21 +261,7 @@ RegistryFile RegistryFile::ForRoot(RegistryRoot root) {
 std::string RegistryFile::Target() const {
     if (!rules_.followLink)
         return path_;
-    // Each hop of a relative link counts from the folder of the link. A link leading nowhere
-    // names the file to create.
-    std::string current = path_;
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat st;
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return current;
-        std::string target(PATH_MAX, '\0');
-        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
-        if (n <= 0 || static_cast<size_t>(n) >= target.size())
-            return current; // refused below as a link
-        target.resize(static_cast<size_t>(n));
-        current = target.front() == '/' ? target : FolderOf(current) + "/" + target;
-    }
-    return current;
+    return LinkTarget(path_); // a link left over is refused below
 }
 
 std::string RegistryFile::WriteProblem() const {
