@@ -880,7 +880,7 @@ std::string TPowersock::GetLocalIP() {
 }
 
 void TPowersock::SetFifoCapacity(int bytes) {
-    ReceiveBuffer->_SetMemoryBufferCapacity(bytes);
+    ReceiveBuffer->SetMemoryBufferCapacity(bytes);
 }
 
 int TPowersock::GetFifoCapacity() {
