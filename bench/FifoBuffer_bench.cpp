@@ -71,7 +71,7 @@ void BM_MemcpyRing(benchmark::State& state) {
 
 void BM_FifoMemoryOnly(benchmark::State& state) {
     TNMFifoBuffer fifo;
-    fifo._SetMemoryBufferCapacity(RingSize);
+    fifo.SetMemoryBufferCapacity(RingSize);
     AppendRemove(state, fifo);
 }
 
@@ -82,7 +82,7 @@ void BM_FifoSpilling(benchmark::State& state) {
     const int burst = 4 * capacity;
     constexpr int chunk = 65536; // the socket component's read size
     TNMFifoBuffer fifo;
-    fifo._SetMemoryBufferCapacity(capacity);
+    fifo.SetMemoryBufferCapacity(capacity);
     std::vector<char> in(chunk, 'x');
     std::vector<char> out(chunk);
     for (auto _ : state) {

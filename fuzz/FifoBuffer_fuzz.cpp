@@ -63,7 +63,7 @@ int ModelSearch(const std::deque<char>& model, const std::string& pattern) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Input in(data, size);
     TNMFifoBuffer fifo;
-    fifo._SetMemoryBufferCapacity(1 + in.Byte());
+    fifo.SetMemoryBufferCapacity(1 + in.Byte());
     std::deque<char> model;
     std::vector<char> out;
     for (int steps = 0; !in.Empty() && steps < 200; ++steps) {
@@ -144,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const int inMemory = TNMFifoBufferProbe::Layout(fifo).MemoryCount;
             bool refused = false;
             try {
-                fifo._SetMemoryBufferCapacity(capacity);
+                fifo.SetMemoryBufferCapacity(capacity);
             } catch (const kairelon::Exception&) {
                 refused = true;
             }

@@ -6,36 +6,19 @@
 // button's access key.
 #pragma once
 
-#include "controls/ResCaption.h"
+#include "controls/ResControl.h"
 
 #include <QPushButton>
 
 namespace kairelon {
 
-class TResButton : public QPushButton, public IResCaptioned {
+class TResButton : public TResControl<QPushButton> {
     Q_OBJECT
     Q_PROPERTY(bool LoadFromRes READ LoadFromRes WRITE setLoadFromRes)
     Q_PROPERTY(int ResourceId READ ResourceId WRITE setResourceId)
 
 public:
-    explicit TResButton(QWidget* parent = nullptr);
-
-    bool LoadFromRes() const { return caption_.LoadFromRes(); }
-    int ResourceId() const { return caption_.ResourceId(); }
-    void SetLoadFromRes(bool value);
-    void SetResId(int value);
-    void SetDesignMode(bool value) { caption_.SetDesignMode(value); }
-    void SetDesignCaption();
-    void Loaded() override;
-
-    // The setters under the names a compiled window definition (uic) calls.
-    void setLoadFromRes(bool value) { SetLoadFromRes(value); }
-    void setResourceId(int value) { SetResId(value); }
-
-private:
-    void Show(const std::optional<QString>& caption);
-
-    CResCaption caption_{"<Res. %d>"};
+    explicit TResButton(QWidget* parent = nullptr) : TResControl(parent, "<Res. %d>") {}
 };
 
 } // namespace kairelon

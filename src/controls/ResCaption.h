@@ -6,7 +6,8 @@
 // `ResourceId` plus the caption offset, the number held by entry 1 of the table (0 when it is
 // missing or not a number; read afresh every time). A control shown in a form designer
 // (design mode) shows a placeholder naming the number instead. `CResCaption` holds the two
-// properties and this rule; the controls only apply the captions it gives them.
+// properties and this rule; the controls apply the captions it gives them through their shared
+// base (controls/ResControl.h).
 // `LoadResourceCaptions` runs `Loaded` on every such control of a window.
 #pragma once
 

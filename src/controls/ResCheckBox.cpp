@@ -8,29 +8,7 @@
 
 namespace kairelon {
 
-TResCheckBox::TResCheckBox(QWidget* parent) : QCheckBox(parent) {}
-
-void TResCheckBox::SetLoadFromRes(bool value) {
-    Show(caption_.SetLoadFromRes(value));
-}
-
-void TResCheckBox::SetResId(int value) {
-    Show(caption_.SetResId(value));
-}
-
-void TResCheckBox::SetDesignCaption() {
-    setText(caption_.DesignCaption());
-}
-
-void TResCheckBox::Loaded() {
-    Show(caption_.Loaded());
-}
-
-void TResCheckBox::Show(const std::optional<QString>& caption) {
-    if (caption) {
-        setText(*caption);
-    }
-}
+TResCheckBox::TResCheckBox(QWidget* parent) : TResControl(parent, "<Resource - Id %d>") {}
 
 void TResCheckBox::SetWordWrap(bool value) {
     wordWrap_ = value;

@@ -9,13 +9,13 @@
 // take effect at once. Clicking anywhere in the control toggles it.
 #pragma once
 
-#include "controls/ResCaption.h"
+#include "controls/ResControl.h"
 
 #include <QCheckBox>
 
 namespace kairelon {
 
-class TResCheckBox : public QCheckBox, public IResCaptioned {
+class TResCheckBox : public TResControl<QCheckBox> {
     Q_OBJECT
     Q_PROPERTY(bool LoadFromRes READ LoadFromRes WRITE setLoadFromRes)
     Q_PROPERTY(int ResourceId READ ResourceId WRITE setResourceId)
@@ -28,17 +28,7 @@ public:
 
     explicit TResCheckBox(QWidget* parent = nullptr);
 
-    bool LoadFromRes() const { return caption_.LoadFromRes(); }
-    int ResourceId() const { return caption_.ResourceId(); }
-    void SetLoadFromRes(bool value);
-    void SetResId(int value);
-    void SetDesignMode(bool value) { caption_.SetDesignMode(value); }
-    void SetDesignCaption();
-    void Loaded() override;
-
     // The setters under the names a compiled window definition (uic) calls.
-    void setLoadFromRes(bool value) { SetLoadFromRes(value); }
-    void setResourceId(int value) { SetResId(value); }
     void setWordWrap(bool value) { SetWordWrap(value); }
     void setTextAlign(TRCTextAlign value) { SetTextAlign(value); }
 
@@ -68,10 +58,8 @@ private:
         int flags = 0;  // text flags for drawing
     };
     Geometry Layout(const QRect& area) const;
-    void Show(const std::optional<QString>& caption);
     void Relayout();
 
-    CResCaption caption_{"<Resource - Id %d>"};
     bool wordWrap_ = false;
     TRCTextAlign textAlign_ = rctaCenter;
 };

@@ -6,36 +6,20 @@
 // access key.
 #pragma once
 
-#include "controls/ResCaption.h"
+#include "controls/ResControl.h"
 
 #include <QRadioButton>
 
 namespace kairelon {
 
-class TResRadioButton : public QRadioButton, public IResCaptioned {
+class TResRadioButton : public TResControl<QRadioButton> {
     Q_OBJECT
     Q_PROPERTY(bool LoadFromRes READ LoadFromRes WRITE setLoadFromRes)
     Q_PROPERTY(int ResourceId READ ResourceId WRITE setResourceId)
 
 public:
-    explicit TResRadioButton(QWidget* parent = nullptr);
-
-    bool LoadFromRes() const { return caption_.LoadFromRes(); }
-    int ResourceId() const { return caption_.ResourceId(); }
-    void SetLoadFromRes(bool value);
-    void SetResId(int value);
-    void SetDesignMode(bool value) { caption_.SetDesignMode(value); }
-    void SetDesignCaption();
-    void Loaded() override;
-
-    // The setters under the names a compiled window definition (uic) calls.
-    void setLoadFromRes(bool value) { SetLoadFromRes(value); }
-    void setResourceId(int value) { SetResId(value); }
-
-private:
-    void Show(const std::optional<QString>& caption);
-
-    CResCaption caption_{"<Resource - Id %d>"};
+    explicit TResRadioButton(QWidget* parent = nullptr)
+        : TResControl(parent, "<Resource - Id %d>") {}
 };
 
 } // namespace kairelon

@@ -26,6 +26,7 @@
 #pragma once
 
 #include "net/Component.h"
+#include "platform/SharedListener.h"
 #include "platform/Sockets.h"
 
 #include <netinet/in.h>

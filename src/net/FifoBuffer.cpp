@@ -90,8 +90,8 @@ void ReadExactly(QIODevice& device, char* destination, std::int64_t count) {
 } // namespace
 
 TNMFifoBuffer::TNMFifoBuffer() {
-    FMemoryCapacity = _CalculateThreshold(0.05);
-    _Init();
+    FMemoryCapacity = CalculateThreshold(0.05);
+    Init();
 }
 
 TNMFifoBuffer::~TNMFifoBuffer() {
@@ -121,7 +121,7 @@ void TNMFifoBufferProbe::SetRefillHook(std::function<void()> hook) {
     RefillHook() = std::move(hook);
 }
 
-int TNMFifoBuffer::_CalculateThreshold(double fraction) {
+int TNMFifoBuffer::CalculateThreshold(double fraction) {
     const double wanted = static_cast<double>(AvailablePhysicalMemory()) * fraction;
     std::int64_t bytes = MaximumCapacity;
     if (!(wanted >= 0)) {
@@ -133,7 +133,7 @@ int TNMFifoBuffer::_CalculateThreshold(double fraction) {
     return static_cast<int>(std::clamp<std::int64_t>(bytes, MinimumCapacity, MaximumCapacity));
 }
 
-void TNMFifoBuffer::_Init() {
+void TNMFifoBuffer::Init() {
     Memory.Release();
     FBufferSize = 0;
     DiskCount = 0;
@@ -177,14 +177,13 @@ void TNMFifoBuffer::StartRefill() {
     // Set before the thread exists; starting a thread orders this write before its first step.
     Shuffling.store(true, std::memory_order_relaxed);
     try {
-        ExecuteInThread(this,
-                        [](void* data) { static_cast<TNMFifoBuffer*>(data)->_Shuffle(data); });
+        ExecuteInThread(this, [](void* data) { static_cast<TNMFifoBuffer*>(data)->Shuffle(data); });
     } catch (const std::exception&) {
-        _Shuffle(this); // no thread to be had: refill here and now rather than never
+        Shuffle(this); // no thread to be had: refill here and now rather than never
     }
 }
 
-void TNMFifoBuffer::_Shuffle(void*) {
+void TNMFifoBuffer::Shuffle(void*) {
     std::function<void()> hook;
     {
         std::lock_guard<std::mutex> lock(RefillHookLock);
@@ -353,7 +352,7 @@ int TNMFifoBuffer::Search(const char* pattern) {
 void TNMFifoBuffer::Clear() {
     WaitForRefill(false); // everything goes, including the bytes a failed refill left behind
     DropDiskPart();
-    _Init();
+    Init();
 }
 
 void TNMFifoBuffer::LoadFromStream(QIODevice& stream) {
@@ -423,7 +422,7 @@ void TNMFifoBuffer::LoadFromFile(const std::string& fileName) {
     LoadFromStream(file);
 }
 
-void TNMFifoBuffer::_SetMemoryBufferCapacity(int value) {
+void TNMFifoBuffer::SetMemoryBufferCapacity(int value) {
     WaitForRefill();
     if (value < 1) {
         throw ERangeError("The memory capacity must be at least 1 byte");

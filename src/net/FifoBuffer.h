@@ -44,7 +44,7 @@
 // - A failed write of the overflow file raises EInOutError from `Append` with nothing taken; a
 //   failed read raises EInOutError from the operation with nothing changed. A refill that
 //   fails leaves the bytes where they were and its error is raised by the next operation.
-// - `LoadFromStream`, `LoadFromFile` and `_SetMemoryBufferCapacity` wait for a refill too; a
+// - `LoadFromStream`, `LoadFromFile` and `SetMemoryBufferCapacity` wait for a refill too; a
 //   load that fails (stream unreadable, disk full) raises and leaves the previous content.
 // - The pointer checks of the source and destination are reduced to refusing null pointers.
 #pragma once
@@ -91,7 +91,7 @@ public:
     void Clear();
     void LoadFromStream(QIODevice& stream);
     void LoadFromFile(const std::string& fileName);
-    void _SetMemoryBufferCapacity(int value);
+    void SetMemoryBufferCapacity(int value);
 
     int BufferSize() const;     // total bytes held, memory and disk part
     int MemoryCapacity() const; // bytes the memory part holds before spilling
@@ -99,10 +99,10 @@ public:
     static constexpr int MaxPatternLength = 65535; // bytes; longer patterns give -1
 
 private:
-    void _Init();
+    void Init();
     void InitDiskBuffer();
-    static int _CalculateThreshold(double fraction);
-    void _Shuffle(void* data);
+    static int CalculateThreshold(double fraction);
+    void Shuffle(void* data);
 
     void WaitForRefill(bool raiseRefillError = true);
     void WaitForRefillSlowly(bool raiseRefillError);

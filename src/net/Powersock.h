@@ -13,9 +13,10 @@
 //
 // Everything runs on the creating thread, except `Cancel`/`Abort`, which another thread may
 // call (the server component cancels its clients): `Canceled` and `SignalEvent` are safe for
-// that, and their status texts are reported on the creating thread, at its next pump. The stream
-// and file transfers are defined in net/PowersockStream.cpp; the command/reply exchange,
-// listening and accepting in net/PowersockTransfer.cpp; the text helpers of the line protocols
+// that, and their status texts are reported on the creating thread, at its next pump. Lookup,
+// connection and the addresses of both ends are defined in net/PowersockConnect.cpp; the stream
+// and file transfers in net/PowersockStream.cpp; the command/reply exchange, listening and
+// accepting in net/PowersockTransfer.cpp; the text helpers of the line protocols
 // are in net/LineText.h; the daytime exchange is TNMDayTime (net/DayTime.h).
 #pragma once
 
@@ -23,6 +24,7 @@
 #include "net/Component.h"
 #include "net/FifoBuffer.h"
 #include "net/ThreadTimer.h"
+#include "platform/SocketErrors.h"
 #include "platform/Sockets.h"
 #include "platform/WindowMessages.h"
 
@@ -76,12 +78,11 @@ const sock::WSADATA& WinsockData();
 void SetWinsockStartedForTesting(bool started); // lets tests model a layer that did not start
 
 // The error text table: 51 entries searched in order; the last one (number 0) is the text of
-// unknown numbers.
-struct TWinsockMessage {
-    int Number;
-    const char* Text;
-};
-extern const TWinsockMessage WinsockMessage[51];
+// unknown numbers. The sockets layer keeps it with the system errors of each number
+// (platform/SocketErrors.h).
+using TWinsockMessage = sock::SocketErrorEntry;
+inline constexpr const TWinsockMessage (&WinsockMessage)[sock::SocketErrorCount] =
+    sock::SocketErrorTable;
 
 // A manual-reset event of the owning thread: `Wait` sleeps in the event loop until it is set.
 // Setting it from another thread wakes the owner.

@@ -11,10 +11,12 @@
 // is up and after a send that would have blocked; FD_CLOSE once when the peer closes (or
 // resets). A connect never blocks: it answers WSAEWOULDBLOCK and its outcome, refusals
 // included, arrives as FD_CONNECT. Errors are kept per thread (`WSAGetLastError`) as the
-// numbers of the Windows Sockets table (errno ECONNREFUSED → 10061, ETIMEDOUT → 10060, ...).
-// Host names are looked up elsewhere (platform/Resolver.h).
+// numbers of the Windows Sockets table (platform/SocketErrors.h: errno ECONNREFUSED → 10061,
+// ETIMEDOUT → 10060, ...). Threads that take a listening socket's connections themselves wait
+// in platform/SharedListener.h; host names are looked up in platform/Resolver.h.
 #pragma once
 
+#include "platform/SocketErrors.h"
 #include "platform/WindowMessages.h"
 
 #include <netinet/in.h>
@@ -35,23 +37,6 @@ constexpr long FD_OOB = 4;
 constexpr long FD_ACCEPT = 8;
 constexpr long FD_CONNECT = 16;
 constexpr long FD_CLOSE = 32;
-
-constexpr int WSABASEERR = 10000;
-constexpr int WSAEWOULDBLOCK = 10035;
-constexpr int WSAEINPROGRESS = 10036;
-constexpr int WSAENOTSOCK = 10038;
-constexpr int WSAENETDOWN = 10050;
-constexpr int WSAECONNRESET = 10054;
-constexpr int WSAENOBUFS = 10055;
-constexpr int WSAENOTCONN = 10057;
-constexpr int WSAETIMEDOUT = 10060;
-constexpr int WSAECONNREFUSED = 10061;
-constexpr int WSAEHOSTUNREACH = 10065;
-constexpr int WSANOTINITIALISED = 10093;
-constexpr int WSAHOST_NOT_FOUND = 11001;
-constexpr int WSATRY_AGAIN = 11002;
-constexpr int WSANO_RECOVERY = 11003;
-constexpr int WSANO_DATA = 11004;
 
 constexpr std::uint32_t INADDR_NONE_VALUE = 0xFFFFFFFFu;
 
@@ -79,7 +64,6 @@ int WSAStartup(std::uint16_t versionRequested, WSADATA* data); // 0 on success
 int WSACleanup();
 int WSAGetLastError();
 void WSASetLastError(int error);
-int WSAErrorFromErrno(int errnoValue); // the table's number; unknown values → 20000 + errno
 
 SOCKET socket(int af, int type, int protocol); // INVALID_SOCKET on failure
 int closesocket(SOCKET s);                     // also ends its notifications
@@ -103,50 +87,6 @@ int WSAAsyncSelect(SOCKET s, HWND window, unsigned message, long events);
 // `accept` (as an accept would). Callable from any thread; nothing for a socket that is not
 // listening with notifications.
 void ReenableAccept(SOCKET listening);
-
-// A listening socket whose incoming connections other threads may also take, each waiting in
-// an `AcceptWait` of its own, without notifications and without the window's thread: the
-// kernel wakes one waiting thread per connection, never one that is busy elsewhere. The
-// socket's own notifications stay as they are (the window's thread is woken too while it
-// watches for FD_ACCEPT). `closesocket` of the listening socket ends every wait for good, as it
-// stops the listening on every system; so does `Stop`.
-class SharedListener {
-public:
-    explicit SharedListener(SOCKET listening);
-    ~SharedListener();
-    SharedListener(const SharedListener&) = delete;
-    SharedListener& operator=(const SharedListener&) = delete;
-
-    bool Valid() const { return own_ >= 0 && stop_ >= 0; } // false: no thread can wait on it
-    SOCKET Listening() const { return listening_; }
-    void Stop(); // every wait, present or future, returns Stopped
-
-private:
-    friend class AcceptWait;
-    SOCKET listening_;
-    int own_ = -1;  // the waits' own descriptor of the socket: never reused while they use it
-    int stop_ = -1; // readable once stopped
-};
-
-class AcceptWait {
-public:
-    explicit AcceptWait(const SharedListener& listener); // one per thread
-    ~AcceptWait();
-    AcceptWait(const AcceptWait&) = delete;
-    AcceptWait& operator=(const AcceptWait&) = delete;
-
-    bool Usable() const { return poll_ >= 0; } // false: the system gave no means to wait
-
-    enum class Outcome { Accepted, TimedOut, Stopped, Failed };
-    // Waits up to timeoutMs for an incoming connection and accepts it (a non-blocking socket,
-    // as `accept` gives). Failed: the socket no longer listens or cannot accept (the error is
-    // WSAGetLastError's).
-    Outcome Next(int timeoutMs, SOCKET& accepted, sockaddr_in& peer);
-
-private:
-    const SharedListener& listener_;
-    int poll_ = -1;
-};
 
 // Dotted IPv4 text to an address in network order; INADDR_NONE_VALUE when it is not one.
 std::uint32_t inet_addr(const char* text);

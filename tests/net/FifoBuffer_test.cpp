@@ -230,7 +230,7 @@ TEST_F(FifoBufferTest, OverflowFileAppearsOneByteBeyondCapacityAndGoesWithClear)
 TEST_F(FifoBufferTest, TheOverflowFileHasNoNameSoAKilledProcessLeavesNoBytesOnDisk) {
     {
         TNMFifoBuffer fifo;
-        fifo._SetMemoryBufferCapacity(100);
+        fifo.SetMemoryBufferCapacity(100);
         Append(fifo, Bytes(1000, 3));
         EXPECT_EQ(OpenOverflowFiles(), 1);
         EXPECT_TRUE(OverflowFiles().isEmpty()) << "the overflow file has a name";
@@ -245,7 +245,7 @@ TEST_F(FifoBufferTest, TheOverflowFileHasNoNameSoAKilledProcessLeavesNoBytesOnDi
     ASSERT_GE(child, 0);
     if (child == 0) {
         TNMFifoBuffer fifo;
-        fifo._SetMemoryBufferCapacity(100);
+        fifo.SetMemoryBufferCapacity(100);
         const std::string bytes = Bytes(5000, 4);
         fifo.Append(bytes.data(), static_cast<int>(bytes.size()));
         ::raise(SIGKILL);
@@ -260,7 +260,7 @@ TEST_F(FifoBufferTest, TheOverflowFileHasNoNameSoAKilledProcessLeavesNoBytesOnDi
 TEST_F(FifoBufferTest, DestructionDeletesTheOverflowFileEvenDuringARefill) {
     {
         TNMFifoBuffer fifo;
-        fifo._SetMemoryBufferCapacity(100);
+        fifo.SetMemoryBufferCapacity(100);
         Append(fifo, Bytes(1000, 3));
         EXPECT_EQ(OpenOverflowFiles(), 1);
     }
@@ -268,7 +268,7 @@ TEST_F(FifoBufferTest, DestructionDeletesTheOverflowFileEvenDuringARefill) {
     {
         SlowRefills(100);
         TNMFifoBuffer fifo;
-        fifo._SetMemoryBufferCapacity(100);
+        fifo.SetMemoryBufferCapacity(100);
         Append(fifo, Bytes(1000, 4));
         char out[100];
         ASSERT_EQ(fifo.Remove(out, 100), 100);
@@ -280,7 +280,7 @@ TEST_F(FifoBufferTest, DestructionDeletesTheOverflowFileEvenDuringARefill) {
 
 TEST_F(FifoBufferTest, DrainingMemoryRefillsFromDiskInOrderWhileTheNextOperationWaits) {
     TNMFifoBuffer fifo;
-    fifo._SetMemoryBufferCapacity(1000);
+    fifo.SetMemoryBufferCapacity(1000);
     const std::string data = Bytes(2500, 5);
     Append(fifo, data);
     EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).DiskCount, 1500);
@@ -321,7 +321,7 @@ TEST_F(FifoBufferTest, DrainingMemoryRefillsFromDiskInOrderWhileTheNextOperation
 
 TEST_F(FifoBufferTest, NewBytesGoBehindTheDiskPartEvenWhenMemoryHasRoom) {
     TNMFifoBuffer fifo;
-    fifo._SetMemoryBufferCapacity(10);
+    fifo.SetMemoryBufferCapacity(10);
     Append(fifo, "0123456789AB"); // 10 in memory, 2 on disk
     char out[4];
     ASSERT_EQ(fifo.Remove(out, 4), 4);
@@ -332,7 +332,7 @@ TEST_F(FifoBufferTest, NewBytesGoBehindTheDiskPartEvenWhenMemoryHasRoom) {
 
 TEST_F(FifoBufferTest, CountsBeyondWhatIsHeldDeliverOnlyWhatIsHeld) {
     TNMFifoBuffer fifo;
-    fifo._SetMemoryBufferCapacity(8);
+    fifo.SetMemoryBufferCapacity(8);
     Append(fifo, "abcdefghijkl"); // 8 in memory, 4 on disk
     std::string out(64, '#');
     EXPECT_EQ(fifo.Peek(out.data(), 64), 12);
@@ -366,7 +366,7 @@ TEST_F(FifoBufferTest, SearchGivesTheEndOfTheFirstOccurrence) {
 
 TEST_F(FifoBufferTest, SearchFindsOccurrencesAcrossEverySeam) {
     TNMFifoBuffer fifo;
-    fifo._SetMemoryBufferCapacity(10);
+    fifo.SetMemoryBufferCapacity(10);
     Append(fifo, "....START-"); // exactly fills memory
     Append(fifo, "END......."); // disk part
     EXPECT_EQ(fifo.Search("START-END"), 13);
@@ -377,7 +377,7 @@ TEST_F(FifoBufferTest, SearchFindsOccurrencesAcrossEverySeam) {
 
     // Across the chunks in which the disk part is read (65536 bytes each).
     fifo.Clear();
-    fifo._SetMemoryBufferCapacity(100);
+    fifo.SetMemoryBufferCapacity(100);
     std::string data(100 + 65536 * 2 + 50, '.');
     data.replace(100 + 65536 - 3, 7, "NEEDLE!");
     data.replace(100 + 2 * 65536 - 1, 2, "\r\n");
@@ -389,7 +389,7 @@ TEST_F(FifoBufferTest, SearchFindsOccurrencesAcrossEverySeam) {
 
     // Across the wrap of the memory ring.
     fifo.Clear();
-    fifo._SetMemoryBufferCapacity(4096);
+    fifo.SetMemoryBufferCapacity(4096);
     Append(fifo, std::string(4000, '.'));
     std::string out(3990, '\0');
     fifo.Remove(out.data(), 3990);
@@ -403,7 +403,7 @@ TEST_F(FifoBufferTest, SearchFindsOccurrencesAcrossEverySeam) {
 
 TEST_F(FifoBufferTest, SearchWaitsForARunningRefill) {
     TNMFifoBuffer fifo;
-    fifo._SetMemoryBufferCapacity(16);
+    fifo.SetMemoryBufferCapacity(16);
     Append(fifo, "0123456789abcdefline one\n");
     SlowRefills(150);
     std::string out(16, '\0');
@@ -416,22 +416,22 @@ TEST_F(FifoBufferTest, LoweringCapacityBelowTheBytesInMemoryIsRefused) {
     TNMFifoBuffer fifo;
     Append(fifo, "0123456789");
     try {
-        fifo._SetMemoryBufferCapacity(9);
+        fifo.SetMemoryBufferCapacity(9);
         FAIL() << "no exception";
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), "Can not lower memory capacity at this time");
     }
     EXPECT_EQ(fifo.MemoryCapacity(), 65536);
     EXPECT_EQ(fifo.BufferSize(), 10);
-    EXPECT_THROW(fifo._SetMemoryBufferCapacity(0), ERangeError);
-    fifo._SetMemoryBufferCapacity(10);
+    EXPECT_THROW(fifo.SetMemoryBufferCapacity(0), ERangeError);
+    fifo.SetMemoryBufferCapacity(10);
     EXPECT_EQ(fifo.MemoryCapacity(), 10);
     EXPECT_LE(TNMFifoBufferProbe::Layout(fifo).MemoryAllocated, 10);
     Append(fifo, "ABC");
     EXPECT_EQ(TNMFifoBufferProbe::Layout(fifo).DiskCount, 3);
 
     // Raising it while the disk part holds bytes keeps the order.
-    fifo._SetMemoryBufferCapacity(1000);
+    fifo.SetMemoryBufferCapacity(1000);
     Append(fifo, "DEF");
     char out[5];
     ASSERT_EQ(fifo.Remove(out, 5), 5);
@@ -441,7 +441,7 @@ TEST_F(FifoBufferTest, LoweringCapacityBelowTheBytesInMemoryIsRefused) {
 
 TEST_F(FifoBufferTest, LoadFromStreamReplacesTheContent) {
     TNMFifoBuffer fifo;
-    fifo._SetMemoryBufferCapacity(1000);
+    fifo.SetMemoryBufferCapacity(1000);
     Append(fifo, "old bytes");
 
     QByteArray small("new content");
@@ -474,7 +474,7 @@ TEST_F(FifoBufferTest, LoadFromStreamReplacesTheContent) {
 
 TEST_F(FifoBufferTest, LoadFromFile) {
     TNMFifoBuffer fifo;
-    fifo._SetMemoryBufferCapacity(100);
+    fifo.SetMemoryBufferCapacity(100);
     const std::string data = Bytes(777, 7);
     const QString path = QDir(tempDir.path()).filePath("input.bin");
     {
@@ -490,7 +490,7 @@ TEST_F(FifoBufferTest, LoadFromFile) {
 
 TEST_F(FifoBufferTest, AFailedRefillIsReportedAndLosesNothing) {
     TNMFifoBuffer fifo;
-    fifo._SetMemoryBufferCapacity(10);
+    fifo.SetMemoryBufferCapacity(10);
     const std::string data = Letters(35);
     Append(fifo, data);
     TNMFifoBufferProbe::SetRefillHook([] { throw EInOutError("disk gone"); });
@@ -544,7 +544,7 @@ TEST_F(FifoBufferTest, BehavesLikeAPlainQueueUnderRandomOperations) {
         std::mt19937 random(seed);
         auto below = [&random](int limit) { return static_cast<int>(random() % limit); };
         TNMFifoBuffer fifo;
-        fifo._SetMemoryBufferCapacity(1 + below(300));
+        fifo.SetMemoryBufferCapacity(1 + below(300));
         if (seed % 3 == 0) {
             SlowRefills(1); // widen the window in which operations meet a running refill
         } else {
@@ -621,9 +621,9 @@ TEST_F(FifoBufferTest, BehavesLikeAPlainQueueUnderRandomOperations) {
                 const int capacity = 1 + below(400);
                 const int inMemory = TNMFifoBufferProbe::Layout(fifo).MemoryCount;
                 if (capacity < inMemory) {
-                    EXPECT_THROW(fifo._SetMemoryBufferCapacity(capacity), Exception);
+                    EXPECT_THROW(fifo.SetMemoryBufferCapacity(capacity), Exception);
                 } else {
-                    fifo._SetMemoryBufferCapacity(capacity);
+                    fifo.SetMemoryBufferCapacity(capacity);
                 }
             }
             ASSERT_EQ(fifo.BufferSize(), static_cast<int>(model.size())) << "step " << step;

@@ -1,7 +1,7 @@
 // Threads that take a listening socket's connections themselves (SharedListener, AcceptWait),
 // the FD_ACCEPT rules around them (ReenableAccept), and the end of every wait when the
 // listening socket is closed.
-#include "platform/Sockets.h"
+#include "platform/SharedListener.h"
 
 #include "support/EventLoop.h"
 #include "support/RawClient.h"
