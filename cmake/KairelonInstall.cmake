@@ -21,12 +21,12 @@ install(SCRIPT ${PROJECT_BINARY_DIR}/InstallUnits.cmake)
 install(FILES resources/systemd/kairelon.sysusers DESTINATION lib/sysusers.d RENAME kairelon.conf)
 install(FILES resources/systemd/kairelon.tmpfiles DESTINATION lib/tmpfiles.d RENAME kairelon.conf)
 
-install(TARGETS kairelon RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kairelon kairelon-tray RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS kairelon-clockd kairelon-daytimed RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 
 # Manual pages: the version filled in, compressed as man-db and Debian expect.
 find_program(KAIRELON_GZIP gzip REQUIRED)
-set(_man_pages kairelon.1 kairelon-clockd.8 kairelon-daytimed.8)
+set(_man_pages kairelon.1 kairelon-tray.1 kairelon-clockd.8 kairelon-daytimed.8)
 set(_man_outputs)
 set(VERSION ${PROJECT_VERSION})
 foreach(_page IN LISTS _man_pages)

@@ -1,18 +1,19 @@
 #include "app/CommandLine.h"
 
 #include "app/HeadlessHost.h"
-#include "app/TrayProgram.h"
 
 #include "framework/Exception.h"
 #include "framework/Format.h"
 #include "net/DayTime.h"
 #include "platform/Clock.h"
+#include "platform/ProgramExec.h"
 #include "sync/ServerAddress.h"
 #include "sync/TimeConversion.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -161,7 +162,7 @@ int RunQuery(const std::string& host, int port, int timeOutMs) {
 
 } // namespace
 
-int RunKairelon(int argc, char** argv) {
+int RunKairelon(int argc, char** argv, TrayRunner runTray) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -224,8 +225,7 @@ int RunKairelon(int argc, char** argv) {
         if (options.server || options.dryRun || options.timeout) {
             return UsageError("'--quit' takes no other option");
         }
-        QCoreApplication app(argc, argv); // an event loop for the bus, no display
-        return RunQuitRequest();
+        return runTray(argc, argv, TrayRequest{true, false});
     }
     ServerAddress address;
     std::string serverError;
@@ -263,7 +263,15 @@ int RunKairelon(int argc, char** argv) {
     if (options.timeout) {
         return UsageError("'--timeout' belongs to '--query'");
     }
-    return RunTrayProgram(argc, argv, TrayProgramOptions{options.dryRun});
+    return runTray(argc, argv, TrayRequest{false, options.dryRun});
+}
+
+int ExecTrayProgram(int /*argc*/, char** argv, const TrayRequest& /*request*/) {
+    // The tray program reads the same arguments again; argv[0] stays as the user typed it.
+    const int error = ExecSibling("kairelon-tray", argv);
+    std::fprintf(stderr, "kairelon: cannot start the tray program kairelon-tray: %s\n",
+                 std::strerror(error));
+    return 1;
 }
 
 } // namespace kairelon

@@ -145,4 +145,12 @@ int RunQuitRequest(const QDBusConnection& bus, std::FILE* err) {
     return 0;
 }
 
+int RunTrayRequest(int argc, char** argv, const TrayRequest& request) {
+    if (request.quit) {
+        QCoreApplication app(argc, argv); // an event loop for the bus, no display
+        return RunQuitRequest();
+    }
+    return RunTrayProgram(argc, argv, TrayProgramOptions{request.dryRun});
+}
+
 } // namespace kairelon

@@ -12,6 +12,7 @@
 // changes the clock. `RunQuitRequest` asks the tray program of the session to quit.
 #pragma once
 
+#include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "app/Splash.h"
 
@@ -81,5 +82,9 @@ int RunTrayProgram(int argc, char** argv, const TrayProgramOptions& options);
 // or it did not answer (with the reason on `err`).
 int RunQuitRequest(const QDBusConnection& bus = QDBusConnection::sessionBus(),
                    std::FILE* err = stderr);
+
+// The runner of the `kairelon-tray` program (see CommandLine.h): the quit request or the
+// tray program itself.
+int RunTrayRequest(int argc, char** argv, const TrayRequest& request);
 
 } // namespace kairelon

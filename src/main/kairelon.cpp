@@ -1,4 +1,7 @@
-// kairelon: the tray program, and its headless modes for servers and scripts.
+// kairelon: the headless modes for servers and scripts; the tray program's modes are handed to
+// kairelon-tray, so these never load the window libraries.
 #include "app/CommandLine.h"
 
-int main(int argc, char** argv) { return kairelon::RunKairelon(argc, argv); }
+int main(int argc, char** argv) {
+    return kairelon::RunKairelon(argc, argv, kairelon::ExecTrayProgram);
+}

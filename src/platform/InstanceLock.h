@@ -1,7 +1,8 @@
 // One running instance per resource: an exclusive lock on a lock file.
 //
 // `TInstanceLock::Acquire` takes an exclusive advisory lock on a lock file (creating it, mode
-// 0600, never through a symbolic link; a missing folder is made, owner-only) and writes this
+// 0600, never through a symbolic link; a missing folder is made, owner-only, by the rules of
+// platform/FileWriting.h, which never make the machine-wide folder) and writes this
 // process's id into it. The system releases the lock however the process ends, so a crash leaves
 // nothing that blocks the next start. While another process holds it, the acquire fails as `Busy`
 // with that process's id (as it wrote it; 0 when unreadable). Releasing removes the file while it

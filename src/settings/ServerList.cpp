@@ -1,7 +1,7 @@
 #include "settings/ServerList.h"
 
 #include "framework/Exception.h"
-#include "platform/AtomicFile.h"
+#include "platform/FileWriting.h"
 #include "platform/RegistryFile.h"
 
 #include <cerrno>

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using kairelon::test::RunProgram;
 
 TEST(KairelonCommandLine, HelpVersionAndUnknownOptions) {
@@ -16,4 +18,16 @@ TEST(KairelonCommandLine, HelpVersionAndUnknownOptions) {
     const auto bad = RunProgram("kairelon", {"--no-such-option"});
     EXPECT_EQ(bad.exitCode, 64);
     EXPECT_NE(bad.err.find("unknown option"), std::string::npos) << bad.err;
+}
+
+// The headless modes run on servers without a display: `kairelon` itself must not load the
+// window libraries, which only the tray program (kairelon-tray) needs.
+TEST(KairelonCommandLine, TheHeadlessProgramLoadsNoWindowLibrary) {
+    ::setenv("LD_DEBUG", "files", 1);
+    const auto version = RunProgram("kairelon", {"--version"});
+    ::unsetenv("LD_DEBUG");
+    EXPECT_EQ(version.exitCode, 0);
+    ASSERT_NE(version.err.find("libQt6Core"), std::string::npos) << "no loader trace";
+    for (const char* library : {"libQt6Widgets", "libQt6Gui", "libQt6Svg", "libX11", "libEGL"})
+        EXPECT_EQ(version.err.find(library), std::string::npos) << library << " is loaded";
 }

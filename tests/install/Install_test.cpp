@@ -136,6 +136,7 @@ TEST(Install, PutsEveryFileWhereThePrefixSaysAndNothingElse) {
         const std::string units = installed.UnitDir();
         std::set<std::string> expected = {
             prefix + "/bin/kairelon",
+            prefix + "/bin/kairelon-tray",
             prefix + "/sbin/kairelon-clockd",
             prefix + "/sbin/kairelon-daytimed",
             units + "/kairelon-clockd.service",
@@ -144,6 +145,7 @@ TEST(Install, PutsEveryFileWhereThePrefixSaysAndNothingElse) {
             prefix + "/lib/sysusers.d/kairelon.conf",
             prefix + "/lib/tmpfiles.d/kairelon.conf",
             prefix + "/share/man/man1/kairelon.1.gz",
+            prefix + "/share/man/man1/kairelon-tray.1.gz",
             prefix + "/share/man/man8/kairelon-clockd.8.gz",
             prefix + "/share/man/man8/kairelon-daytimed.8.gz",
             prefix + "/share/doc/kairelon/README.md",
@@ -160,7 +162,8 @@ TEST(Install, PutsEveryFileWhereThePrefixSaysAndNothingElse) {
         }
         EXPECT_EQ(installed.Files(), expected) << "prefix " << prefix;
         for (const std::string program :
-             {"/bin/kairelon", "/sbin/kairelon-clockd", "/sbin/kairelon-daytimed"}) {
+             {"/bin/kairelon", "/bin/kairelon-tray", "/sbin/kairelon-clockd",
+              "/sbin/kairelon-daytimed"}) {
             struct stat st {};
             ASSERT_EQ(::stat(installed.Path(prefix + program).c_str(), &st), 0) << program;
             EXPECT_EQ(st.st_mode & 0777, 0755u) << program;

@@ -1,5 +1,6 @@
 #include "framework/Exception.h"
-#include "platform/AtomicFile.h"
+#include "platform/FileWriting.h"
+#include "platform/InstanceLock.h"
 #include "platform/RegistryFile.h"
 #include "platform/StateFolder.h"
 #include "support/TestSupport.h"
@@ -867,6 +868,10 @@ TEST_F(RegistryFileTest, NoFolderMakerMakesTheMachineWideFolder) {
                  ERegistryException);
     EXPECT_FALSE(AppendToFile("/var/lib/kairelon/headless/kairelon/error.log", "x\n"));
     EXPECT_NE(ReplaceFileAtomically("/var/lib/kairelon/headless/kairelon/server.ini", "", 0600), 0);
+    // The headless scheduler's one-instance lock beside its settings file.
+    const TInstanceLock lock =
+        TInstanceLock::Acquire("/var/lib/kairelon/headless/kairelon/headless.lock");
+    EXPECT_FALSE(lock.Held());
     const bool made = std::filesystem::exists(kMachineWideFolder);
     if (made)
         std::filesystem::remove_all(kMachineWideFolder);

@@ -1,5 +1,7 @@
 #include "platform/InstanceLock.h"
 
+#include "platform/FileWriting.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -11,22 +13,6 @@
 #include <utility>
 
 namespace kairelon {
-namespace {
-
-// The folder and its missing parents, each owner-only.
-bool MakeFolders(const std::string& folder) {
-    if (folder.empty() || mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) {
-        return true;
-    }
-    const std::size_t slash = folder.find_last_of('/');
-    if (errno != ENOENT || slash == std::string::npos || slash == 0) {
-        return false;
-    }
-    return MakeFolders(folder.substr(0, slash)) &&
-           (mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST);
-}
-
-} // namespace
 
 TInstanceLock::~TInstanceLock() {
     Release();
@@ -54,9 +40,7 @@ TInstanceLock TInstanceLock::Acquire(const std::string& path, bool replaceForeig
     lock.path_ = path;
     for (int attempt = 0; attempt < 10; ++attempt) {
         int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        const std::size_t slash = path.find_last_of('/');
-        if (fd < 0 && errno == ENOENT && slash != std::string::npos &&
-            MakeFolders(path.substr(0, slash))) {
+        if (fd < 0 && errno == ENOENT && MakeFolders(FolderOf(path))) {
             fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         }
         if (fd < 0) {

@@ -2,8 +2,7 @@
 #include "platform/RegistryFile.h"
 
 #include "framework/Exception.h"
-#include "platform/AtomicFile.h"
-#include "platform/StateFolder.h"
+#include "platform/FileWriting.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -28,7 +27,6 @@ namespace {
 
 constexpr const char* kUserFile = "user.reg";
 constexpr const char* kSystemFile = "system.reg";
-constexpr const char* kSystemFolder = "/var/lib/kairelon";
 constexpr int kLockWaitMs = 3000; // longest wait for another holder of the lock
 
 std::string Env(const char* name) {
@@ -43,18 +41,6 @@ std::string HomeFolder() {
     if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
         return pw->pw_dir;
     return "/";
-}
-
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
@@ -85,43 +71,6 @@ private:
 
 std::int64_t Nanoseconds(const timespec& ts) {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Creates the folder and, when needed, its parents (parents get 0700, as a configuration
-// folder should).
-bool MakeFolders(const std::string& folder, mode_t mode) {
-    struct stat st;
-    if (::stat(folder.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode);
-    if (!MayMakeFolder(folder)) {
-        errno = ENOENT;
-        return false;
-    }
-    std::string parent = FolderOf(folder);
-    if (parent != folder && !MakeFolders(parent, 0700))
-        return false;
-    if (::mkdir(folder.c_str(), mode) != 0) {
-        // Made by someone else meanwhile: used as it is, its mode is not ours to change.
-        return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    }
-    // mkdir masks the mode with the umask; the setgid bit and group bits of the machine-wide
-    // folder must stand as asked.
-    ::chmod(folder.c_str(), mode);
-    return true;
 }
 
 // Takes the exclusive lock, waiting at most `waitMs` milliseconds (monotonic) for another
@@ -181,15 +130,6 @@ bool LockWithin(int fd, int waitMs) {
     return wait->error == 0;
 }
 
-// Gives an open file of ours the group of a folder (as a setgid folder would). False with
-// errno when the group cannot be given (a group this user is no member of).
-bool GiveFolderGroup(int fd, const std::string& folder) {
-    struct stat dir, file;
-    if (::stat(folder.c_str(), &dir) != 0 || ::fstat(fd, &file) != 0)
-        return false;
-    return file.st_gid == dir.st_gid || ::fchown(fd, static_cast<uid_t>(-1), dir.st_gid) == 0;
-}
-
 // Opens (creating when missing) the lock file beside a registry file. The folder of the
 // machine-wide file is group-writable, so whatever stands at the lock's name may have been
 // planted there: a link is not followed, anything but a regular file is refused (-1, errno
@@ -226,7 +166,7 @@ std::string RegistryFilePath(RegistryRoot root) {
     if (!dir.empty())
         return dir + "/" + file;
     if (root == RegistryRoot::LocalMachine)
-        return std::string(kSystemFolder) + "/" + file;
+        return std::string(kMachineWideFolder) + "/" + file;
     std::string config = Env("XDG_CONFIG_HOME");
     if (config.empty() || config.front() != '/')
         config = HomeFolder() + "/.config";
@@ -374,35 +314,9 @@ void RegistryFile::RemoveStaleTemporaries(const std::string& target) const {
 }
 
 void RegistryFile::Replace(const std::string& target, const std::string& text) {
-    std::string folder = FolderOf(target);
-    std::string temp = folder + "/." + BaseName(target) + ".tmp-XXXXXX";
-    // The mode of the file it replaces, as far as the rules keep it.
-    mode_t mode = rules_.fileMode;
-    struct stat old;
-    if (::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        mode = (old.st_mode & rules_.keptModeBits) | (rules_.fileMode & ~rules_.keptModeBits);
-    // mkostemp makes a new file of its own (O_EXCL: never a planted name or link), so the
-    // mode change below only ever touches our own file.
-    FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.Get() < 0)
-        Fail("Cannot write the registry file", target, errno);
-    auto failAndRemove = [&](int error) {
-        ::unlink(temp.c_str());
+    const ReplaceRules rules{rules_.fileMode, rules_.keptModeBits, rules_.groupOfFolder};
+    if (const int error = ReplaceFile(target, text, rules); error != 0)
         Fail("Cannot write the registry file", target, error);
-    };
-    if (rules_.groupOfFolder && !GiveFolderGroup(fd.Get(), folder))
-        failAndRemove(errno);
-    if (::fchmod(fd.Get(), mode & 07777) != 0 || !WriteAll(fd.Get(), text) ||
-        ::fsync(fd.Get()) != 0)
-        failAndRemove(errno);
-    if (::close(fd.Release()) != 0)
-        failAndRemove(errno);
-    if (::rename(temp.c_str(), target.c_str()) != 0)
-        failAndRemove(errno);
-    // Make the rename itself durable.
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() >= 0)
-        ::fsync(dir.Get());
 }
 
 void RegistryFile::Update(const std::function<bool(RegistryDocument&)>& change) {
