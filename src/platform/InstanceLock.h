@@ -1,9 +1,10 @@
 // One running instance per resource: an exclusive lock on a lock file.
 //
 // `TInstanceLock::Acquire` takes an exclusive advisory lock on a lock file (creating it, mode
-// 0600, never through a symbolic link; a missing folder is made, owner-only) and writes this
-// process's id into it. The system releases the lock however the process ends, so a crash leaves
-// nothing that blocks the next start. While another process holds it, the acquire fails as `Busy`
+// 0600, never through a symbolic link; a missing folder is made, owner-only, or open to all
+// when others may read the lock file) and writes this process's id into it. The system
+// releases the lock however the process ends, so a crash leaves nothing that blocks the next
+// start. While another process holds it, the acquire fails as `Busy`
 // with that process's id (as it wrote it; 0 when unreadable). Releasing removes the file while it
 // is still locked; an acquire that finds the file it locked removed or replaced tries again, so a
 // release and an acquire at the same moment never leave two holders.

@@ -96,7 +96,7 @@ TEST(InstanceLock, NeverThroughALinkAndAPlantedFileIsReplacedWhereAsked) {
 // letting go; a living holder, a released lock and a file that names no process tell nothing.
 TEST(InstanceLock, AHolderThatIsGoneIsToldFromItsFile) {
     QTemporaryDir dir;
-    const std::string path = Folder(dir) + "/x.lock";
+    const std::string path = Folder(dir) + "/run/x.lock";
     const pid_t child = fork();
     if (child == 0) {
         const TInstanceLock held = TInstanceLock::Acquire(path, false, 0644);
@@ -109,6 +109,10 @@ TEST(InstanceLock, AHolderThatIsGoneIsToldFromItsFile) {
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u) << "others may read the holder's id";
+    ASSERT_EQ(stat((Folder(dir) + "/run").c_str(), &st), 0);
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0755u & ~mask) << "and reach it";
 
     TInstanceLock mine = TInstanceLock::Acquire(path);
     ASSERT_TRUE(mine.Held());

@@ -14,17 +14,18 @@
 namespace kairelon {
 namespace {
 
-// The folder and its missing parents, each owner-only.
-bool MakeFolders(const std::string& folder) {
-    if (folder.empty() || mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) {
+// The folder and its missing parents, each owner-only, or open to all for a lock file others
+// may read.
+bool MakeFolders(const std::string& folder, mode_t mode) {
+    if (folder.empty() || mkdir(folder.c_str(), mode) == 0 || errno == EEXIST) {
         return true;
     }
     const std::size_t slash = folder.find_last_of('/');
     if (errno != ENOENT || slash == std::string::npos || slash == 0) {
         return false;
     }
-    return MakeFolders(folder.substr(0, slash)) &&
-           (mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST);
+    return MakeFolders(folder.substr(0, slash), mode) &&
+           (mkdir(folder.c_str(), mode) == 0 || errno == EEXIST);
 }
 
 } // namespace
@@ -58,7 +59,7 @@ TInstanceLock TInstanceLock::Acquire(const std::string& path, bool replaceForeig
         int fd = open(path.c_str(), flags, static_cast<mode_t>(mode));
         const std::size_t slash = path.find_last_of('/');
         if (fd < 0 && errno == ENOENT && slash != std::string::npos &&
-            MakeFolders(path.substr(0, slash))) {
+            MakeFolders(path.substr(0, slash), (mode & 0044) != 0 ? 0755 : 0700)) {
             fd = open(path.c_str(), flags, static_cast<mode_t>(mode));
         }
         if (fd < 0) {
