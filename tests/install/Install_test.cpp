@@ -207,6 +207,7 @@ TEST(Install, UnitsNameTheInstalledProgramsAndGrantNoMoreThanTheirOneRight) {
         // The service's lock where only root creates files.
         EXPECT_EQ(clockd["RuntimeDirectory"], "kairelon");
         EXPECT_EQ(clockd["RuntimeDirectoryMode"], "0755");
+        EXPECT_EQ(clockd["RuntimeDirectoryPreserve"], "yes");
 
         auto daytimed = unit("kairelon-daytimed.service");
         EXPECT_EQ(daytimed["ExecStart"], prefix + "/sbin/kairelon-daytimed");
