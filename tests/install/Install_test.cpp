@@ -207,6 +207,10 @@ TEST(Install, UnitsNameTheInstalledProgramsAndGrantNoMoreThanTheirOneRight) {
         EXPECT_EQ(clockd["AmbientCapabilities"], "CAP_SYS_TIME");
         EXPECT_EQ(clockd["Group"], "kairelon");
         EXPECT_EQ(clockd["NoNewPrivileges"], "yes");
+        // The service's lock where only root creates files.
+        EXPECT_EQ(clockd["RuntimeDirectory"], "kairelon");
+        EXPECT_EQ(clockd["RuntimeDirectoryMode"], "0755");
+        EXPECT_EQ(clockd["RuntimeDirectoryPreserve"], "yes");
 
         auto daytimed = unit("kairelon-daytimed.service");
         EXPECT_EQ(daytimed["ExecStart"], prefix + "/sbin/kairelon-daytimed");
