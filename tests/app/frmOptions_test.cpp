@@ -428,6 +428,48 @@ TEST_F(OptionsDialog, HourAndMinuteAreCutWhenTheFieldIsLeft) {
     }
 }
 
+TEST_F(OptionsDialog, TypedHourAndMinuteAreWhatOkStores) {
+    const struct {
+        const char* hour;
+        const char* minute;
+        bool leaveFields; // the focus leaves each field before OK, so its exit handler runs
+        std::int32_t storedHour, storedMinute;
+    } cases[] = {
+        {"15", "45", false, 15, 45},
+        {"15", "45", true, 15, 45},
+        {"7", "5", true, 7, 5},
+        {"0", "0", false, 0, 0},
+        {"47", "75", true, 23, 59},
+        // The hour is left for the minute field and cut; the minute, outside its range and
+        // not left, keeps its old value.
+        {"47", "75", false, 23, 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.hour) + ":" + c.minute);
+        store.WriteInteger("Stunde", 12);
+        store.WriteInteger("Minute", 30);
+        Configure();
+        StartUp();
+        W<QRadioButton>("optAbs")->click();
+        ShowDialog();
+        W<QTabWidget>("pgcOptions")->setCurrentIndex(1);
+        for (const auto& [field, typed] :
+             {std::pair{"txtStunde", c.hour}, {"txtMinute", c.minute}}) {
+            W<QWidget>(field)->setFocus();
+            W<QLineEdit>(field)->selectAll();
+            QTest::keyClicks(W<QWidget>(field), typed);
+            if (c.leaveFields) {
+                W<QWidget>("cmbWochentage")->setFocus();
+            }
+        }
+        QTest::keyClick(W<QWidget>(c.leaveFields ? "cmbWochentage" : "txtMinute"), Qt::Key_Return);
+        EXPECT_EQ(dialog->result(), QDialog::Accepted);
+        EXPECT_EQ(StoredInteger(settings::Stunde), c.storedHour);
+        EXPECT_EQ(StoredInteger(settings::Minute), c.storedMinute);
+        dialog.reset();
+    }
+}
+
 TEST_F(OptionsDialog, CancelKeepsTheEditsAndWritesNothing) {
     Configure();
     StartUp();
