@@ -2,6 +2,7 @@
 
 #include "ui_frmOptions.h"
 
+#include "app/FixedFrame.h"
 #include "app/HeadlessHost.h"
 #include "app/InfoWindow.h"
 #include "app/Plasma.h"
@@ -581,6 +582,22 @@ void TfrmOptions::showEvent(QShowEvent* event) {
     }
     QDialog::showEvent(event);
     m_ui->imgPlasma->Start(); // one frame at once, then one every 40 ms
+    // Typing goes to the page's first field at once, and Ctrl+Tab turns the pages: the server
+    // field on the Server page, else the first control of the page that takes the focus.
+    QWidget* page = m_ui->pgcOptions->currentWidget();
+    QWidget* first = page == m_ui->tbsServer ? m_ui->cmbServer : nullptr;
+    for (QWidget* next = page->nextInFocusChain();
+         !first && next != page && page->isAncestorOf(next); next = next->nextInFocusChain()) {
+        if ((next->focusPolicy() & Qt::TabFocus) && next->isEnabled() && next->isVisibleTo(page)) {
+            first = next;
+        }
+    }
+    (first ? first : m_ui->pgcOptions)->setFocus(Qt::TabFocusReason);
+}
+
+void TfrmOptions::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    KeepFixedFrame(*this, event);
 }
 
 void TfrmOptions::hideEvent(QHideEvent* event) {

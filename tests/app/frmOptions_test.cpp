@@ -15,6 +15,7 @@
 #include "settings/Options.h"
 #include "settings/ServerList.h"
 #include "settings/SettingsTable.h"
+#include "support/EventLoop.h"
 #include "support/EventPrefix.h"
 #include "support/FakeRasLayer.h"
 #include "support/TestSupport.h"
@@ -176,6 +177,46 @@ TEST_F(OptionsDialog, WindowHasItsFixedSizeCaptionPagesAndButtons) {
     EXPECT_EQ(W<QGroupBox>("grpUpTime")->title(), " Kairelon Activity Monitor ");
     EXPECT_EQ(W<QLabel>("ResLabel8")->text(), "Kairelon ist aktiv seit");
     EXPECT_EQ(W<QAbstractButton>("btnDel")->toolTip(), "Löscht den aktuellen Server aus der Liste");
+}
+
+TEST_F(OptionsDialog, StaysNormalWhenMinimisedMaximisedOrMadeFullScreen) {
+    Configure();
+    StartUp();
+    ShowDialog();
+    for (const Qt::WindowState state :
+         {Qt::WindowMinimized, Qt::WindowMaximized, Qt::WindowFullScreen}) {
+        dialog->setWindowState(state);
+        EXPECT_TRUE(PumpUntil([&] { return dialog->windowState() == Qt::WindowNoState; }, 2000))
+            << state;
+        EXPECT_TRUE(dialog->isVisible()) << state;
+        EXPECT_EQ(dialog->size(), QSize(363, 319)) << state;
+    }
+}
+
+TEST_F(OptionsDialog, TheOpenedPageHasTheFocusSoTypingAndCtrlTabWorkAtOnce) {
+    Configure();
+    StartUp();
+    ShowDialog();
+    auto* server = Combo("cmbServer");
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr) << "nothing has the focus";
+    EXPECT_TRUE(focus == server || server->isAncestorOf(focus))
+        << focus->objectName().toStdString();
+    server->lineEdit()->selectAll();
+    QTest::keyClicks(focus, "time.example.net");
+    EXPECT_EQ(server->currentText(), "time.example.net");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(W<QTabWidget>("pgcOptions")->currentIndex(), 1);
+
+    // Opened again on another page: its first control takes the focus.
+    dialog->hide();
+    W<QTabWidget>("pgcOptions")->setCurrentIndex(3);
+    ShowDialog();
+    focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_TRUE(W<QWidget>("tbsOpt")->isAncestorOf(focus)) << focus->objectName().toStdString();
+    QTest::keyClick(focus, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(W<QTabWidget>("pgcOptions")->currentIndex(), 4);
 }
 
 TEST_F(OptionsDialog, EveryResourceCaptionIsFilled) {
