@@ -9,6 +9,7 @@
 #include "controls/ResCaption.h"
 #include "controls/UpDown.h"
 #include "controls/UserPrompt.h"
+#include "diag/ErrorText.h"
 #include "diag/ProtocolEntry.h"
 #include "diag/VersionClass.h"
 #include "dialup/DialUp.h"
@@ -16,7 +17,6 @@
 #include "framework/StringList.h"
 #include "framework/StringTable.h"
 #include "platform/NamedEvent.h"
-#include "platform/SystemError.h"
 #include "settings/ServerList.h"
 #include "settings/SettingsTable.h"
 
@@ -506,8 +506,9 @@ void TfrmOptions::chkServiceClick() {
         begin.Close();
         return;
     }
-    MessageBox(Format(LoadStr(1077), SystemErrorText(static_cast<std::uint32_t>(begin.Error()))),
-               LoadStr(2007), MessageBoxStyle::Error);
+    MessageBox(
+        Format(LoadStr(1077), GermanSystemErrorText(static_cast<std::uint32_t>(begin.Error()))),
+        LoadStr(2007), MessageBoxStyle::Error);
     m_ui->chkService->setChecked(false);
 }
 

@@ -814,7 +814,9 @@ TEST_F(OptionsDialog, StoredServiceWithoutARunningServiceIsClearedAtStartUp) {
     store.WriteBool("UseService", true);
     Configure();
     StartUp();
-    const std::string text = Format(LoadStr(1077), SystemErrorText(ENOENT));
+    // The reason in the program's German, not the system's English "No such file or directory".
+    const std::string text =
+        Format(LoadStr(1077), std::string("Die Datei oder das Verzeichnis ist nicht vorhanden."));
     EXPECT_EQ(dialog->boxes, std::vector<std::string>{"Fehler: " + text});
     EXPECT_FALSE(W<QAbstractButton>("chkService")->isChecked());
     EXPECT_TRUE(StoredString("CurrentServer") == "time.example.org");
