@@ -153,8 +153,8 @@ void TfrmOptions::tTrayWaitTimer() {
         tTrayWait.start(std::min(TrayRetryMs, trayWaitLeft_));
         return;
     }
-    MessageBox("Das Symbol kann nicht in der TNA installiert werden.", "Warnung",
-               MessageBoxStyle::Warning);
+    MessageBox("Das Symbol kann nicht im Infobereich der Kontrollleiste installiert werden.",
+               "Warnung", MessageBoxStyle::Warning);
 }
 
 bool TfrmOptions::AddTrayIcon() {
