@@ -1,6 +1,7 @@
 #include "app/InfoWindow.h"
 
 #include "app/Artwork.h"
+#include "app/FixedFrame.h"
 #include "framework/StringTable.h"
 
 #include <QKeyEvent>
@@ -60,6 +61,17 @@ void TfrmInfo::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void TfrmInfo::showEvent(QShowEvent* event) {
+    // Centred on the screen, not on the owner: the options dialog is usually hidden then.
+    CentreOnScreen(*this);
+    QDialog::showEvent(event);
+}
+
+void TfrmInfo::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    KeepFixedFrame(*this, event);
 }
 
 void TfrmInfo::btnOkayClick() {

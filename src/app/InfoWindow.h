@@ -1,9 +1,10 @@
 // The info window: a small modal about box opened from the tray menu.
 //
-// `TfrmInfo` has the caption "Info", a fixed client area of 336 x 252 pixels and no close box;
-// it shows a banner, the maker line, the support notice (string 1050, word-wrapped) and the
-// maker's web address (blue, underlined, no click action). Only the OK button or Enter closes
-// it; Escape does not. `mnuInfoClick` creates it anew for each showing and frees it after.
+// `TfrmInfo` has the caption "Info", a fixed client area of 336 x 252 pixels, centred on the
+// screen, and no close, minimise or maximise box; it shows a banner, the maker line, the support
+// notice (string 1050, word-wrapped) and the maker's web address (blue, underlined, no click
+// action). Only the OK button or Enter closes it; Escape does not. `mnuInfoClick` creates it anew
+// for each showing and frees it after.
 #pragma once
 
 #include <QDialog>
@@ -31,6 +32,8 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void btnOkayClick();

@@ -2,12 +2,14 @@
 
 #include "ui_frmOptions.h"
 
+#include "app/FixedFrame.h"
 #include "app/HeadlessHost.h"
 #include "app/InfoWindow.h"
 #include "app/Plasma.h"
 #include "controls/ResCaption.h"
 #include "controls/UpDown.h"
 #include "controls/UserPrompt.h"
+#include "diag/ErrorText.h"
 #include "diag/ProtocolEntry.h"
 #include "diag/VersionClass.h"
 #include "dialup/DialUp.h"
@@ -15,7 +17,6 @@
 #include "framework/StringList.h"
 #include "framework/StringTable.h"
 #include "platform/NamedEvent.h"
-#include "platform/SystemError.h"
 #include "settings/ServerList.h"
 #include "settings/SettingsTable.h"
 
@@ -152,8 +153,8 @@ void TfrmOptions::tTrayWaitTimer() {
         tTrayWait.start(std::min(TrayRetryMs, trayWaitLeft_));
         return;
     }
-    MessageBox("Das Symbol kann nicht in der TNA installiert werden.", "Warnung",
-               MessageBoxStyle::Warning);
+    MessageBox("Das Symbol kann nicht im Infobereich der Kontrollleiste installiert werden.",
+               "Warnung", MessageBoxStyle::Warning);
 }
 
 bool TfrmOptions::AddTrayIcon() {
@@ -505,8 +506,9 @@ void TfrmOptions::chkServiceClick() {
         begin.Close();
         return;
     }
-    MessageBox(Format(LoadStr(1077), SystemErrorText(static_cast<std::uint32_t>(begin.Error()))),
-               LoadStr(2007), MessageBoxStyle::Error);
+    MessageBox(
+        Format(LoadStr(1077), GermanSystemErrorText(static_cast<std::uint32_t>(begin.Error()))),
+        LoadStr(2007), MessageBoxStyle::Error);
     m_ui->chkService->setChecked(false);
 }
 
@@ -581,6 +583,22 @@ void TfrmOptions::showEvent(QShowEvent* event) {
     }
     QDialog::showEvent(event);
     m_ui->imgPlasma->Start(); // one frame at once, then one every 40 ms
+    // Typing goes to the page's first field at once, and Ctrl+Tab turns the pages: the server
+    // field on the Server page, else the first control of the page that takes the focus.
+    QWidget* page = m_ui->pgcOptions->currentWidget();
+    QWidget* first = page == m_ui->tbsServer ? m_ui->cmbServer : nullptr;
+    for (QWidget* next = page->nextInFocusChain();
+         !first && next != page && page->isAncestorOf(next); next = next->nextInFocusChain()) {
+        if ((next->focusPolicy() & Qt::TabFocus) && next->isEnabled() && next->isVisibleTo(page)) {
+            first = next;
+        }
+    }
+    (first ? first : m_ui->pgcOptions)->setFocus(Qt::TabFocusReason);
+}
+
+void TfrmOptions::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    KeepFixedFrame(*this, event);
 }
 
 void TfrmOptions::hideEvent(QHideEvent* event) {

@@ -34,6 +34,15 @@ int TUpDown::Clamp(long long value) const {
     return static_cast<int>(std::clamp<long long>(value, min_, std::max(min_, max_)));
 }
 
+int TUpDown::Position() const {
+    int typed = 0;
+    if (buddy_ && TryStrToInt(buddy_->text().toStdString(), typed) && typed >= min_ &&
+        typed <= std::max(min_, max_)) {
+        position_ = typed;
+    }
+    return position_;
+}
+
 void TUpDown::SetMin(int value) {
     min_ = value;
     SetPosition(position_);

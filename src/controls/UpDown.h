@@ -2,11 +2,14 @@
 //
 // `TUpDown` keeps `Position` inside `Min`..`Max` and writes it into its buddy (`Associate`)
 // as plain decimal digits, without thousand separators, so the buddy reads it back as an
-// integer. The arrow buttons, and the Up and Down keys while the buddy has the focus, step by
-// `Increment` (held down, they repeat). A step starts from the buddy's text when that is a
-// number (clamped into the range), else from `Position`, and stops at the range's ends (there
-// is no wrapping round unless `Wrap` is set). The control never limits what is typed into the
-// buddy: a number outside the range stays as typed until the next step.
+// integer. Asked for its position, it first reads the buddy's text: a number inside the range
+// becomes the position, so what the user typed is what the dialog stores; a text that is no
+// number or lies outside the range leaves the position as it was. The arrow buttons, and the Up and
+// Down keys while the buddy has the focus, step by `Increment` (held down, they repeat). A step
+// starts from the buddy's text when that is a number (clamped into the range), else from
+// `Position`, and stops at the range's ends (there is no wrapping round unless `Wrap` is set). The
+// control never limits what is typed into the buddy: a number outside the range stays as typed
+// until the next step.
 #pragma once
 
 #include <QPointer>
@@ -30,7 +33,8 @@ public:
 
     int Min() const { return min_; }
     int Max() const { return max_; }
-    int Position() const { return position_; }
+    // The buddy's number when it lies inside the range, else the position as it was.
+    int Position() const;
     int Increment() const { return increment_; }
     bool Wrap() const { return wrap_; }
     QLineEdit* Associate() const { return buddy_; }
@@ -67,7 +71,7 @@ private:
 
     int min_ = 0;
     int max_ = 100;
-    int position_ = 0;
+    mutable int position_ = 0; // follows the buddy's text whenever it is asked for
     int increment_ = 1;
     bool wrap_ = false;
     QPointer<QLineEdit> buddy_;

@@ -1,5 +1,6 @@
 #include "sync/ClockSetting.h"
 
+#include "diag/ErrorText.h"
 #include "framework/Format.h"
 #include "framework/StringTable.h"
 #include "platform/DebugOutput.h"
@@ -175,7 +176,8 @@ bool CheckServiceEvent(std::string& message) {
         begin.Close();
         return true;
     }
-    message = Format(LoadStr(1077), SystemErrorText(static_cast<std::uint32_t>(begin.Error())));
+    message =
+        Format(LoadStr(1077), GermanSystemErrorText(static_cast<std::uint32_t>(begin.Error())));
     return false;
 }
 

@@ -332,8 +332,9 @@ TEST_F(MainWindow, WithoutANotificationAreaTheWarningComesAfterTheWait) {
         PumpFor(400);
         EXPECT_EQ(UserPrompt::BoxCount(), c.warned ? 1 : 0);
         if (c.warned) {
-            EXPECT_EQ(UserPrompt::LastRequest()->text,
-                      "Das Symbol kann nicht in der TNA installiert werden.");
+            EXPECT_EQ(
+                UserPrompt::LastRequest()->text,
+                "Das Symbol kann nicht im Infobereich der Kontrollleiste installiert werden.");
             EXPECT_EQ(UserPrompt::LastRequest()->caption, "Warnung");
             EXPECT_EQ(UserPrompt::LastRequest()->style, MessageBoxStyle::Warning);
         }

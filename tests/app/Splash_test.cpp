@@ -179,6 +179,36 @@ TEST(InfoWindow, Is336By252WithoutCloseBoxCaptionedInfo) {
     EXPECT_EQ(info.btnOkay.text(), QStringLiteral("&OK"));
 }
 
+TEST(InfoWindow, OpensCentredOnTheScreenWhereverItsHiddenOwnerIs) {
+    QWidget owner; // the options dialog, hidden at the top left as after start-up
+    owner.setFixedSize(363, 319);
+    owner.move(0, 0);
+    for (const QPoint ownerAt : {QPoint(0, 0), QPoint(400, 300)}) {
+        owner.move(ownerAt);
+        TfrmInfo info(&owner);
+        info.open();
+        ASSERT_TRUE(info.isVisible());
+        const QPoint centre = info.screen()->availableGeometry().center();
+        EXPECT_LE((info.frameGeometry().center() - centre).manhattanLength(), 2)
+            << "info window at " << info.frameGeometry().x() << "," << info.frameGeometry().y();
+        info.accept();
+    }
+}
+
+TEST(InfoWindow, StaysNormalWhenMinimisedMaximisedOrMadeFullScreen) {
+    for (const Qt::WindowState state :
+         {Qt::WindowMinimized, Qt::WindowMaximized, Qt::WindowFullScreen}) {
+        TfrmInfo info;
+        info.open();
+        ASSERT_TRUE(info.isVisible());
+        info.setWindowState(state);
+        test::PumpFor(20);
+        EXPECT_EQ(info.windowState(), Qt::WindowNoState) << state;
+        EXPECT_TRUE(info.isVisible()) << state;
+        EXPECT_EQ(info.size(), QSize(336, 252)) << state;
+    }
+}
+
 TEST(InfoWindow, ShowsTheNoticeTheMakerAndTheWebAddress) {
     TfrmInfo info;
     EXPECT_EQ(info.ResLabel1.text().toStdString(), LoadStr(1050));

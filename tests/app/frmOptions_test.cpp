@@ -15,6 +15,7 @@
 #include "settings/Options.h"
 #include "settings/ServerList.h"
 #include "settings/SettingsTable.h"
+#include "support/EventLoop.h"
 #include "support/EventPrefix.h"
 #include "support/FakeRasLayer.h"
 #include "support/TestSupport.h"
@@ -176,6 +177,46 @@ TEST_F(OptionsDialog, WindowHasItsFixedSizeCaptionPagesAndButtons) {
     EXPECT_EQ(W<QGroupBox>("grpUpTime")->title(), " Kairelon Activity Monitor ");
     EXPECT_EQ(W<QLabel>("ResLabel8")->text(), "Kairelon ist aktiv seit");
     EXPECT_EQ(W<QAbstractButton>("btnDel")->toolTip(), "Löscht den aktuellen Server aus der Liste");
+}
+
+TEST_F(OptionsDialog, StaysNormalWhenMinimisedMaximisedOrMadeFullScreen) {
+    Configure();
+    StartUp();
+    ShowDialog();
+    for (const Qt::WindowState state :
+         {Qt::WindowMinimized, Qt::WindowMaximized, Qt::WindowFullScreen}) {
+        dialog->setWindowState(state);
+        EXPECT_TRUE(PumpUntil([&] { return dialog->windowState() == Qt::WindowNoState; }, 2000))
+            << state;
+        EXPECT_TRUE(dialog->isVisible()) << state;
+        EXPECT_EQ(dialog->size(), QSize(363, 319)) << state;
+    }
+}
+
+TEST_F(OptionsDialog, TheOpenedPageHasTheFocusSoTypingAndCtrlTabWorkAtOnce) {
+    Configure();
+    StartUp();
+    ShowDialog();
+    auto* server = Combo("cmbServer");
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr) << "nothing has the focus";
+    EXPECT_TRUE(focus == server || server->isAncestorOf(focus))
+        << focus->objectName().toStdString();
+    server->lineEdit()->selectAll();
+    QTest::keyClicks(focus, "time.example.net");
+    EXPECT_EQ(server->currentText(), "time.example.net");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(W<QTabWidget>("pgcOptions")->currentIndex(), 1);
+
+    // Opened again on another page: its first control takes the focus.
+    dialog->hide();
+    W<QTabWidget>("pgcOptions")->setCurrentIndex(3);
+    ShowDialog();
+    focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_TRUE(W<QWidget>("tbsOpt")->isAncestorOf(focus)) << focus->objectName().toStdString();
+    QTest::keyClick(focus, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(W<QTabWidget>("pgcOptions")->currentIndex(), 4);
 }
 
 TEST_F(OptionsDialog, EveryResourceCaptionIsFilled) {
@@ -425,6 +466,48 @@ TEST_F(OptionsDialog, HourAndMinuteAreCutWhenTheFieldIsLeft) {
         W<QWidget>("txtIntervall")->setFocus(); // disabled in this mode: focus goes nowhere
         W<QWidget>("cmbWochentage")->setFocus();
         EXPECT_EQ(Text(c.field), c.shown);
+    }
+}
+
+TEST_F(OptionsDialog, TypedHourAndMinuteAreWhatOkStores) {
+    const struct {
+        const char* hour;
+        const char* minute;
+        bool leaveFields; // the focus leaves each field before OK, so its exit handler runs
+        std::int32_t storedHour, storedMinute;
+    } cases[] = {
+        {"15", "45", false, 15, 45},
+        {"15", "45", true, 15, 45},
+        {"7", "5", true, 7, 5},
+        {"0", "0", false, 0, 0},
+        {"47", "75", true, 23, 59},
+        // The hour is left for the minute field and cut; the minute, outside its range and
+        // not left, keeps its old value.
+        {"47", "75", false, 23, 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.hour) + ":" + c.minute);
+        store.WriteInteger("Stunde", 12);
+        store.WriteInteger("Minute", 30);
+        Configure();
+        StartUp();
+        W<QRadioButton>("optAbs")->click();
+        ShowDialog();
+        W<QTabWidget>("pgcOptions")->setCurrentIndex(1);
+        for (const auto& [field, typed] :
+             {std::pair{"txtStunde", c.hour}, {"txtMinute", c.minute}}) {
+            W<QWidget>(field)->setFocus();
+            W<QLineEdit>(field)->selectAll();
+            QTest::keyClicks(W<QWidget>(field), typed);
+            if (c.leaveFields) {
+                W<QWidget>("cmbWochentage")->setFocus();
+            }
+        }
+        QTest::keyClick(W<QWidget>(c.leaveFields ? "cmbWochentage" : "txtMinute"), Qt::Key_Return);
+        EXPECT_EQ(dialog->result(), QDialog::Accepted);
+        EXPECT_EQ(StoredInteger(settings::Stunde), c.storedHour);
+        EXPECT_EQ(StoredInteger(settings::Minute), c.storedMinute);
+        dialog.reset();
     }
 }
 
@@ -731,7 +814,9 @@ TEST_F(OptionsDialog, StoredServiceWithoutARunningServiceIsClearedAtStartUp) {
     store.WriteBool("UseService", true);
     Configure();
     StartUp();
-    const std::string text = Format(LoadStr(1077), SystemErrorText(ENOENT));
+    // The reason in the program's German, not the system's English "No such file or directory".
+    const std::string text =
+        Format(LoadStr(1077), std::string("Die Datei oder das Verzeichnis ist nicht vorhanden."));
     EXPECT_EQ(dialog->boxes, std::vector<std::string>{"Fehler: " + text});
     EXPECT_FALSE(W<QAbstractButton>("chkService")->isChecked());
     EXPECT_TRUE(StoredString("CurrentServer") == "time.example.org");

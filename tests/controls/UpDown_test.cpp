@@ -132,6 +132,29 @@ TEST(UpDown, TypedTextIsNotLimitedByTheRange) {
     EXPECT_EQ(p.upDown->Position(), 1000) << "typing does not move the position";
 }
 
+TEST(UpDown, PositionIsReadFromTheFieldWhenItIsAsked) {
+    struct Case {
+        const char* typed;
+        int position; // the hour 0 to 23, at 12 before the typing
+    };
+    const Case cases[] = {
+        {"15", 15},          {"07", 7},  {"0", 0},    {"23", 23}, {"+5", 5},   {"24", 12},
+        {"-1", 12},          {"99", 12}, {"abc", 12}, {"", 12},   {"1 5", 12}, {"15x", 12},
+        {"99999999999", 12},
+    };
+    for (const Case& c : cases) {
+        Pair p(0, 23, 1, 12);
+        p.edit->setText(c.typed);
+        EXPECT_EQ(p.upDown->Position(), c.position) << '"' << c.typed << '"';
+        EXPECT_EQ(p.edit->text(), c.typed) << "asking does not rewrite the field";
+    }
+    Pair p(0, 59, 1, 30);
+    p.edit->setText("45");
+    EXPECT_EQ(p.upDown->Position(), 45);
+    p.edit->setText("75");
+    EXPECT_EQ(p.upDown->Position(), 45) << "a number outside the range keeps the last one read";
+}
+
 TEST(UpDown, WrapGoesRoundOnlyWhenSet) {
     Pair p(0, 59, 1, 59);
     p.upDown->StepBy(1);

@@ -117,8 +117,8 @@ TEST(StringTable, TextsOfEveryBlockAreExactlyAsQuoted) {
         {1060, "Tag"},
         {1067, "Sonntag"},
         {1068, "Intervall"},
-        {1073, "Eine RAS Verbindung sollte aufgebaut werden, die RAS Api stand aber nicht zur "
-               "Verfügung."},
+        {1073, "Eine RAS Verbindung sollte aufgebaut werden, der NetworkManager stand aber nicht "
+               "zur Verfügung."},
         {1074, "Der Kairelon Service hat nicht in der notwendigen Zeit geantwortet. Prüfen Sie, ob "
                "der Kairelon Service auf diesem Rechner läuft."},
         {1076, "Service zum Stellen der Uhrzeit verwenden"},
@@ -170,6 +170,29 @@ TEST(StringTable, EveryBlockIsCompleteWhereTextsAreQuoted) {
     EXPECT_EQ(all.size(), 83u);
     EXPECT_EQ(all.begin()->first, 1000);
     EXPECT_EQ(all.rbegin()->first, 3004);
+}
+
+TEST(StringTable, TextsNameWhatThisSystemHasNotWindowsParts) {
+    const std::pair<int, const char*> reworded[] = {
+        {1008, "Verwenden Sie die Systemeinstellungen Ihrer Arbeitsumgebung um diese Parameter und "
+               "die Berechnungs - Grundlage von Kairelon zu verändern."},
+        {1069, "Ein oder mehrere Funktionen des NetworkManager für RAS Unterstützung stehen nicht "
+               "zur Verfügung."},
+        {1070, "Der für RAS Unterstützung notwendige NetworkManager ist nicht erreichbar."},
+        {1071, "Der NetworkManager für RAS Unterstützung ist erreichbar."},
+        {1073, "Eine RAS Verbindung sollte aufgebaut werden, der NetworkManager stand aber nicht "
+               "zur Verfügung."},
+        {1075, "Um auch normalen Benutzern die Verwendung von Kairelon zu ermöglichen, können Sie "
+               "den Service kairelon-clockd zum Stellen der Uhrzeit verwenden."},
+    };
+    for (const auto& [number, text] : reworded) {
+        EXPECT_EQ(LoadStr(number), text) << "text " << number;
+    }
+    for (const auto& [number, text] : AllTexts()) {
+        for (const char* absent : {"DLL", "Windows", "Systemsteuerung", "TNA", "RAS Api"}) {
+            EXPECT_EQ(text.find(absent), std::string::npos) << "text " << number << ": " << text;
+        }
+    }
 }
 
 TEST(StringTable, TextsAreUtf8WithTheirUmlautsAndNoStrayBlanksOrCarriageReturns) {
@@ -243,8 +266,8 @@ TEST(StringTable, ComposedMessagesReadAsTheUserSeesThem) {
         "%d " + LoadStr(1014) + ", %d " + LoadStr(1013) + ", %d " + LoadStr(1012);
     EXPECT_EQ(Format(uptime, 0, 2, 5), "0 Tage, 2 Stunden, 5 Minuten");
     EXPECT_EQ(Format("%s %s", LoadStr(1024), LoadStr(1073)),
-              "RAS Meldung : Eine RAS Verbindung sollte aufgebaut werden, die RAS Api stand aber "
-              "nicht zur Verfügung.");
+              "RAS Meldung : Eine RAS Verbindung sollte aufgebaut werden, der NetworkManager stand "
+              "aber nicht zur Verfügung.");
     EXPECT_EQ(Format("%s ( %s )", LoadStr(1020), "NTPtoDateTime() failed"),
               "Die Uhrzeit konnte nicht synchronisiert werden ( NTPtoDateTime() failed )");
     EXPECT_EQ(Format("%s ( GetLastError() returned %s )", LoadStr(1020), "n/a"),

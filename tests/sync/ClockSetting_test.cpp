@@ -65,7 +65,9 @@ TEST(ServiceCheckBox, WithoutTheServiceTheMessageNamesTheSystemReason) {
     ASSERT_FALSE(text.empty());
     const auto slot = text.find("%s");
     ASSERT_NE(slot, std::string::npos);
-    EXPECT_EQ(message, text.substr(0, slot) + "No such file or directory" + text.substr(slot + 2));
+    EXPECT_EQ(message, text.substr(0, slot) +
+                           "Die Datei oder das Verzeichnis ist nicht vorhanden." +
+                           text.substr(slot + 2));
 }
 
 TEST(ServiceCheckBox, WithTheServiceRunningThereIsNoMessageAndNothingIsSignalled) {
@@ -301,7 +303,7 @@ TEST_F(HandOver, EventsAnyoneCouldHaveCreatedAreTreatedAsMissing) {
 
     std::string boxText;
     EXPECT_FALSE(CheckServiceEvent(boxText)); // the check box finds no service either
-    EXPECT_NE(boxText.find("Operation not permitted"), std::string::npos) << boxText;
+    EXPECT_NE(boxText.find("Der Vorgang ist nicht erlaubt."), std::string::npos) << boxText;
 }
 
 namespace {
