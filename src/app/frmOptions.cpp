@@ -121,7 +121,7 @@ TfrmOptions::TfrmOptions(CClock& clock, QWidget* parent)
     connect(tray_.mnuHilfe, &QAction::triggered, this, &TfrmOptions::mnuHilfeClick);
     connect(tray_.mnuInfo, &QAction::triggered, this, &TfrmOptions::mnuInfoClick);
     connect(tray_.mnuBeenden, &QAction::triggered, this, &TfrmOptions::mnuBeendenClick);
-    connect(this, &TfrmOptions::SyncCommandEnabledChanged, tray_.mnuSync, &QAction::setEnabled);
+    connect(this, &TfrmOptions::SyncCommandEnabledChanged, this, &TfrmOptions::UpdateMenuState);
     tTrayWait.setSingleShot(true);
     connect(&tTrayWait, &QTimer::timeout, this, &TfrmOptions::tTrayWaitTimer);
 }
@@ -185,6 +185,10 @@ void TfrmOptions::ShowModal() {
 void TfrmOptions::TrayIconMessage(ETrayMouse message) {
     if (isVisible() || message == ETrayMouse::Other)
         return;
+    // A question or the info window of ours is open (a StatusNotifier host reaches the icon
+    // through any window): it comes to the front instead of a second modal window over it.
+    if (RaiseOpenModalBox())
+        return;
     if (engine_.Busy) {
         Beep();
         return;
@@ -195,7 +199,25 @@ void TfrmOptions::TrayIconMessage(ETrayMouse message) {
         tray_.PopupAt(CursorPos());
 }
 
+bool TfrmOptions::RaiseOpenModalBox() {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr)
+        return false;
+    box->raise();
+    box->activateWindow();
+    return true;
+}
+
 void TfrmOptions::mnuOptionenClick() {
+    // The menu may have been open since before a synchronisation started: the command is
+    // judged now. Shown inside a run's wait, the dialog would stay disabled and the run could
+    // never return to its end.
+    if (RaiseOpenModalBox())
+        return;
+    if (engine_.Busy) {
+        Beep();
+        return;
+    }
     ShowModal();
 }
 
@@ -211,6 +233,11 @@ void TfrmOptions::mnuHilfeClick() {
 }
 
 void TfrmOptions::mnuInfoClick() {
+    // As "Optionen...": a modal window opened inside a run's wait holds the run up.
+    if (engine_.Busy) {
+        Beep();
+        return;
+    }
     ShowInfoWindow(this);
 }
 
@@ -219,15 +246,14 @@ void TfrmOptions::mnuBeendenClick() {
                                           : settings::AskOnShutdown.defaultValue;
     if (ask && !MessageBox(LoadStr(1038), LoadStr(2006), MessageBoxStyle::Question))
         return;
-    emit ApplicationTerminate();
+    QuitRequest();
 }
 
 void TfrmOptions::ShowRequest() {
-    if (isVisible()) {
-        raise();
-        activateWindow();
+    // Whatever modal window of ours is open (the dialog itself, a question, the info window)
+    // comes to the front; the dialog never opens over a pending question.
+    if (RaiseOpenModalBox())
         return;
-    }
     if (engine_.Busy) {
         // Asked from the applications menu: shown when the run has ended.
         QTimer::singleShot(250, this, &TfrmOptions::ShowRequest);
@@ -239,8 +265,21 @@ void TfrmOptions::ShowRequest() {
 void TfrmOptions::QuitRequest() {
     if (isVisible())
         done(QDialog::Rejected);
+    // A run waiting for its server ends now rather than at its time-out; the event loop can
+    // only end once the run has returned.
     engine_.NTP.Abort();
     emit ApplicationTerminate();
+}
+
+void TfrmOptions::UpdateMenuState() {
+    // A menu drawn by the desktop's host cannot be refused with a beep: the commands that a
+    // running synchronisation refuses are greyed out while it runs. On an X11 notification
+    // area the menu opens only when no run is in progress, and each command is judged when
+    // it is chosen.
+    const bool offered = !(tray_.HostDrawsMenu() && runInProgress_);
+    tray_.mnuOptionen->setEnabled(offered);
+    tray_.mnuInfo->setEnabled(offered);
+    tray_.mnuSync->setEnabled(offered && syncCommandEnabled_);
 }
 
 void TfrmOptions::SetPagePictures() {
@@ -534,6 +573,9 @@ void TfrmOptions::SetDialogEnabled(bool enabled) {
     setEnabled(enabled);
     m_ui->btnOkay->setEnabled(enabled);
     m_ui->btnCancel->setEnabled(enabled);
+    // The dialog is disabled exactly while a run talks to its server.
+    runInProgress_ = !enabled;
+    UpdateMenuState();
 }
 
 void TfrmOptions::SetUptimeCaption(const std::string& caption) {
