@@ -22,6 +22,8 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFocusEvent>
+#include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QStyle>
 
@@ -244,8 +246,28 @@ void TfrmOptions::mnuInfoClick() {
 void TfrmOptions::mnuBeendenClick() {
     const bool ask = engine_.LocalOptions ? engine_.LocalOptions->Read(settings::AskOnShutdown)
                                           : settings::AskOnShutdown.defaultValue;
-    if (ask && !MessageBox(LoadStr(1038), LoadStr(2006), MessageBoxStyle::Question))
-        return;
+    if (ask) {
+        // A scheduled run may start while the question stands; the box's answer then comes
+        // back only when that run returns. "Ja" aborts its query the moment it is clicked.
+        const std::string question = LoadStr(1038);
+        QPointer<TfrmOptions> self(this);
+        QTimer::singleShot(0, this, [this, question] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!askingQuit_ || box == nullptr || box->text() != Q(question))
+                return;
+            connect(box, &QMessageBox::buttonClicked, this, [this, box](QAbstractButton* button) {
+                if (box->buttonRole(button) == QMessageBox::YesRole)
+                    engine_.NTP.Abort();
+            });
+        });
+        askingQuit_ = true;
+        const bool yes = MessageBox(question, LoadStr(2006), MessageBoxStyle::Question);
+        if (self.isNull())
+            return;
+        askingQuit_ = false;
+        if (!yes)
+            return;
+    }
     QuitRequest();
 }
 

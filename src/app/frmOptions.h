@@ -172,6 +172,7 @@ private:
     bool formDestroyed_ = false;
     bool syncCommandEnabled_ = true;
     bool runInProgress_ = false; // a run has disabled the dialog
+    bool askingQuit_ = false;    // the quit question stands
     // The stored "RASConnection" when the phonebook list could not be filled: written back
     // unchanged instead of the empty list's text.
     std::optional<std::string> keptRasConnection_;

@@ -318,6 +318,34 @@ TEST_F(MainWindow, QuitConfirmedWhileARunWaitsAbortsItsQueryAtOnce) {
     }
 }
 
+TEST_F(MainWindow, QuitAnsweredYesWhileARunStartedUnderTheQuestionWaitsAbortsItsQueryAtOnce) {
+    LoopbackServer silent(LoopbackServer::NeverSend());
+    Configure("127.0.0.1:" + std::to_string(silent.Port()));
+    store.Write(settings::Timeout, 5000);
+    StartUp();
+    QSignalSpy terminate(window.get(), &TfrmOptions::ApplicationTerminate);
+    // The question stands (a real box); the scheduler's run starts under it, and the user
+    // clicks "Ja" while the run waits for its server.
+    QElapsedTimer sinceYes;
+    QTimer::singleShot(50, [&] {
+        QTimer::singleShot(100, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            for (QAbstractButton* button : box->buttons()) {
+                if (box->buttonRole(button) == QMessageBox::YesRole) {
+                    sinceYes.start();
+                    button->click();
+                }
+            }
+        });
+        window->mnuSyncClick(); // as the scheduler's run, inside the question's loop
+    });
+    Tray().mnuBeenden->trigger();
+    ASSERT_TRUE(sinceYes.isValid()) << "no Ja button";
+    EXPECT_LT(sinceYes.elapsed(), 1500) << "the run waited for its time-out of 5000 ms";
+    EXPECT_EQ(terminate.count(), 1);
+}
+
 TEST_F(MainWindow, AShowRequestBringsAPendingQuestionForwardInsteadOfOpeningTheDialog) {
     Configure();
     StartUp();
