@@ -9,6 +9,7 @@
 #                      "menu <label>|<enabled 0/1>|<icon 0/1>;..." with "-" for a separator,
 #                      asked as a host asks before it draws the menu (AboutToShow, GetLayout)
 #   activate           "activated" after the item's Activate (a left click of the host)
+#   activate-last      the same for the item that registered last
 #   click <label>      "clicked <label>" after the menu item's "clicked" event, or "no <label>"
 # "ready" is printed once the watcher's name is owned; "registered <service>" whenever an item
 # registers. Ends on end of input or SIGTERM.
@@ -154,14 +155,14 @@ def command(bus, watcher, line):
     if not watcher.items:
         say("no item")
         return
-    entry = watcher.items[0]
+    entry = watcher.items[-1 if words[0] == "activate-last" else 0]
     if words[0] == "menu":
         menu = menu_object(bus, entry)
         if menu is None:
             say("menu none")
         else:
             say("menu " + ";".join(describe(props) for _, props in layout(menu)))
-    elif words[0] == "activate":
+    elif words[0] in ("activate", "activate-last"):
         item_object(bus, entry).Activate(dbus.Int32(10), dbus.Int32(10), dbus_interface=ITEM)
         say("activated")
     elif words[0] == "click" and len(words) == 2:
