@@ -203,6 +203,8 @@ void TfrmOptions::TrayIconMessage(ETrayMouse message) {
 
 bool TfrmOptions::RaiseOpenModalBox() {
     QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr && isVisible())
+        box = this;
     if (box == nullptr)
         return false;
     box->raise();

@@ -156,7 +156,8 @@ protected:
 private:
     void FillLists();
     void SetPagePictures();
-    // Brings the open modal window of ours to the front; false when none is open.
+    // Brings the open modal window of ours (or the shown dialog) to the front; false when
+    // none is open.
     bool RaiseOpenModalBox();
     // The menu's enabled state: "Synchronisieren" only with a server, and on a menu drawn by
     // a StatusNotifier host the commands a run refuses greyed out while one is in progress.
