@@ -10,13 +10,24 @@
 #   animation  kairelon's processor time while its dialog is shown (the plasma strip runs),
 #              as a share of one core over ANIMATION seconds; the dialog is opened by a double
 #              click on the icon, as a user does, and closed with Escape
-# Usage: bench/tray-bench.sh [BUILD_DIR] [IDLE_SECONDS] [ANIMATION_SECONDS]
-# (defaults: build, 60, 20). Needs Xvfb, trayer, xdotool and xwininfo (x11-utils).
+# Usage: bench/tray-bench.sh [BUILD_DIR] [IDLE_SECONDS] [ANIMATION_SECONDS] [TRAY]
+# (defaults: build, 60, 20, xembed). Needs Xvfb, trayer, xdotool and xwininfo (x11-utils).
+# TRAY=statusnotifier measures on a StatusNotifier host instead of trayer (the panel of KDE,
+# of GNOME with AppIndicator, of Wayland sessions): tests/e2e/status_notifier_host.py on a
+# session bus of its own (dbus-daemon, python3-dbus, python3-gi); start-up then ends when the
+# item has registered with the host, and the dialog is opened by the host's Activate.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 idle=${2:-60}
 animation=${3:-20}
-for tool in Xvfb trayer xdotool xwininfo; do
+tray=${4:-xembed}
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+case "$tray" in
+xembed) tools="Xvfb trayer xdotool xwininfo" ;;
+statusnotifier) tools="Xvfb xdotool xwininfo dbus-daemon" ;;
+*) echo "tray-bench: TRAY is xembed or statusnotifier" >&2; exit 2 ;;
+esac
+for tool in $tools; do
     command -v "$tool" >/dev/null || { echo "tray-bench: $tool is missing" >&2; exit 2; }
 done
 
@@ -34,20 +45,42 @@ Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>"$work/
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
 export DISPLAY=":$(head -n 1 "$work/display")"
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
-    --transparent false >"$work/trayer.log" 2>&1 &
-pids+=($!)
 panel=""
-for _ in $(seq 100); do
-    panel=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}')
-    [ -n "$panel" ] && break
-    sleep 0.05
-done
-[ -n "$panel" ] || { echo "tray-bench: trayer did not come up" >&2; exit 1; }
+if [ "$tray" = xembed ]; then
+    trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+        --transparent false >"$work/trayer.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 200); do
+        panel=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}')
+        [ -n "$panel" ] && break
+        sleep 0.05
+    done
+    [ -n "$panel" ] || { echo "tray-bench: trayer did not come up" >&2; exit 1; }
+else
+    dbus-daemon --session --address="unix:path=$work/bus" --nofork >"$work/bus.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do [ -S "$work/bus" ] && break; sleep 0.05; done
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus"
+    mkfifo -m 600 "$work/host.in"
+    python=/usr/bin/python3
+    [ -x "$python" ] || python=$(command -v python3)
+    "$python" "$source_dir/tests/e2e/status_notifier_host.py" <"$work/host.in" >"$work/host.out" \
+        2>&1 &
+    pids+=($!)
+    exec 3>"$work/host.in"
+    for _ in $(seq 200); do grep -q '^ready' "$work/host.out" && break; sleep 0.05; done
+    grep -q '^ready' "$work/host.out" || { echo "tray-bench: no StatusNotifier host" >&2; exit 1; }
+fi
 
 now_ns() { date +%s%N; }
-# The window of the program's icon inside the notification area, once it is shown there.
+# The window of the program's icon inside the notification area, once it is shown there; on a
+# StatusNotifier host, the number of items registered so far once it has grown to $1.
+registered() { grep -c '^registered ' "$work/host.out" || true; }
 icon_window() {
+    if [ "$tray" = statusnotifier ]; then
+        [ "$(registered)" -ge "$items_expected" ] && echo item
+        return
+    fi
     local id
     id=$(xwininfo -tree -id "$panel" | awk -v c="(\"$1\"" 'index($0, c) {print $1; exit}')
     [ -n "$id" ] && xwininfo -id "$id" | grep -q "IsViewable" && echo "$id"
@@ -65,6 +98,7 @@ start_program() {
     local class=$1 log=$2
     shift 2
     local t0 t1
+    items_expected=$(( $(registered 2>/dev/null || echo 0) + 1 ))
     t0=$(now_ns)
     "$@" >"$log" 2>&1 &
     started=$!
@@ -107,10 +141,15 @@ sleep "$idle"
 base_idle=$(( $(cpu_ns "$base_pid") - base0 )) kai_idle=$(( $(cpu_ns "$kai_pid") - kai0 ))
 base_rss=$(rss_kb "$base_pid") kai_rss=$(rss_kb "$kai_pid")
 
-# Animation: the dialog opened by a double click on the icon.
-read -r x y w h < <(xwininfo -id "$kai_icon" | awk '/Absolute upper-left X/ {x=$NF}
-    /Absolute upper-left Y/ {y=$NF} /Width/ {w=$NF} /Height/ {h=$NF} END {print x, y, w, h}')
-xdotool mousemove $((x + w / 2)) $((y + h / 2)) click --repeat 2 --delay 60 1
+# Animation: the dialog opened by a double click on the icon, or by the host's Activate (the
+# item registered last is kairelon's).
+if [ "$tray" = statusnotifier ]; then
+    echo activate-last >&3
+else
+    read -r x y w h < <(xwininfo -id "$kai_icon" | awk '/Absolute upper-left X/ {x=$NF}
+        /Absolute upper-left Y/ {y=$NF} /Width/ {w=$NF} /Height/ {h=$NF} END {print x, y, w, h}')
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click --repeat 2 --delay 60 1
+fi
 dialog=$(timeout 10 xdotool search --sync --onlyvisible --name "Kairelon Einstellungen" | head -n 1) ||
     { echo "tray-bench: the dialog did not open on a double click" >&2; exit 1; }
 sleep 1
@@ -126,7 +165,7 @@ mem_rss_ratio=$(awk -v a="$kai_rss" -v b="$base_rss" 'BEGIN {printf "%.2f", a / 
 awk -v bs="$base_startup" -v ks="$kai_startup" -v i="$idle" -v bi="$base_idle" -v ki="$kai_idle" \
     -v br="$base_rss" -v kr="$kai_rss" -v kd="$kai_rss_dialog" -v ka="$kai_anim" -v xa="$x_anim" \
     -v sp="$span_ns" -v ratio="$mem_rss_ratio" 'BEGIN {
-    printf "%-28s %14s %14s\n", "", "baseline", "kairelon"
+    printf "%-28s %14s %14s\n", "tray: '"$tray"'", "baseline", "kairelon"
     printf "%-28s %11d ms %11d ms\n", "start-up to icon shown", bs, ks
     printf "%-28s %11.2f ms %11.2f ms\n", "processor time, " i " s idle", bi / 1e6, ki / 1e6
     printf "%-28s %11.1f MB %11.1f MB   (kairelon / baseline: %s)\n", "resident memory, idle",

@@ -36,7 +36,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The group, the user and the folder come from the sysusers.d and tmpfiles.d entries.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "systemd | systemd-standalone-sysusers | systemd-sysusers, systemd | systemd-standalone-tmpfiles")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-qpa-plugins")
+# The display plug-ins: X11 (qt6-qpa-plugins) and Wayland (qt6-wayland) sessions.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-qpa-plugins, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/resources/debian/postinst ${PROJECT_SOURCE_DIR}/resources/debian/prerm
     ${PROJECT_SOURCE_DIR}/resources/debian/postrm

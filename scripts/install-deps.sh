@@ -10,6 +10,7 @@ packages=(
     qt6-svg-dev fonts-liberation
     man-db
     trayer xdotool x11-utils desktop-file-utils
+    qt6-wayland weston openbox python3-dbus python3-gi
 )
 if [ "${KAIRELON_EXTRA_PACKAGES:-}" != "" ]; then
     read -r -a extra <<<"$KAIRELON_EXTRA_PACKAGES"

@@ -5,6 +5,11 @@
 #include "platform/SystemError.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QGuiApplication>
 #include <QWindow>
 
 #include <cerrno>
@@ -66,6 +71,33 @@ TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), IconSource(&LoadTnaIcon
     connect(&Icon, &QSystemTrayIcon::activated, this, &TTrayIcon::IconActivated);
     tPlacement.setSingleShot(true);
     connect(&tPlacement, &QTimer::timeout, this, &TTrayIcon::tPlacementTimer);
+    SetHostDrawsMenu(StatusNotifierHostRegistered());
+}
+
+bool TTrayIcon::StatusNotifierHostRegistered() {
+    // The platforms whose tray component asks the session bus for a StatusNotifier host.
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("xcb") && !platform.startsWith(QLatin1String("wayland")))
+        return false;
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || bus.interface() == nullptr)
+        return false;
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    if (!bus.interface()->isServiceRegistered(watcher).value())
+        return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        watcher, QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get.setArguments({watcher, QStringLiteral("IsStatusNotifierHostRegistered")});
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
+    return reply.arguments().constFirst().value<QDBusVariant>().variant().toBool();
+}
+
+void TTrayIcon::SetHostDrawsMenu(bool hostDrawsMenu) {
+    HostDrawsMenu_ = hostDrawsMenu;
+    Icon.setContextMenu(hostDrawsMenu ? &popOptions : nullptr);
 }
 
 TTrayIcon::~TTrayIcon() {
@@ -156,7 +188,14 @@ void TTrayIcon::PopupAt(const QPoint& screenPosition) {
     popOptions.popup(screenPosition);
 }
 
-ETrayMouse TTrayIcon::MouseMessageOf(QSystemTrayIcon::ActivationReason reason) {
+ETrayMouse TTrayIcon::MouseMessageOf(QSystemTrayIcon::ActivationReason reason, bool hostDrawsMenu) {
+    if (hostDrawsMenu) {
+        // The host's left click ("Activate") and a double click, should a host report one,
+        // open the dialog; its menu request is answered by the host with the exported menu.
+        return reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick
+                   ? ETrayMouse::LeftDoubleClick
+                   : ETrayMouse::Other;
+    }
     switch (reason) {
     case QSystemTrayIcon::DoubleClick:
         return ETrayMouse::LeftDoubleClick;
@@ -171,7 +210,7 @@ ETrayMouse TTrayIcon::MouseMessageOf(QSystemTrayIcon::ActivationReason reason) {
 }
 
 void TTrayIcon::IconActivated(QSystemTrayIcon::ActivationReason reason) {
-    emit TrayIconMessage(MouseMessageOf(reason));
+    emit TrayIconMessage(MouseMessageOf(reason, HostDrawsMenu_));
 }
 
 } // namespace kairelon

@@ -4,6 +4,7 @@
 #include "app/Splash.h"
 #include "app/frmOptions.h"
 #include "platform/Clock.h"
+#include "platform/StopSignals.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
@@ -41,6 +42,10 @@ TTrayProgram::~TTrayProgram() {
 }
 
 TTrayProgram::EStart TTrayProgram::Start() {
+    // Requests of other starts are taken from the moment the name is ours; those that come
+    // while start-up still runs (its boxes let the bus through) wait for its end.
+    connect(&instance_, &CSingleInstance::ShowRequested, this, [this] { Request(ERequest::Show); });
+    connect(&instance_, &CSingleInstance::QuitRequested, this, [this] { Request(ERequest::Quit); });
     if (instance_.Register() == CSingleInstance::ERole::Second) {
         if (instance_.AskShowDialog())
             return EStart::HandedOver;
@@ -79,13 +84,39 @@ TTrayProgram::EStart TTrayProgram::Start() {
 
     window.InitializeMainWindow();
 
-    connect(&instance_, &CSingleInstance::ShowRequested, &window, &TfrmOptions::ShowRequest);
-    connect(&instance_, &CSingleInstance::QuitRequested, &window, &TfrmOptions::QuitRequest);
+    startedUp_ = true;
+    // What was asked during start-up is done once the event loop runs: a quit before a show.
+    if (quitPending_ || showPending_) {
+        const ERequest pending = quitPending_ ? ERequest::Quit : ERequest::Show;
+        quitPending_ = showPending_ = false;
+        QMetaObject::invokeMethod(
+            this, [this, pending] { Request(pending); }, Qt::QueuedConnection);
+    }
     return EStart::Started;
 }
 
+void TTrayProgram::Request(ERequest request) {
+    if (!startedUp_ || !frmOptions_) {
+        (request == ERequest::Quit ? quitPending_ : showPending_) = true;
+        return;
+    }
+    if (request == ERequest::Quit)
+        frmOptions_->QuitRequest();
+    else
+        frmOptions_->ShowRequest();
+}
+
+void TTrayProgram::Stop() {
+    // The session ends: as a quit request, without the question; the caller ends the loops.
+    stopRequested_ = true;
+    if (startedUp_ && frmOptions_)
+        frmOptions_->QuitRequest();
+}
+
 int TTrayProgram::Exec() {
-    QCoreApplication::exec();
+    // A stop that came during start-up (its boxes ran the event loop) ends the program now.
+    if (!stopRequested_)
+        QCoreApplication::exec();
     if (frmOptions_)
         frmOptions_->FormDestroy();
     return 0;
@@ -111,6 +142,9 @@ int RunTrayProgram(int argc, char** argv, const TrayProgramOptions& options) {
     TApplication app(appArgc, argv);
     try {
         TTrayProgram program(options);
+        // The session ends a tray program with SIGTERM at logout: it ends in order, with
+        // status 0, as `--quit` ends it.
+        QuitOnStopSignals([&program](int) { program.Stop(); });
         switch (program.Start()) {
         case TTrayProgram::EStart::HandedOver:
             return 0;

@@ -6,7 +6,10 @@
 // asks the running one to show its dialog and ends), then starts up in this order: the main
 // window (its FormCreate installs the tray icon), the logo library's path, the option stores,
 // the splash, the main window's initialisation. `Exec` runs the event loop until the quit
-// command ends it and destroys the main window. Protocol entries go to standard output as
+// command ends it and destroys the main window. Requests of later starts (show the dialog,
+// quit) that arrive while start-up still runs are kept and done when it has ended; `Stop`
+// (SIGTERM or SIGINT, at the session's end) ends the program as a quit request does, without
+// the question, also during start-up. Protocol entries go to standard output as
 // "info: ..." lines (as in the headless modes), message boxes to standard error as
 // "message: <caption>: <text>" and the icon's place as "tray: ..." lines. A dry run never
 // changes the clock. `RunQuitRequest` asks the tray program of the session to quit.
@@ -49,8 +52,12 @@ public:
     ~TTrayProgram() override;
 
     EStart Start();
-    // The event loop until the application terminates, then FormDestroy; 0.
+    // The event loop until the application terminates, then FormDestroy; 0. After a Stop
+    // during start-up the loop does not run.
     int Exec();
+    // The session's stop (SIGTERM, SIGINT): the dialog closes and a running exchange is
+    // aborted; the caller then ends the event loops.
+    void Stop();
 
     TfrmOptions* frmOptions() const { return frmOptions_.get(); }
     TfrmSplash* Splash() const { return splash_.data(); }
@@ -66,6 +73,9 @@ public:
     std::FILE* Err = stderr;
 
 private:
+    enum class ERequest { Show, Quit };
+    // A request of another start: to the main window, or kept until start-up has ended.
+    void Request(ERequest request);
     void Placed(const QRect& geometry);
 
     TrayProgramOptions options_;
@@ -73,6 +83,10 @@ private:
     CSingleInstance instance_;
     std::unique_ptr<TfrmOptions> frmOptions_;
     QPointer<TfrmSplash> splash_;
+    bool startedUp_ = false;
+    bool showPending_ = false;
+    bool quitPending_ = false;
+    bool stopRequested_ = false;
 };
 
 // The whole program entry of the tray program; the process's exit status.

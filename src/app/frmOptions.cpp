@@ -23,6 +23,8 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFocusEvent>
+#include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QStyle>
 
@@ -122,7 +124,7 @@ TfrmOptions::TfrmOptions(CClock& clock, QWidget* parent)
     connect(tray_.mnuHilfe, &QAction::triggered, this, &TfrmOptions::mnuHilfeClick);
     connect(tray_.mnuInfo, &QAction::triggered, this, &TfrmOptions::mnuInfoClick);
     connect(tray_.mnuBeenden, &QAction::triggered, this, &TfrmOptions::mnuBeendenClick);
-    connect(this, &TfrmOptions::SyncCommandEnabledChanged, tray_.mnuSync, &QAction::setEnabled);
+    connect(this, &TfrmOptions::SyncCommandEnabledChanged, this, &TfrmOptions::UpdateMenuState);
     tTrayWait.setSingleShot(true);
     connect(&tTrayWait, &QTimer::timeout, this, &TfrmOptions::tTrayWaitTimer);
 }
@@ -186,6 +188,10 @@ void TfrmOptions::ShowModal() {
 void TfrmOptions::TrayIconMessage(ETrayMouse message) {
     if (isVisible() || message == ETrayMouse::Other)
         return;
+    // A question or the info window of ours is open (a StatusNotifier host reaches the icon
+    // through any window): it comes to the front instead of a second modal window over it.
+    if (RaiseOpenModalBox())
+        return;
     if (engine_.Busy) {
         Beep();
         return;
@@ -196,7 +202,27 @@ void TfrmOptions::TrayIconMessage(ETrayMouse message) {
         tray_.PopupAt(CursorPos());
 }
 
+bool TfrmOptions::RaiseOpenModalBox() {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr && isVisible())
+        box = this;
+    if (box == nullptr)
+        return false;
+    box->raise();
+    box->activateWindow();
+    return true;
+}
+
 void TfrmOptions::mnuOptionenClick() {
+    // The menu may have been open since before a synchronisation started: the command is
+    // judged now. Shown inside a run's wait, the dialog would stay disabled and the run could
+    // never return to its end.
+    if (RaiseOpenModalBox())
+        return;
+    if (engine_.Busy) {
+        Beep();
+        return;
+    }
     ShowModal();
 }
 
@@ -212,23 +238,47 @@ void TfrmOptions::mnuHilfeClick() {
 }
 
 void TfrmOptions::mnuInfoClick() {
+    // As "Optionen...": a modal window opened inside a run's wait holds the run up.
+    if (engine_.Busy) {
+        Beep();
+        return;
+    }
     ShowInfoWindow(this);
 }
 
 void TfrmOptions::mnuBeendenClick() {
     const bool ask = engine_.LocalOptions ? engine_.LocalOptions->Read(settings::AskOnShutdown)
                                           : settings::AskOnShutdown.defaultValue;
-    if (ask && !MessageBox(LoadStr(1038), LoadStr(2006), MessageBoxStyle::Question))
-        return;
-    emit ApplicationTerminate();
+    if (ask) {
+        // A scheduled run may start while the question stands; the box's answer then comes
+        // back only when that run returns. "Ja" aborts its query the moment it is clicked.
+        const std::string question = LoadStr(1038);
+        QPointer<TfrmOptions> self(this);
+        QTimer::singleShot(0, this, [this, question] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!askingQuit_ || box == nullptr || box->text() != Q(question))
+                return;
+            connect(box, &QMessageBox::buttonClicked, this, [this, box](QAbstractButton* button) {
+                if (box->buttonRole(button) == QMessageBox::YesRole)
+                    engine_.NTP.Abort();
+            });
+        });
+        askingQuit_ = true;
+        const bool yes = MessageBox(question, LoadStr(2006), MessageBoxStyle::Question);
+        if (self.isNull())
+            return;
+        askingQuit_ = false;
+        if (!yes)
+            return;
+    }
+    QuitRequest();
 }
 
 void TfrmOptions::ShowRequest() {
-    if (isVisible()) {
-        raise();
-        activateWindow();
+    // Whatever modal window of ours is open (the dialog itself, a question, the info window)
+    // comes to the front; the dialog never opens over a pending question.
+    if (RaiseOpenModalBox())
         return;
-    }
     if (engine_.Busy) {
         // Asked from the applications menu: shown when the run has ended.
         QTimer::singleShot(250, this, &TfrmOptions::ShowRequest);
@@ -240,8 +290,21 @@ void TfrmOptions::ShowRequest() {
 void TfrmOptions::QuitRequest() {
     if (isVisible())
         done(QDialog::Rejected);
+    // A run waiting for its server ends now rather than at its time-out; the event loop can
+    // only end once the run has returned.
     engine_.NTP.Abort();
     emit ApplicationTerminate();
+}
+
+void TfrmOptions::UpdateMenuState() {
+    // A menu drawn by the desktop's host cannot be refused with a beep: the commands that a
+    // running synchronisation refuses are greyed out while it runs. On an X11 notification
+    // area the menu opens only when no run is in progress, and each command is judged when
+    // it is chosen.
+    const bool offered = !(tray_.HostDrawsMenu() && runInProgress_);
+    tray_.mnuOptionen->setEnabled(offered);
+    tray_.mnuInfo->setEnabled(offered);
+    tray_.mnuSync->setEnabled(offered && syncCommandEnabled_);
 }
 
 void TfrmOptions::SetPagePictures() {
@@ -536,6 +599,9 @@ void TfrmOptions::SetDialogEnabled(bool enabled) {
     setEnabled(enabled);
     m_ui->btnOkay->setEnabled(enabled);
     m_ui->btnCancel->setEnabled(enabled);
+    // The dialog is disabled exactly while a run talks to its server.
+    runInProgress_ = !enabled;
+    UpdateMenuState();
 }
 
 void TfrmOptions::SetUptimeCaption(const std::string& caption) {

@@ -68,10 +68,12 @@ public:
     void ShowModal();
     // A mouse message of the tray icon: nothing while the dialog is shown; a double click
     // shows the dialog and a right-button press opens the menu at the cursor, each only when
-    // no synchronisation runs (a beep otherwise).
+    // no synchronisation runs (a beep otherwise) and no question is open (that one comes to
+    // the front).
     void TrayIconMessage(ETrayMouse message);
 
-    // Menu commands.
+    // Menu commands. Each is judged when it is chosen (the menu may have opened before a run
+    // started): "Optionen...", "Synchronisieren" and "Info..." beep while a run is in progress.
     void mnuOptionenClick();
     void mnuSyncClick();
     void mnuHilfeClick();
@@ -79,10 +81,12 @@ public:
     // Quits after the question 1038 when "AskOnShutdown" is set (No is the default).
     void mnuBeendenClick();
 
-    // Requests of another start of the program in this session: show the dialog (brought to
-    // the front when it is open; shown as soon as a running synchronisation ends), or quit at
-    // once (the dialog closes and a running exchange is aborted; no question, the user asked
-    // on the command line).
+    // Requests of another start of the program in this session: show the dialog (when a
+    // modal window of ours is open, the dialog or a question, that one is brought to the front
+    // instead; otherwise shown as soon as a running synchronisation ends), or quit at once
+    // (the dialog closes and a running exchange is aborted; no question, the user asked on
+    // the command line or the session ends). The quit command ends the same way once it is
+    // confirmed.
     void ShowRequest();
     void QuitRequest();
 
@@ -153,6 +157,12 @@ protected:
 private:
     void FillLists();
     void SetPagePictures();
+    // Brings the open modal window of ours (or the shown dialog) to the front; false when
+    // none is open.
+    bool RaiseOpenModalBox();
+    // The menu's enabled state: "Synchronisieren" only with a server, and on a menu drawn by
+    // a StatusNotifier host the commands a run refuses greyed out while one is in progress.
+    void UpdateMenuState();
     void ShowException(const std::exception& error);
     void tTrayWaitTimer();
 
@@ -163,6 +173,8 @@ private:
     int trayWaitLeft_ = 0; // milliseconds
     bool formDestroyed_ = false;
     bool syncCommandEnabled_ = true;
+    bool runInProgress_ = false; // a run has disabled the dialog
+    bool askingQuit_ = false;    // the quit question stands
     // The stored "RASConnection" when the phonebook list could not be filled: written back
     // unchanged instead of the empty list's text.
     std::optional<std::string> keptRasConnection_;

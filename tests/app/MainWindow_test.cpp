@@ -14,6 +14,7 @@
 #include "support/EventLoop.h"
 #include "support/EventPrefix.h"
 #include "support/FakeRasLayer.h"
+#include "support/LoopbackServer.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -22,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
@@ -231,6 +233,210 @@ TEST_F(MainWindow, TheOptionsItemShowsTheDialogModallyAndItHidesWhenClosed) {
     EXPECT_TRUE(watch.shownModally);
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(window->Engine().Closing, false); // the program runs on
+}
+
+// ---- Commands while a synchronisation runs ---------------------------------------------------
+
+// Any modal window of ours that opens while it runs, noted by its kind and closed at once.
+class ModalNotes {
+public:
+    explicit ModalNotes(TfrmOptions& dialog) {
+        timer.setInterval(5);
+        QObject::connect(&timer, &QTimer::timeout, [this, &dialog] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                opened.push_back(box == &dialog ? "dialog" : box->metaObject()->className());
+                if (auto* modal = qobject_cast<QDialog*>(box))
+                    modal->done(QDialog::Rejected); // works on a disabled dialog too
+            }
+        });
+        timer.start();
+    }
+    std::vector<std::string> opened;
+
+private:
+    QTimer timer;
+};
+
+// A run started from the menu against a server that never answers, `actAtMs` into which
+// `act` runs inside the run's wait; the run's length in milliseconds.
+qint64 RunWhile(TfrmOptions& window, int actAtMs, const std::function<void()>& act) {
+    QTimer::singleShot(actAtMs, act);
+    QElapsedTimer run;
+    run.start();
+    window.mnuSyncClick();
+    return run.elapsed();
+}
+
+TEST_F(MainWindow, MenuCommandsChosenWhileARunWaitsAreRefusedAndTheRunEndsAtItsTimeOut) {
+    // The menu opened before the scheduled run started; the command is chosen in its wait.
+    LoopbackServer silent(LoopbackServer::NeverSend());
+    Configure("127.0.0.1:" + std::to_string(silent.Port()));
+    store.Write(settings::Timeout, 800);
+    StartUp();
+    struct Case {
+        const char* item;
+        QAction* action;
+    };
+    const Case cases[] = {
+        {"Optionen...", Tray().mnuOptionen},
+        {"Info...", Tray().mnuInfo},
+        {"Synchronisieren", Tray().mnuSync},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.item);
+        UserPrompt::ResetForTesting();
+        ModalNotes notes(*window);
+        const qint64 ms = RunWhile(*window, 100, [&] { c.action->trigger(); });
+        EXPECT_EQ(UserPrompt::BeepCount(), 1);
+        EXPECT_TRUE(notes.opened.empty()) << notes.opened.front() << " opened inside the run";
+        EXPECT_LT(ms, 3000); // the time-out ended it, nothing held it up
+        EXPECT_FALSE(window->Engine().Busy);
+        EXPECT_TRUE(window->isEnabled()); // the run enabled the dialog again
+    }
+}
+
+TEST_F(MainWindow, QuitConfirmedWhileARunWaitsAbortsItsQueryAtOnce) {
+    LoopbackServer silent(LoopbackServer::NeverSend());
+    Configure("127.0.0.1:" + std::to_string(silent.Port()));
+    store.Write(settings::Timeout, 5000);
+    struct Case {
+        bool ask;
+    };
+    for (const Case c : {Case{true}, Case{false}}) {
+        SCOPED_TRACE(c.ask ? "asked, answered Yes" : "not asked");
+        store.Write(settings::AskOnShutdown, c.ask);
+        StartUp();
+        UserPrompt::ResetForTesting();
+        QSignalSpy terminate(window.get(), &TfrmOptions::ApplicationTerminate);
+        if (c.ask)
+            UserPrompt::SetNextAnswer(PromptButton::Yes);
+        const qint64 ms = RunWhile(*window, 100, [&] { Tray().mnuBeenden->trigger(); });
+        EXPECT_EQ(UserPrompt::BoxCount(), c.ask ? 1 : 0);
+        EXPECT_EQ(terminate.count(), 1);
+        EXPECT_LT(ms, 1500) << "the run waited for its time-out of 5000 ms";
+        window.reset();
+    }
+}
+
+TEST_F(MainWindow, QuitAnsweredYesWhileARunStartedUnderTheQuestionWaitsAbortsItsQueryAtOnce) {
+    LoopbackServer silent(LoopbackServer::NeverSend());
+    Configure("127.0.0.1:" + std::to_string(silent.Port()));
+    store.Write(settings::Timeout, 5000);
+    StartUp();
+    QSignalSpy terminate(window.get(), &TfrmOptions::ApplicationTerminate);
+    // The question stands (a real box); the scheduler's run starts under it, and the user
+    // clicks "Ja" while the run waits for its server.
+    QElapsedTimer sinceYes;
+    QTimer::singleShot(50, [&] {
+        QTimer::singleShot(100, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            for (QAbstractButton* button : box->buttons()) {
+                if (box->buttonRole(button) == QMessageBox::YesRole) {
+                    sinceYes.start();
+                    button->click();
+                }
+            }
+        });
+        window->mnuSyncClick(); // as the scheduler's run, inside the question's loop
+    });
+    Tray().mnuBeenden->trigger();
+    ASSERT_TRUE(sinceYes.isValid()) << "no Ja button";
+    EXPECT_LT(sinceYes.elapsed(), 1500) << "the run waited for its time-out of 5000 ms";
+    EXPECT_EQ(terminate.count(), 1);
+}
+
+TEST_F(MainWindow, AShowRequestBringsAPendingQuestionForwardInsteadOfOpeningTheDialog) {
+    Configure();
+    StartUp();
+    // The quit question stands open (a real box); another start asks for the dialog.
+    QSignalSpy terminate(window.get(), &TfrmOptions::ApplicationTerminate);
+    bool dialogOpened = false;
+    QWidget* boxSeen = nullptr;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (window->isVisible()) {
+            dialogOpened = true;
+            window->reject();
+        }
+    });
+    watch.start(5);
+    QTimer::singleShot(50, [&] {
+        boxSeen = QApplication::activeModalWidget();
+        window->ShowRequest();
+        QTimer::singleShot(100, [&] {
+            EXPECT_EQ(QApplication::activeModalWidget(), boxSeen);
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->reject(); // Escape: No
+        });
+    });
+    Tray().mnuBeenden->trigger();
+    ASSERT_NE(boxSeen, nullptr);
+    EXPECT_NE(boxSeen, window.get());
+    EXPECT_FALSE(dialogOpened);
+    EXPECT_EQ(terminate.count(), 0); // answered No
+}
+
+// ---- A StatusNotifier host -------------------------------------------------------------------
+
+TEST_F(MainWindow, OnAStatusNotifierHostItsActivationOpensTheDialogAndTheHostDrawsTheMenu) {
+    Configure();
+    StartUp();
+    EXPECT_EQ(Tray().SystemTrayIcon().contextMenu(), nullptr); // X11: the window opens it
+    Tray().SetHostDrawsMenu(true);
+    EXPECT_EQ(Tray().SystemTrayIcon().contextMenu(), &Tray().popOptions);
+    struct Case {
+        QSystemTrayIcon::ActivationReason reason;
+        bool busy;
+        int beeps;
+        bool dialog;
+    };
+    using R = QSystemTrayIcon::ActivationReason;
+    const Case cases[] = {
+        {R::Trigger, false, 0, true}, // the host's Activate
+        {R::Trigger, true, 1, false},  {R::DoubleClick, false, 0, true},
+        {R::Context, false, 0, false}, // the host shows the exported menu itself
+        {R::Context, true, 0, false},  {R::MiddleClick, false, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "reason " << c.reason << (c.busy ? " busy" : ""));
+        UserPrompt::ResetForTesting();
+        window->Engine().Busy = c.busy;
+        ModalWatch watch(*window);
+        Tray().IconActivated(c.reason);
+        PumpFor(60);
+        EXPECT_EQ(UserPrompt::BeepCount(), c.beeps);
+        EXPECT_EQ(watch.shownModally, c.dialog);
+        EXPECT_FALSE(Tray().popOptions.isVisible());
+    }
+    window->Engine().Busy = false;
+}
+
+TEST_F(MainWindow, OnAStatusNotifierHostARunGreysOutTheCommandsItRefuses) {
+    LoopbackServer silent(LoopbackServer::NeverSend());
+    Configure("127.0.0.1:" + std::to_string(silent.Port()));
+    store.Write(settings::Timeout, 500);
+    StartUp();
+    const auto enabled = [this] {
+        std::string states;
+        for (const QAction* action : Tray().popOptions.actions())
+            if (!action->isSeparator())
+                states += action->isEnabled() ? '1' : '0';
+        return states; // Optionen, Synchronisieren, Hilfe, Info, Beenden
+    };
+    for (const bool hostDrawsMenu : {false, true}) {
+        SCOPED_TRACE(hostDrawsMenu ? "StatusNotifier host" : "X11 notification area");
+        Tray().SetHostDrawsMenu(hostDrawsMenu);
+        std::string during;
+        RunWhile(*window, 100, [&] { during = enabled(); });
+        EXPECT_EQ(during, hostDrawsMenu ? "00101" : "11111");
+        EXPECT_EQ(enabled(), "11111");
+    }
+    // Without a server "Synchronisieren" stays greyed out after a run as before it.
+    window->SetSyncCommandEnabled(false);
+    std::string during;
+    RunWhile(*window, 50, [&] { during = enabled(); });
+    EXPECT_EQ(enabled(), "10111");
 }
 
 // ---- Quitting --------------------------------------------------------------------------------

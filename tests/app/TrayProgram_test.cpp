@@ -245,6 +245,65 @@ TEST_F(TrayProgram, QuitOverTheSessionBusEndsTheRunningProgram) {
     EXPECT_EQ(quit.exitCode(), 0);
 }
 
+TEST_F(TrayProgram, RequestsOfOtherStartsDuringTheStartUpBoxesAreDoneWhenStartUpEnds) {
+    // No server list, no server: start-up shows two boxes; while the first stands, a second
+    // start asks for the dialog, or `kairelon --quit` asks the program to end. Both are told
+    // the request was taken, so it must be done.
+    QDBusConnection probe = Connect();
+    if (!probe.isConnected())
+        GTEST_SKIP() << "no dbus-daemon for a private session bus";
+    for (const bool quit : {false, true}) {
+        SCOPED_TRACE(quit ? "--quit" : "second start");
+        UserPrompt::ResetForTesting();
+        std::unique_ptr<TTrayProgram> first = MakeProgram(Connect());
+        std::unique_ptr<TTrayProgram> second;
+        int asked = -1;
+        UserPrompt::SetAnswerFunction([&](const PromptRequest&) {
+            if (asked < 0) {
+                if (quit) {
+                    asked = RunQuitRequest(Connect(), err.file);
+                } else {
+                    second = MakeProgram(Connect());
+                    asked = second->Start() == TTrayProgram::EStart::HandedOver ? 0 : 1;
+                }
+            }
+            return PromptButton::Ok;
+        });
+        ASSERT_EQ(first->Start(), TTrayProgram::EStart::Started);
+        UserPrompt::SetAnswerFunction(nullptr);
+        EXPECT_EQ(asked, 0) << "the request was not taken";
+
+        TfrmOptions& window = *first->frmOptions();
+        bool shownModally = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (QApplication::activeModalWidget() == &window) {
+                shownModally = true;
+                window.reject();
+            }
+        });
+        watch.start(5);
+        bool timedOut = false;
+        QTimer failsafe;
+        failsafe.setSingleShot(true);
+        QObject::connect(&failsafe, &QTimer::timeout, [&] {
+            timedOut = true;
+            QCoreApplication::exit(0);
+        });
+        if (quit) {
+            failsafe.start(3000);
+            EXPECT_EQ(first->Exec(), 0);
+            EXPECT_FALSE(timedOut) << "the quit request was lost";
+            EXPECT_TRUE(window.Engine().Closing);
+        } else {
+            EXPECT_TRUE(PumpUntil([&] { return shownModally; }, 3000))
+                << "the show request was lost";
+        }
+        second.reset();
+        first.reset();
+    }
+}
+
 TEST_F(TrayProgram, TheQuitRequestSaysWhetherAProgramTookIt) {
     QDBusConnection firstBus = Connect();
     if (!firstBus.isConnected())

@@ -226,6 +226,16 @@ protected:
     }
 
     void Start(const QStringList& args) {
+        program.setProcessEnvironment(ProgramEnvironment());
+        program.setChildProcessModifier(EndWithParent);
+        program.setStandardOutputFile(output.filePath("out"));
+        program.setStandardErrorFile(output.filePath("err"));
+        program.start(QString::fromStdString(BuiltProgram("kairelon")), args);
+        ASSERT_TRUE(program.waitForStarted(10000));
+    }
+
+    // The program's environment on this desktop, with the test's settings and session bus.
+    QProcessEnvironment ProgramEnvironment() const {
         QProcessEnvironment env = desktop->Environment();
         for (const char* name : {"KAIRELON_REGISTRY_DIR", "XDG_CONFIG_HOME", "XDG_STATE_HOME"}) {
             env.insert(name, qEnvironmentVariable(name));
@@ -243,12 +253,7 @@ protected:
             env.insert("ASAN_OPTIONS",
                        sanitizer.replace("strict_string_checks=1", "strict_string_checks=0"));
         }
-        program.setProcessEnvironment(env);
-        program.setChildProcessModifier(EndWithParent);
-        program.setStandardOutputFile(output.filePath("out"));
-        program.setStandardErrorFile(output.filePath("err"));
-        program.start(QString::fromStdString(BuiltProgram("kairelon")), args);
-        ASSERT_TRUE(program.waitForStarted(10000));
+        return env;
     }
 
     std::string Out() const { return ReadText(output.filePath("out")); }
@@ -411,6 +416,42 @@ TEST_F(TrayDesktop, SplashIconMenuDialogAndQuitAsAUserMeetsThem) {
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << Report();
     EXPECT_EQ(program.exitCode(), 0) << Report();
     EXPECT_LT(clock.elapsed(), 45000);
+}
+
+TEST_F(TrayDesktop, TheSessionsSigtermEndsItInOrderWithinASecondWithoutTheQuestion) {
+    // A server that no run reaches (no interval run is due), so start-up asks nothing.
+    WriteText(home.RegistryDir() + "/server.ini", "127.0.0.1:13\r\n");
+    WriteText(home.RegistryDir() + "/user.reg",
+              "Windows Registry Editor Version 5.00\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Quarnel Developments\\Kairel]\r\n"
+              "\"CurrentServer\"=\"127.0.0.1:13\"\r\n"
+              "\"SyncModus\"=dword:00000002\r\n"
+              "\"Intervall\"=dword:00000000\r\n");
+    Start({"--dry-run"});
+    ASSERT_TRUE(WaitFor(
+        [&] { return Out().find("Kairelon erfolgreich initialisiert") != std::string::npos; },
+        15000))
+        << Report();
+    // The dialog stands open, asked for by a second start as the applications menu does.
+    QProcess second;
+    second.setProcessEnvironment(ProgramEnvironment());
+    second.start(QString::fromStdString(BuiltProgram("kairelon")), {});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+    ASSERT_TRUE(WaitFor(
+        [&] { return desktop->VisibleWindowNamed("^Kairelon Einstellungen$").has_value(); }, 10000))
+        << "no dialog for the second start\n"
+        << Report();
+
+    // Logout: the session sends SIGTERM.
+    QElapsedTimer stopping;
+    stopping.start();
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(5000)) << "SIGTERM did not end it\n" << Report();
+    EXPECT_LT(stopping.elapsed(), 1000);
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << "killed by the signal\n" << Report();
+    EXPECT_EQ(program.exitCode(), 0) << Report();
+    EXPECT_EQ(Err().find("message: Beenden"), std::string::npos) << "it asked\n" << Report();
 }
 
 } // namespace
