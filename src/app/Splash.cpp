@@ -34,6 +34,8 @@ TfrmSplash::TfrmSplash()
     imgSplash_.setPixmap(QPixmap::fromImage(BuiltInSplashPicture()));
     imgSplash_.adjustSize();
     tClose.setInterval(CloseDelayMs);
+    // A coarse timer may fire up to 5 % early; the splash stays its full time.
+    tClose.setTimerType(Qt::PreciseTimer);
     tClose.setSingleShot(false);
     connect(&tClose, &QTimer::timeout, this, &TfrmSplash::tCloseTimer);
 }
