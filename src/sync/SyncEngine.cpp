@@ -522,6 +522,11 @@ std::string LocalMinuteText(TDateTime t) {
     return FormatDateTime("dd.mm.yyyy, hh:mm", t) + " local time";
 }
 
+// The first moment past the calendar's last day, 31.12.9999: no date-time value reaches it.
+TDateTime CalendarEnd() {
+    return EncodeDate(9999, 12, 31) + 1.0;
+}
+
 } // namespace
 
 std::optional<std::uint64_t> IntervalRunAt(std::int32_t unit, std::int32_t interval,
@@ -557,6 +562,16 @@ std::uint64_t TSyncEngine::RunningMinutes() const {
 }
 
 std::string TSyncEngine::NextRunText() {
+    // The line is only information: whatever goes wrong in working it out (a value that no
+    // date can hold, a store that cannot be read) is said on the line, never thrown.
+    try {
+        return ComputeNextRunText();
+    } catch (const std::exception& e) {
+        return std::string("next run: unknown: ") + e.what();
+    }
+}
+
+std::string TSyncEngine::ComputeNextRunText() {
     if (!Configured) {
         return "next run: none: no server is configured (\"CurrentServer\")";
     }
@@ -576,7 +591,13 @@ std::string TSyncEngine::NextRunText() {
         // The tick that reaches the due point comes (due - minutes) ticks from now.
         const std::uint64_t ahead = *due > minutes ? *due - minutes : 1;
         const std::string every = Format("%d %s", SyncInterval, UnitName(SyncUnit));
-        return "next run: " + LocalMinuteText(now + static_cast<double>(ahead) / 1440.0) +
+        const TDateTime at = now + static_cast<double>(ahead) / 1440.0;
+        if (!(at < CalendarEnd())) {
+            return Format("next run: none: \"Intervall\" holds %s, so the next run would come "
+                          "after the calendar's end (31.12.9999)",
+                          every);
+        }
+        return "next run: " + LocalMinuteText(at) +
                (LastRunCounter == 0 && minutes == 0
                     ? ", after a full interval of " + every + " of running time (then every " +
                           every + ")"
@@ -590,6 +611,12 @@ std::string TSyncEngine::NextRunText() {
         // Eight days cover every weekday.
         for (int ahead = 1; ahead <= 8 * 24 * 60 + 1; ++ahead) {
             const TDateTime at = now + ahead / 1440.0;
+            if (!(at < CalendarEnd())) {
+                return Format("next run: none: the fixed time \"Stunde\" %d, \"Minute\" %d, "
+                              "\"Wochentag\" %d would next come after the calendar's end "
+                              "(31.12.9999)",
+                              hour, minute, weekday);
+            }
             const DecodedDateTime t = DecodeDateTime(at);
             const FixedTimeRun run{t.year, t.month, t.day, hour, minute};
             if (FixedHourMatches(hour, t) && FixedMinuteMatches(minute, t) &&

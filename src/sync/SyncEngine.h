@@ -94,7 +94,8 @@ public:
     // What the scheduler will do, as one line for a person ("next run: ..."): the local date
     // and time of the next run, worked out with the tick's own rules from "now" and the
     // running time so far, or why nothing will ever run (no server, or "SyncModus",
-    // "Einheit", "Intervall" or the fixed time holding a value that never runs).
+    // "Einheit", "Intervall" or the fixed time holding a value that never runs, or whose
+    // next run would come after the calendar's end, 31.12.9999). Never throws.
     std::string NextRunText();
 
     // Catch-up after sleep or a network return. Every report of the watcher that finds a
@@ -185,6 +186,7 @@ public:
     bool DryRun = false;
 
 private:
+    std::string ComputeNextRunText();
     void SetClock(const SYSTEMTIME& remote, bool useService);
     // Starts the scheduler timer; the first start also fixes the start of the schedule and
     // starts the wake watcher.

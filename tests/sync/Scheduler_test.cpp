@@ -375,3 +375,50 @@ TEST_F(NextRun, SaysWhenNothingWillEverRun) {
     StartUp(); // no "CurrentServer"
     EXPECT_EQ(engine->NextRunText(), "next run: none: no server is configured (\"CurrentServer\")");
 }
+
+// A hand-edited interval or a "now" near the calendar's end must not end the program: a next
+// run past 31.12.9999 is "none", naming the value, and a date that the calendar still holds is
+// named as it is.
+TEST_F(NextRun, ARunPastTheCalendarsEndIsNoneAndNothingEscapes) {
+    struct Case {
+        int modus, unit, interval;
+        TDateTime now;
+        const char* text; // empty: a date is named
+    };
+    const TDateTime today = EncodeDateTime(2026, 1, 1, 13, 0, 20, 0);
+    const Case cases[] = {
+        {2, 2, 0x09999999, today,
+         "next run: none: \"Intervall\" holds 161061273 hours, so the next run would come "
+         "after the calendar's end (31.12.9999)"},
+        {2, 3, 2916000, today,
+         "next run: none: \"Intervall\" holds 2916000 days, so the next run would come after "
+         "the calendar's end (31.12.9999)"},
+        {2, 3, 0x7fffffff, today,
+         "next run: none: \"Intervall\" holds 2147483647 days, so the next run would come "
+         "after the calendar's end (31.12.9999)"},
+        {2, 1, 0x7fffffff, today, ""}, // some 4083 years ahead: still on the calendar
+        {2, 1, 15, EncodeDateTime(9999, 12, 31, 23, 50, 0, 0),
+         "next run: none: \"Intervall\" holds 15 minutes, so the next run would come after the "
+         "calendar's end (31.12.9999)"},
+        {1, 0, 0, EncodeDateTime(9999, 12, 31, 23, 0, 0, 0),
+         "next run: none: the fixed time \"Stunde\" 12, \"Minute\" 30, \"Wochentag\" 0 would "
+         "next come after the calendar's end (31.12.9999)"},
+    };
+    for (const Case& c : cases) {
+        StartUp();
+        localNow = c.now;
+        if (c.modus == 1) {
+            FixedTime(12, 30, 0);
+        } else {
+            Interval(c.unit, c.interval);
+        }
+        std::string text;
+        ASSERT_NO_THROW(text = Text()) << "unit " << c.unit << " interval " << c.interval;
+        if (*c.text != '\0') {
+            EXPECT_EQ(text, c.text);
+        } else {
+            EXPECT_TRUE(text.rfind("next run: ", 0) == 0 && text.find("none") == std::string::npos)
+                << text;
+        }
+    }
+}
