@@ -23,6 +23,7 @@
 #include "platform/Clock.h"
 #include "platform/WakeWatcher.h"
 #include "settings/Options.h"
+#include "sync/Schedule.h"
 
 #include <QTimer>
 
@@ -140,7 +141,7 @@ public:
     bool Closing = false;
     std::unique_ptr<CLocalOptions> LocalOptions;
     std::unique_ptr<CGlobalOptions> GlobalOptions;
-    std::int32_t SyncUnit = 1;     // 1 minutes, 2 hours, 3 days
+    std::int32_t SyncUnit = 1;     // as stored: a TimeUnit (sync/Schedule.h) or any other value
     std::int32_t SyncInterval = 0; // in SyncUnit
     std::uint32_t MinuteCounter = 0;
     std::uint32_t HourCounter = 0;
@@ -149,15 +150,7 @@ public:
     // Running minutes at the last interval run (0: none yet), so a unit that spans many ticks
     // runs once per due count, whatever unit ran before.
     std::uint64_t LastRunCounter = 0;
-    // The last fixed-time run: its local date and the "Stunde" and "Minute" it ran for. The
-    // tick in the minute after the fixed time forgives a lost tick, but it does not run a
-    // second time that day, nor does a tick after the run set the clock back.
-    struct FixedTimeRun {
-        int year = 0, month = 0, day = 0;
-        std::int32_t hour = 0, minute = 0;
-        bool operator==(const FixedTimeRun&) const = default;
-    };
-    std::optional<FixedTimeRun> LastFixedTimeRun;
+    std::optional<FixedTimeRun> LastFixedTimeRun; // the last fixed-time run (sync/Schedule.h)
     bool Configured = false;
 
     // The scheduler's memory for the catch-up, in local time: the last handled tick (or the
@@ -193,13 +186,8 @@ private:
     void StartScheduler();
     // One scheduled run with its result entry, for the tick and the catch-up (Busy is set).
     void ScheduledRun();
-    // The latest fixed time on a matching day at or before `now`, with the record a run for it
-    // leaves; empty when "Stunde", "Minute" or "Wochentag" allow none.
-    struct FixedTime {
-        TDateTime at = 0;
-        FixedTimeRun run;
-    };
-    std::optional<FixedTime> LatestFixedTime(TDateTime now);
+    // "Stunde", "Minute" and "Wochentag" from the store.
+    FixedTimeSetting ReadFixedTime();
 
     SyncHost& host_;
     CClock& clock_;
@@ -209,23 +197,5 @@ private:
 
 // The exit status of a run's result kind for scripts: 0 information, 1 warning, 2 error.
 int ExitStatusOfKind(int kind);
-
-// The interval schedule ("SyncModus" 2), in running minutes since the timer started: a run is
-// due at every whole multiple of `interval` units (`unit` 1 minutes, 2 hours, 3 days); a tick
-// runs a due point when it falls within the unit that begins there (so a lost tick is made up
-// within it) and the last run (`lastRun`, 0 for none) came before it. Returns the due point
-// that the tick at running minute `minutes` runs, when it runs one, otherwise the next due
-// point after it; nothing when the unit or the interval (not positive) never runs. The first
-// run comes after a full interval.
-std::optional<std::uint64_t> IntervalRunAt(std::int32_t unit, std::int32_t interval,
-                                           std::uint64_t minutes, std::uint64_t lastRun);
-
-// The fixed-time schedule ("SyncModus" 1) for a tick in the local time `now`: "Stunde"
-// (compared as an unsigned 16-bit number) is the hour; "Minute" is the minute or the one
-// before it (a lost tick is forgiven; no wrap-around); "Wochentag" 0 every day, 1 Monday to
-// 7 Sunday, anything else never.
-bool FixedHourMatches(std::int32_t hour, const DecodedDateTime& now);
-bool FixedMinuteMatches(std::int32_t minute, const DecodedDateTime& now);
-bool FixedDayMatches(std::int32_t weekday, const DecodedDateTime& now);
 
 } // namespace kairelon
