@@ -19,6 +19,13 @@ TDateTime CalendarEnd() {
     return EncodeDate(9999, 12, 31) + 1.0;
 }
 
+// The local time of a UTC moment; past the calendar's end with the offset in effect two days
+// before it (no zone says more about later moments).
+TDateTime LocalOf(const ScheduleView& view, TDateTime utc) {
+    const TDateTime last = CalendarEnd() - 2.0;
+    return utc < last ? view.toLocal(utc) : utc + (view.toLocal(last) - last);
+}
+
 std::string IntervalLine(const ScheduleView& view) {
     if (UnitMinutes(view.unit) == 0) {
         return Format("next run: none: \"Einheit\" holds %d, which never runs (1 minutes, "
@@ -33,7 +40,7 @@ std::string IntervalLine(const ScheduleView& view) {
     // The tick that reaches the due point comes (due - minutes) ticks from now.
     const std::uint64_t ahead = *due > minutes ? *due - minutes : 1;
     const std::string every = Format("%d %s", view.interval, UnitName(view.unit));
-    const TDateTime at = view.now + static_cast<double>(ahead) / kMinutesPerDay;
+    const TDateTime at = LocalOf(view, view.nowUtc + static_cast<double>(ahead) / kMinutesPerDay);
     if (!(at < CalendarEnd())) {
         return Format("next run: none: \"Intervall\" holds %s, so the next run would come "
                       "after the calendar's end (31.12.9999)",
@@ -48,17 +55,22 @@ std::string IntervalLine(const ScheduleView& view) {
 
 std::string FixedTimeLine(const ScheduleView& view) {
     const FixedTimeSetting& fixed = view.fixed;
-    // The ticks come once a minute from now on; the first that makes a run is named. Eight
-    // days cover every weekday.
+    // The ticks come once a minute of real time from now on; the first that makes a run is
+    // named, in local time. Eight days cover every weekday.
+    TDateTime previousUtc = view.lastTickUtc;
     for (int ahead = 1; ahead <= 8 * 24 * 60 + 1; ++ahead) {
-        const TDateTime at = view.now + ahead / kMinutesPerDay;
+        const TDateTime tickUtc = view.nowUtc + ahead / kMinutesPerDay;
+        const TDateTime at = LocalOf(view, tickUtc);
         if (!(at < CalendarEnd())) {
             return Format("next run: none: the fixed time \"Stunde\" %d, \"Minute\" %d, "
                           "\"Wochentag\" %d would next come after the calendar's end "
                           "(31.12.9999)",
                           fixed.hour, fixed.minute, fixed.weekday);
         }
-        if (FixedTimeTickRun(fixed, DecodeDateTime(at), view.lastFixedTimeRun)) {
+        const std::optional<SkippedTimes> skipped = SkippedBetween(
+            previousUtc, tickUtc, [&view](TDateTime utc) { return LocalOf(view, utc); });
+        previousUtc = tickUtc;
+        if (FixedTimeTickRun(fixed, at, skipped, view.lastFixedTimeRun)) {
             static const char* const kDays[] = {"every day", "Mondays", "Tuesdays",  "Wednesdays",
                                                 "Thursdays", "Fridays", "Saturdays", "Sundays"};
             return "next run: " + LocalMinuteText(at) +
@@ -152,18 +164,52 @@ bool FixedDayMatches(std::int32_t weekday, const DecodedDateTime& now) {
            (weekday == 7 && now.dayOfWeek == 1);
 }
 
-std::optional<FixedTimeRun> FixedTimeTickRun(const FixedTimeSetting& fixed,
-                                             const DecodedDateTime& now,
+std::optional<FixedTimeRun> FixedTimeTickRun(const FixedTimeSetting& fixed, TDateTime now,
+                                             const std::optional<SkippedTimes>& skipped,
                                              const std::optional<FixedTimeRun>& lastRun) {
-    if (!FixedHourMatches(fixed.hour, now) || !FixedMinuteMatches(fixed.minute, now) ||
-        !FixedDayMatches(fixed.weekday, now)) {
+    const DecodedDateTime t = DecodeDateTime(now);
+    if (!FixedDayMatches(fixed.weekday, t)) {
         return std::nullopt;
     }
-    const FixedTimeRun run{now.year, now.month, now.day, fixed.hour, fixed.minute};
+    bool due = FixedHourMatches(fixed.hour, t) && FixedMinuteMatches(fixed.minute, t);
+    TDateTime timeOfDay = 0;
+    if (!due && skipped && TryEncodeTime(fixed.hour, fixed.minute, 0, 0, timeOfDay)) {
+        // The fixed time lies in the hour the clock skipped: it never showed on the clock, so
+        // it runs now, right after the change.
+        for (const double day : {std::floor(skipped->from), std::floor(now)}) {
+            const TDateTime at = day + timeOfDay;
+            due = due || (skipped->from <= at && at < skipped->to);
+        }
+    }
+    if (!due) {
+        return std::nullopt;
+    }
+    const FixedTimeRun run{t.year, t.month, t.day, fixed.hour, fixed.minute};
     if (lastRun == run) {
         return std::nullopt;
     }
     return run;
+}
+
+std::optional<SkippedTimes> SkippedBetween(TDateTime previousUtc, TDateTime nowUtc,
+                                           const std::function<TDateTime(TDateTime)>& toLocal) {
+    constexpr double kSecond = 1.0 / 86400.0;
+    const auto offset = [&toLocal](TDateTime utc) { return toLocal(utc) - utc; };
+    const double before = offset(previousUtc);
+    const double after = offset(nowUtc);
+    if (!(after - before > kSecond) || !(previousUtc < nowUtc)) {
+        return std::nullopt; // not put forward (or put back, where times come twice)
+    }
+    // The moment of the change (a whole second) to a millisecond: `hi` is the first moment
+    // found with the new offset.
+    TDateTime lo = previousUtc;
+    TDateTime hi = nowUtc;
+    while (hi - lo > kSecond / 1000) {
+        const TDateTime mid = lo + (hi - lo) / 2;
+        (offset(mid) - before > kSecond / 2 ? hi : lo) = mid;
+    }
+    const TDateTime change = hi - kSecond / 2; // within half a second before the change
+    return SkippedTimes{change + before, change + after};
 }
 
 std::optional<FixedTimeOccurrence> LatestFixedTime(const FixedTimeSetting& fixed, TDateTime now) {

@@ -13,6 +13,7 @@
 #include "framework/DateTime.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -72,11 +73,26 @@ bool FixedHourMatches(std::int32_t hour, const DecodedDateTime& now);
 bool FixedMinuteMatches(std::int32_t minute, const DecodedDateTime& now);
 bool FixedDayMatches(std::int32_t weekday, const DecodedDateTime& now);
 
+// The local times that the clock skipped when it was put forward (the change to summer time):
+// from `from` (the first time not shown) up to `to` (the first time shown after the change).
+struct SkippedTimes {
+    TDateTime from = 0;
+    TDateTime to = 0;
+};
+
+// The local times skipped between the handled tick before (at UTC `previousUtc`) and this one
+// (at UTC `nowUtc`); nothing when the local clock was not put forward between them. `toLocal`
+// turns UTC into local time.
+std::optional<SkippedTimes> SkippedBetween(TDateTime previousUtc, TDateTime nowUtc,
+                                           const std::function<TDateTime(TDateTime)>& toLocal);
+
 // The run that a tick at the local time `now` makes for the fixed time, unless it is
-// `lastRun` (a run is made once per matching day); nothing when the tick makes none.
-// `fixed.minute` is used only when the hour matches.
-std::optional<FixedTimeRun> FixedTimeTickRun(const FixedTimeSetting& fixed,
-                                             const DecodedDateTime& now,
+// `lastRun` (a run is made once per matching day); nothing when the tick makes none. A fixed
+// time that the clock skipped since the tick before (`skipped`) never showed on the clock: it
+// runs with this tick, the first after the change. Without `skipped`, `fixed.minute` is used
+// only when the hour matches.
+std::optional<FixedTimeRun> FixedTimeTickRun(const FixedTimeSetting& fixed, TDateTime now,
+                                             const std::optional<SkippedTimes>& skipped,
                                              const std::optional<FixedTimeRun>& lastRun);
 
 // The latest fixed time on a matching day at or before the local time `now`, with the record
@@ -88,7 +104,7 @@ struct FixedTimeOccurrence {
 std::optional<FixedTimeOccurrence> LatestFixedTime(const FixedTimeSetting& fixed, TDateTime now);
 
 // What the "next run" line is worked out from: the settings as the tick uses them, the
-// counters and the scheduler's memory, and the local "now".
+// counters and the scheduler's memory, "now" and the local time zone.
 struct ScheduleView {
     std::int32_t modus = 0;    // "SyncModus"
     std::int32_t unit = 1;     // the engine's copy of "Einheit"
@@ -97,11 +113,14 @@ struct ScheduleView {
     std::uint64_t runningMinutes = 0;
     std::uint64_t lastRunCounter = 0; // running minutes at the last interval run (0: none)
     std::optional<FixedTimeRun> lastFixedTimeRun;
-    TDateTime now = 0; // local
+    TDateTime nowUtc = 0;
+    TDateTime lastTickUtc = 0; // the last handled tick, or the start of the schedule
+    std::function<TDateTime(TDateTime)> toLocal = UtcToLocal; // UTC to local time
 };
 
-// "next run: <local date and time> (...)" for the run the ticks (once a minute from `now`)
-// make by the rules above, or "next run: none: ..." naming the value that never runs or whose
+// "next run: <local date and time> (...)" for the run the ticks (once a minute of real time
+// from `nowUtc`) make by the rules above, named in the local time it really comes at (across a
+// change of summer time too), or "next run: none: ..." naming the value that never runs or whose
 // run would come after the calendar's end (31.12.9999). May throw on a value no date holds.
 std::string NextRunLine(const ScheduleView& view);
 

@@ -136,8 +136,8 @@ void TSyncEngine::StartScheduler() {
     }
     // The counters count from here, so the catch-up measures from here too.
     scheduleStarted_ = true;
-    LastTickLocal = NowLocal();
-    LastIntervalRunLocal = LastTickLocal;
+    LastTickUtc = NowUtc();
+    LastIntervalRunUtc = LastTickUtc;
     const WakeListener listener = [this](WakeEvent event) { WakeEventReceived(event); };
     Wake = WakeLoader ? WakeLoader(listener) : LoadSystemWakeWatcher(listener);
 }
@@ -184,8 +184,12 @@ void TSyncEngine::tGetTimeTimer() {
             ++DayCounter;
         }
         UpdateUptimeLabel(DayCounter, HourCounter, MinuteCounter);
-        const TDateTime nowLocal = NowLocal();
-        LastTickLocal = nowLocal;
+        const TDateTime nowUtc = NowUtc();
+        const TDateTime nowLocal = LocalFromUtc(nowUtc);
+        // Local times the clock skipped since the last handled tick (summer time began).
+        const std::optional<SkippedTimes> skipped =
+            LastTickUtc > 0 ? SkippedBetween(LastTickUtc, nowUtc, LocalFromUtc) : std::nullopt;
+        LastTickUtc = nowUtc;
 
         const std::optional<SyncMode> mode = ToSyncMode(LocalOptions->Read(settings::SyncModus));
 
@@ -193,13 +197,13 @@ void TSyncEngine::tGetTimeTimer() {
             const DecodedDateTime now = DecodeDateTime(nowLocal);
             FixedTimeSetting fixed;
             fixed.hour = LocalOptions->Read(settings::Stunde);
-            if (FixedHourMatches(fixed.hour, now)) {
-                fixed.minute = LocalOptions->Read(settings::Minute); // read only in the hour
+            if (FixedHourMatches(fixed.hour, now) || skipped) {
+                fixed.minute = LocalOptions->Read(settings::Minute); // read only when it counts
             }
             fixed.weekday = LocalOptions->Read(settings::Wochentag);
             // One run per matching day: not again in the forgiving minute, nor when the run
             // set the clock back into the matching minutes.
-            if (const auto run = FixedTimeTickRun(fixed, now, LastFixedTimeRun)) {
+            if (const auto run = FixedTimeTickRun(fixed, nowLocal, skipped, LastFixedTimeRun)) {
                 LastFixedTimeRun = run;
                 ScheduledRun();
             }
@@ -213,7 +217,7 @@ void TSyncEngine::tGetTimeTimer() {
             const auto due = IntervalRunAt(SyncUnit, SyncInterval, minutes, LastRunCounter);
             if (due && *due <= minutes) {
                 LastRunCounter = minutes;
-                LastIntervalRunLocal = nowLocal;
+                LastIntervalRunUtc = nowUtc;
                 ScheduledRun();
             }
         }
@@ -223,7 +227,7 @@ void TSyncEngine::tGetTimeTimer() {
 }
 
 void TSyncEngine::ScheduledRun() {
-    LastScheduledRunLocal = NowLocal();
+    LastScheduledRunUtc = NowUtc();
     int resultKind = ekInformation;
     std::string resultText;
     SynchronizeTime(resultText, resultKind);
@@ -243,15 +247,18 @@ bool TSyncEngine::MissedRun() {
     if (ScheduledRunFailed) {
         return true;
     }
-    const TDateTime now = NowLocal();
+    const TDateTime nowUtc = NowUtc();
     const std::optional<SyncMode> mode = ToSyncMode(LocalOptions->Read(settings::SyncModus));
     if (mode == SyncMode::FixedTime) {
-        const std::optional<FixedTimeOccurrence> latest = LatestFixedTime(ReadFixedTime(), now);
-        return latest && latest->at > LastTickLocal && LastFixedTimeRun != latest->run;
+        // Fixed times are times of the local clock.
+        const std::optional<FixedTimeOccurrence> latest =
+            LatestFixedTime(ReadFixedTime(), LocalFromUtc(nowUtc));
+        return latest && latest->at > LocalFromUtc(LastTickUtc) && LastFixedTimeRun != latest->run;
     }
     if (mode == SyncMode::Interval) {
-        // Whole minutes by the local clock; a clock set back gives a negative count.
-        const double passed = std::floor((now - LastIntervalRunLocal) * kMinutesPerDay + 1e-6);
+        // Whole minutes of real time, as the ticks count them (a change of summer time adds or
+        // takes none); a clock set back gives a negative count.
+        const double passed = std::floor((nowUtc - LastIntervalRunUtc) * kMinutesPerDay + 1e-6);
         const std::uint64_t running = RunningMinutes();
         return IntervalMissed(SyncUnit, SyncInterval, passed,
                               running - std::min(running, LastRunCounter));
@@ -267,7 +274,7 @@ void TSyncEngine::WakeEventReceived(WakeEvent event) {
                                                   : "wake watcher: the network is back");
     try {
         if (!catchUpSince_ && MissedRun()) {
-            catchUpSince_ = NowLocal();
+            catchUpSince_ = NowUtc();
         }
     } catch (const Exception& e) {
         WriteErrorLog("TfrmOptions::tGetTime()", e.Message());
@@ -292,19 +299,19 @@ void TSyncEngine::tCatchUpTimer() {
         if (!LocalOptions->Read(settings::NachholenNachStandby)) {
             return;
         }
-        if (LastScheduledRunLocal && *LastScheduledRunLocal >= since) {
+        if (LastScheduledRunUtc && *LastScheduledRunUtc >= since) {
             return; // a tick ran the schedule meanwhile
         }
         // The run counts for the schedule it stands in for, so the tick does not repeat it.
-        const TDateTime now = NowLocal();
+        const TDateTime nowUtc = NowUtc();
         const std::optional<SyncMode> mode = ToSyncMode(LocalOptions->Read(settings::SyncModus));
         if (mode == SyncMode::FixedTime) {
-            if (const auto latest = LatestFixedTime(ReadFixedTime(), now)) {
+            if (const auto latest = LatestFixedTime(ReadFixedTime(), LocalFromUtc(nowUtc))) {
                 LastFixedTimeRun = latest->run;
             }
         } else if (mode == SyncMode::Interval) {
             LastRunCounter = RunningMinutes();
-            LastIntervalRunLocal = now;
+            LastIntervalRunUtc = nowUtc;
         }
         AddProtocolEntry(LoadStr(4190), ekInformation);
         ScheduledRun();
@@ -415,7 +422,8 @@ void TSyncEngine::SynchronizeTime(std::string& resultText, int& resultKind) {
             resultKind = ekWarning;
         } else {
             SetClock(remote, useService);
-            resultText = Format(LoadStr(1021), FormatDateTime("dd.mm.yyyy, hh:mm:ss", NowLocal()));
+            resultText = Format(LoadStr(1021),
+                                FormatDateTime("dd.mm.yyyy, hh:mm:ss", LocalFromUtc(NowUtc())));
             resultKind = ekInformation;
         }
     } catch (const EServiceError& e) {
@@ -512,7 +520,9 @@ std::string TSyncEngine::ComputeNextRunText() {
     view.runningMinutes = RunningMinutes();
     view.lastRunCounter = LastRunCounter;
     view.lastFixedTimeRun = LastFixedTimeRun;
-    view.now = NowLocal();
+    view.nowUtc = NowUtc();
+    view.lastTickUtc = LastTickUtc > 0 ? LastTickUtc : view.nowUtc; // none before the start
+    view.toLocal = LocalFromUtc;
     return NextRunLine(view);
 }
 

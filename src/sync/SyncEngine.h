@@ -107,10 +107,11 @@ public:
     // off.
     void WakeEventReceived(WakeEvent event);
     void tCatchUpTimer();
-    // The scheduler's judgement at NowLocal(): a scheduled run is owed. Fixed time: the
+    // The scheduler's judgement at NowUtc(): a scheduled run is owed. Fixed time: the
     // latest fixed time on a matching day passed after the last handled tick and has not run.
-    // Interval: by the local clock the interval since the last interval run (or the start of
-    // the schedule) ran out while the counted running time has not. Either mode: the last
+    // Interval: in real time (UTC, so a change of summer time adds or takes nothing) the
+    // interval since the last interval run (or the start of the schedule) ran out while the
+    // counted running time has not. Either mode: the last
     // scheduled run ended in an error (the network was gone, for example).
     bool MissedRun();
     void UpdateUptimeLabel(std::uint32_t days, std::uint32_t hours, std::uint32_t minutes);
@@ -153,12 +154,12 @@ public:
     std::optional<FixedTimeRun> LastFixedTimeRun; // the last fixed-time run (sync/Schedule.h)
     bool Configured = false;
 
-    // The scheduler's memory for the catch-up, in local time: the last handled tick (or the
+    // The scheduler's memory for the catch-up, in UTC: the last handled tick (or the
     // start of the schedule), the last interval run (or the start), the start of the last
     // scheduled run, and whether that run ended in an error.
-    TDateTime LastTickLocal = 0;
-    TDateTime LastIntervalRunLocal = 0;
-    std::optional<TDateTime> LastScheduledRunLocal;
+    TDateTime LastTickUtc = 0;
+    TDateTime LastIntervalRunUtc = 0;
+    std::optional<TDateTime> LastScheduledRunUtc;
     bool ScheduledRunFailed = false;
 
     TNMDayTime NTP;
@@ -168,7 +169,10 @@ public:
     std::unique_ptr<WakeWatcher> Wake;
 
     // Seams, set before start-up.
-    std::function<TDateTime()> NowLocal = [] { return Now(); };
+    // "Now" in UTC and the local time zone: the interval counts real time, the fixed time and
+    // the "next run" line speak local time (summer time included).
+    std::function<TDateTime()> NowUtc = [] { return kairelon::NowUtc(); };
+    std::function<TDateTime(TDateTime)> LocalFromUtc = UtcToLocal;
     RasLayerLoader RasLoader;                  // null: the system's dial-up layer
     WakeWatcherLoader WakeLoader;              // null: the system's wake watcher
     HandOver HandOverToServiceFn;              // null: the product's hand-over

@@ -86,3 +86,40 @@ TEST(Schedule, AnIntervalIsMissedWhenTheClockRanItOutButTheCounterDidNot) {
         EXPECT_EQ(IntervalMissed(c.unit, c.interval, c.passed, c.counted), c.missed) << c.what;
     }
 }
+
+// A zone whose clock goes from +1 to +2 hours at 01:00 UTC on 28 March 2027 and back at
+// 01:00 UTC on 31 October: only the change forward skips local times, exactly 02:00 to 03:00.
+TEST(Schedule, OnlyTheChangeForwardSkipsLocalTimes) {
+    const TDateTime spring = EncodeDateTime(2027, 3, 28, 1, 0, 0, 0);
+    const TDateTime autumn = EncodeDateTime(2027, 10, 31, 1, 0, 0, 0);
+    const auto toLocal = [&](TDateTime utc) {
+        return utc + (utc >= spring && utc < autumn ? 2.0 : 1.0) / 24;
+    };
+    const auto at = [](int month, int day, int hour, int minute, int second) {
+        return EncodeDateTime(2027, month, day, hour, minute, second, 0);
+    };
+    const struct {
+        const char* what;
+        TDateTime previous, now; // UTC
+        bool skipped;
+    } cases[] = {
+        {"the tick across the change", at(3, 28, 0, 59, 20), at(3, 28, 1, 0, 20), true},
+        {"across it after a sleep", at(3, 27, 20, 0, 0), at(3, 28, 9, 0, 0), true},
+        {"the tick before it", at(3, 28, 0, 58, 20), at(3, 28, 0, 59, 20), false},
+        {"the tick after it", at(3, 28, 1, 0, 20), at(3, 28, 1, 1, 20), false},
+        {"the change back", at(10, 31, 0, 59, 20), at(10, 31, 1, 0, 20), false},
+        {"the clock set back across it", at(3, 28, 1, 0, 20), at(3, 28, 0, 59, 20), false},
+    };
+    for (const auto& c : cases) {
+        const auto skipped = SkippedBetween(c.previous, c.now, toLocal);
+        ASSERT_EQ(skipped.has_value(), c.skipped) << c.what;
+        if (skipped) {
+            // Within a second of 02:00 and 03:00 local time, so that 02:00 is skipped and
+            // 03:00 is not.
+            EXPECT_NEAR(skipped->from, at(3, 28, 2, 0, 0), 1.0 / 86400) << c.what;
+            EXPECT_NEAR(skipped->to, at(3, 28, 3, 0, 0), 1.0 / 86400) << c.what;
+            EXPECT_LE(skipped->from, at(3, 28, 2, 0, 0)) << c.what;
+            EXPECT_LT(skipped->to, at(3, 28, 3, 0, 0)) << c.what;
+        }
+    }
+}
