@@ -1,5 +1,6 @@
-// A stop (SIGTERM) while `kairelon --sync-now` dials or waits for the server after dialling:
-// the program ends at once and leaves no line up that it brought up. The dial-up layer is a
+// A stop (SIGTERM) while `kairelon --sync-now` or a run of `kairelon --headless` dials, or
+// waits for the server after dialling: the program ends at once and leaves no line up that it
+// brought up. The dial-up layer is a
 // mock NetworkManager (python3-dbusmock with tests/dialup/nm_dialup_mock.py) on a private bus;
 // the test skips itself where either is missing.
 #include "support/LoopbackServer.h"
@@ -146,36 +147,48 @@ std::vector<std::string> Lines(const std::string& text) {
 TEST_F(DialStop, SigtermDuringTheDialOrAfterItEndsAtOnceAndLeavesNoLineUp) {
     LoopbackServer silent(LoopbackServer::NeverSend());
     const std::string server = "127.0.0.1:" + std::to_string(silent.Port());
+    const std::vector<std::string> stoppedDial = {"error: " + LoadStr(1027),
+                                                  "error: " + LoadStr(1024) + " " +
+                                                      RasErrorText(ERROR_USER_DISCONNECTION)};
     const struct {
         const char* what;
+        const char* mode;    // --sync-now, or --headless with a run every minute
         const char* outcome; // of the profile's activation
         // The last lines before "stopped on SIGTERM", after the stop.
         std::vector<std::string> tail;
+        int exitCode;
     } cases[] = {
-        {"the activation hangs",
-         "hang",
-         {"error: " + LoadStr(1027),
-          "error: " + LoadStr(1024) + " " + RasErrorText(ERROR_USER_DISCONNECTION)}},
-        {"dialled, waiting for the server",
+        {"--sync-now, the activation hangs", "--sync-now", "hang", stoppedDial, 2},
+        {"--sync-now, dialled, waiting for the server",
+         "--sync-now",
          "ok",
-         {"info: " + LoadStr(1028), "error: " + Format(LoadStr(1052), "Socket send aborted")}},
+         {"info: " + LoadStr(1028), "error: " + Format(LoadStr(1052), "Socket send aborted")},
+         2},
+        // The scheduler's first run comes after a minute of running time.
+        {"--headless, the activation hangs", "--headless", "hang", stoppedDial, 0},
     };
+    QStringList profiles;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const QString profile = QString::fromLatin1(c.outcome);
-        AddProfile(profile, profile);
+        if (!profiles.contains(profile)) {
+            AddProfile(profile, profile);
+            profiles << profile;
+        }
         WriteSettings("\"ConnectRAS\"=dword:00000001\r\n\"RASConnection\"=\"" +
-                      std::string(c.outcome) + "\"\r\n\"Timeout\"=dword:0000ea60\r\n");
+                      std::string(c.outcome) +
+                      "\"\r\n\"Timeout\"=dword:0000ea60\r\n\"SyncModus\"=dword:00000002\r\n"
+                      "\"Intervall\"=dword:00000001\r\n\"Einheit\"=dword:00000001\r\n");
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("KAIRELON_DIALUP_BUS"), address_);
         program.setProcessEnvironment(env);
         program.setChildProcessModifier(EndWithParent);
         program.start(QString::fromStdString(BuiltProgram("kairelon")),
-                      {"--sync-now", "--dry-run", "--server", QString::fromStdString(server)});
+                      {c.mode, "--dry-run", "--server", QString::fromStdString(server)});
         ASSERT_TRUE(program.waitForStarted(10000));
         // The activation has started; with "ok" the run then waits for the silent server.
-        const QDeadlineTimer started(20000);
+        const QDeadlineTimer started(90000);
         while (ActiveConnections() == 0 || (*c.outcome == 'o' && silent.Accepted() == 0)) {
             ASSERT_FALSE(started.hasExpired()) << program.readAllStandardOutput().toStdString();
             QThread::msleep(50);
@@ -186,7 +199,7 @@ TEST_F(DialStop, SigtermDuringTheDialOrAfterItEndsAtOnceAndLeavesNoLineUp) {
         ASSERT_TRUE(program.waitForFinished(10000));
         EXPECT_LT(stopping.elapsed(), 3000);
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(program.exitCode(), 2);
+        EXPECT_EQ(program.exitCode(), c.exitCode);
         const std::vector<std::string> lines = Lines(program.readAllStandardOutput().toStdString());
         ASSERT_GE(lines.size(), c.tail.size() + 1);
         EXPECT_EQ(std::vector<std::string>(lines.end() - 1 - static_cast<long>(c.tail.size()),
