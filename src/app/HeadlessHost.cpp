@@ -62,16 +62,32 @@ void StartUp(TSyncEngine& engine, const HeadlessOptions& options) {
     engine.InitializeEngine();
 }
 
+// "stopped on SIGTERM", "stopped on SIGINT" or "stopped".
+std::string StopLine(int signalNumber) {
+    return signalNumber == SIGTERM  ? "stopped on SIGTERM"
+           : signalNumber == SIGINT ? "stopped on SIGINT"
+                                    : "stopped";
+}
+
 } // namespace
 
 int RunSyncNow(const HeadlessOptions& options) {
     HeadlessHost host;
     const std::unique_ptr<CClock> clock = MakeClock(options.dryRun);
     TSyncEngine engine(host, *clock);
+    // A stop ends the run instead of the process: a dial in progress is given up (the dial-up
+    // layer watches for the stop), a wait for the server is aborted, and the run's closing
+    // block hangs up what it dialled before the program ends.
+    QuitOnStopSignals([&engine](int) { engine.NTP.Abort(); });
     StartUp(engine, options);
-    engine.mnuSyncClick();
+    if (ReceivedStopSignal() == 0) {
+        engine.mnuSyncClick();
+    }
     const std::optional<int> kind = engine.LastResultKind;
     engine.FormDestroy();
+    if (const int signalNumber = ReceivedStopSignal(); signalNumber != 0) {
+        host.Line(StopLine(signalNumber));
+    }
     return ExitStatusOfKind(kind.value_or(ekError));
 }
 
@@ -135,10 +151,7 @@ int RunHeadless(const HeadlessOptions& options) {
     ReloadOnHangUp(reload);
     QCoreApplication::exec();
     engine.FormDestroy();
-    const int signalNumber = ReceivedStopSignal();
-    host.Line(signalNumber == SIGTERM  ? "stopped on SIGTERM"
-              : signalNumber == SIGINT ? "stopped on SIGINT"
-                                       : "stopped");
+    host.Line(StopLine(ReceivedStopSignal()));
     return 0;
 }
 

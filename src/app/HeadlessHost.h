@@ -44,7 +44,9 @@ struct HeadlessOptions {
 };
 
 // Both need a QCoreApplication. RunSyncNow returns 0, 1 or 2 for a result of
-// kind 1, 2 or 3.
+// kind 1, 2 or 3. SIGTERM or SIGINT ends its run at once (a dial is given up and called off,
+// the wait for the server aborted, a connection it dialled hung up) and then the program, with
+// the line "stopped on SIGTERM" (or SIGINT) after the run's result.
 //
 // RunHeadless holds a lock on the settings folder ("headless.lock" beside the per-user
 // settings) and refuses to start (1) while another holds it. After the start-up it prints

@@ -148,6 +148,25 @@ TDateTime Now() {
                           static_cast<int>(ts.tv_nsec / 1000000));
 }
 
+TDateTime NowUtc() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return (static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9) / 86400.0 + kEpochOffset;
+}
+
+TDateTime UtcToLocal(TDateTime utc) {
+    const double seconds = (utc - kEpochOffset) * 86400.0;
+    if (!std::isfinite(seconds) || std::fabs(seconds) > 1e15) {
+        return utc; // no zone is known that far out
+    }
+    const std::time_t when = static_cast<std::time_t>(std::floor(seconds));
+    std::tm local{};
+    if (localtime_r(&when, &local) == nullptr) {
+        return utc;
+    }
+    return utc + static_cast<double>(local.tm_gmtoff) / 86400.0;
+}
+
 TDateTime Date() {
     return std::trunc(Now());
 }

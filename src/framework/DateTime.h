@@ -45,7 +45,11 @@ void DecodeDate(TDateTime value, int& year, int& month, int& day);
 void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec);
 int DayOfWeek(TDateTime value); // 1 = Sunday ... 7 = Saturday
 
-TDateTime Now();  // local date and time of the real clock
+TDateTime Now();    // local date and time of the real clock
+TDateTime NowUtc(); // UTC date and time of the real clock
+// The local date and time at a UTC moment, by the system's time zone (TZ or /etc/localtime),
+// with the offset in effect at that moment (summer time included).
+TDateTime UtcToLocal(TDateTime utc);
 TDateTime Date(); // local date, time of day 0
 TDateTime Time(); // local time of day, day 0
 

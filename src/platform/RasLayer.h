@@ -163,6 +163,10 @@ struct RasLayerOptions {
     // time-out plus a margin for its bus calls. A dial not over by then reports 638 and
     // calls off what it brings up later.
     int workerWaitMs = 0;
+    // Whether the program was asked to stop; null: a SIGTERM or SIGINT received
+    // (platform/StopSignals.h). A dial asked to stop, before or while it waits, is given up at
+    // once: it reports 631 and calls off the activation it started.
+    std::function<bool()> stopRequested;
 };
 
 // The system's dial-up layer (NetworkManager): null when the service does not answer.

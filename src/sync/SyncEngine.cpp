@@ -44,11 +44,6 @@ private:
     bool& flag_;
 };
 
-// Minutes in one unit of "Einheit" (1 minutes, 2 hours, 3 days); 0 for any other value.
-std::uint64_t UnitMinutes(std::int32_t unit) {
-    return unit == 1 ? 1 : unit == 2 ? 60 : unit == 3 ? 24 * 60 : 0;
-}
-
 } // namespace
 
 TSyncEngine::TSyncEngine(SyncHost& host, CClock& clock) : host_(host), clock_(clock) {
@@ -141,8 +136,8 @@ void TSyncEngine::StartScheduler() {
     }
     // The counters count from here, so the catch-up measures from here too.
     scheduleStarted_ = true;
-    LastTickLocal = NowLocal();
-    LastIntervalRunLocal = LastTickLocal;
+    LastTickUtc = NowUtc();
+    LastIntervalRunUtc = LastTickUtc;
     const WakeListener listener = [this](WakeEvent event) { WakeEventReceived(event); };
     Wake = WakeLoader ? WakeLoader(listener) : LoadSystemWakeWatcher(listener);
 }
@@ -189,29 +184,30 @@ void TSyncEngine::tGetTimeTimer() {
             ++DayCounter;
         }
         UpdateUptimeLabel(DayCounter, HourCounter, MinuteCounter);
-        const TDateTime nowLocal = NowLocal();
-        LastTickLocal = nowLocal;
+        const TDateTime nowUtc = NowUtc();
+        const TDateTime nowLocal = LocalFromUtc(nowUtc);
+        // Local times the clock skipped since the last handled tick (summer time began).
+        const std::optional<SkippedTimes> skipped =
+            LastTickUtc > 0 ? SkippedBetween(LastTickUtc, nowUtc, LocalFromUtc) : std::nullopt;
+        LastTickUtc = nowUtc;
 
-        const std::int32_t modus = LocalOptions->Read(settings::SyncModus);
+        const std::optional<SyncMode> mode = ToSyncMode(LocalOptions->Read(settings::SyncModus));
 
-        if (modus == 1) {
+        if (mode == SyncMode::FixedTime) {
             const DecodedDateTime now = DecodeDateTime(nowLocal);
-            bool timeMatches = false;
-            std::int32_t minute = 0;
-            const std::int32_t hour = LocalOptions->Read(settings::Stunde);
-            if (FixedHourMatches(hour, now)) {
-                minute = LocalOptions->Read(settings::Minute);
-                timeMatches = FixedMinuteMatches(minute, now);
+            FixedTimeSetting fixed;
+            fixed.hour = LocalOptions->Read(settings::Stunde);
+            if (FixedHourMatches(fixed.hour, now) || skipped) {
+                fixed.minute = LocalOptions->Read(settings::Minute); // read only when it counts
             }
-            const bool dayMatches = FixedDayMatches(LocalOptions->Read(settings::Wochentag), now);
+            fixed.weekday = LocalOptions->Read(settings::Wochentag);
             // One run per matching day: not again in the forgiving minute, nor when the run
             // set the clock back into the matching minutes.
-            const FixedTimeRun thisRun{now.year, now.month, now.day, hour, minute};
-            if (timeMatches && dayMatches && LastFixedTimeRun != thisRun) {
-                LastFixedTimeRun = thisRun;
+            if (const auto run = FixedTimeTickRun(fixed, nowLocal, skipped, LastFixedTimeRun)) {
+                LastFixedTimeRun = run;
                 ScheduledRun();
             }
-        } else if (modus == 2) {
+        } else if (mode == SyncMode::Interval) {
             // The interval counts running time of its unit since the timer started, so every
             // N minutes, hours or days means every N of them; an interval that divides the
             // next unit (15 minutes, 6 hours) falls on the same ticks as the clock-face
@@ -221,7 +217,7 @@ void TSyncEngine::tGetTimeTimer() {
             const auto due = IntervalRunAt(SyncUnit, SyncInterval, minutes, LastRunCounter);
             if (due && *due <= minutes) {
                 LastRunCounter = minutes;
-                LastIntervalRunLocal = nowLocal;
+                LastIntervalRunUtc = nowUtc;
                 ScheduledRun();
             }
         }
@@ -231,7 +227,7 @@ void TSyncEngine::tGetTimeTimer() {
 }
 
 void TSyncEngine::ScheduledRun() {
-    LastScheduledRunLocal = NowLocal();
+    LastScheduledRunUtc = NowUtc();
     int resultKind = ekInformation;
     std::string resultText;
     SynchronizeTime(resultText, resultKind);
@@ -239,48 +235,33 @@ void TSyncEngine::ScheduledRun() {
     AddProtocolEntry(resultText, resultKind);
 }
 
-std::optional<TSyncEngine::FixedTime> TSyncEngine::LatestFixedTime(TDateTime now) {
-    const std::int32_t hour = LocalOptions->Read(settings::Stunde);
-    const std::int32_t minute = LocalOptions->Read(settings::Minute);
-    const std::int32_t weekday = LocalOptions->Read(settings::Wochentag);
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59) {
-        return std::nullopt; // a time no clock shows: the tick never runs it either
-    }
-    const TDateTime timeOfDay = EncodeTime(hour, minute, 0, 0);
-    const double today = std::floor(now);
-    for (int back = 0; back <= 7; ++back) {
-        const TDateTime day = today - back;
-        const TDateTime at = day + timeOfDay;
-        const DecodedDateTime date = DecodeDateTime(day);
-        if (at > now || !FixedDayMatches(weekday, date)) {
-            continue;
-        }
-        return FixedTime{at, FixedTimeRun{date.year, date.month, date.day, hour, minute}};
-    }
-    return std::nullopt;
+FixedTimeSetting TSyncEngine::ReadFixedTime() {
+    FixedTimeSetting fixed;
+    fixed.hour = LocalOptions->Read(settings::Stunde);
+    fixed.minute = LocalOptions->Read(settings::Minute);
+    fixed.weekday = LocalOptions->Read(settings::Wochentag);
+    return fixed;
 }
 
 bool TSyncEngine::MissedRun() {
     if (ScheduledRunFailed) {
         return true;
     }
-    const TDateTime now = NowLocal();
-    const std::int32_t modus = LocalOptions->Read(settings::SyncModus);
-    if (modus == 1) {
-        const std::optional<FixedTime> latest = LatestFixedTime(now);
-        return latest && latest->at > LastTickLocal && LastFixedTimeRun != latest->run;
+    const TDateTime nowUtc = NowUtc();
+    const std::optional<SyncMode> mode = ToSyncMode(LocalOptions->Read(settings::SyncModus));
+    if (mode == SyncMode::FixedTime) {
+        // Fixed times are times of the local clock.
+        const std::optional<FixedTimeOccurrence> latest =
+            LatestFixedTime(ReadFixedTime(), LocalFromUtc(nowUtc));
+        return latest && latest->at > LocalFromUtc(LastTickUtc) && LastFixedTimeRun != latest->run;
     }
-    if (modus == 2) {
-        const std::uint64_t unitMinutes = UnitMinutes(SyncUnit);
-        if (unitMinutes == 0 || SyncInterval <= 0) {
-            return false; // the tick runs nothing either
-        }
-        const double interval = static_cast<double>(unitMinutes) * SyncInterval;
-        // Whole minutes by the local clock; a clock set back gives a negative count.
-        const double passed = std::floor((now - LastIntervalRunLocal) * kMinutesPerDay + 1e-6);
+    if (mode == SyncMode::Interval) {
+        // Whole minutes of real time, as the ticks count them (a change of summer time adds or
+        // takes none); a clock set back gives a negative count.
+        const double passed = std::floor((nowUtc - LastIntervalRunUtc) * kMinutesPerDay + 1e-6);
         const std::uint64_t running = RunningMinutes();
-        const std::uint64_t counted = running - std::min(running, LastRunCounter);
-        return passed >= interval && static_cast<double>(counted) < interval;
+        return IntervalMissed(SyncUnit, SyncInterval, passed,
+                              running - std::min(running, LastRunCounter));
     }
     return false;
 }
@@ -293,7 +274,7 @@ void TSyncEngine::WakeEventReceived(WakeEvent event) {
                                                   : "wake watcher: the network is back");
     try {
         if (!catchUpSince_ && MissedRun()) {
-            catchUpSince_ = NowLocal();
+            catchUpSince_ = NowUtc();
         }
     } catch (const Exception& e) {
         WriteErrorLog("TfrmOptions::tGetTime()", e.Message());
@@ -318,19 +299,19 @@ void TSyncEngine::tCatchUpTimer() {
         if (!LocalOptions->Read(settings::NachholenNachStandby)) {
             return;
         }
-        if (LastScheduledRunLocal && *LastScheduledRunLocal >= since) {
+        if (LastScheduledRunUtc && *LastScheduledRunUtc >= since) {
             return; // a tick ran the schedule meanwhile
         }
         // The run counts for the schedule it stands in for, so the tick does not repeat it.
-        const TDateTime now = NowLocal();
-        const std::int32_t modus = LocalOptions->Read(settings::SyncModus);
-        if (modus == 1) {
-            if (const std::optional<FixedTime> latest = LatestFixedTime(now)) {
+        const TDateTime nowUtc = NowUtc();
+        const std::optional<SyncMode> mode = ToSyncMode(LocalOptions->Read(settings::SyncModus));
+        if (mode == SyncMode::FixedTime) {
+            if (const auto latest = LatestFixedTime(ReadFixedTime(), LocalFromUtc(nowUtc))) {
                 LastFixedTimeRun = latest->run;
             }
-        } else if (modus == 2) {
+        } else if (mode == SyncMode::Interval) {
             LastRunCounter = RunningMinutes();
-            LastIntervalRunLocal = now;
+            LastIntervalRunUtc = nowUtc;
         }
         AddProtocolEntry(LoadStr(4190), ekInformation);
         ScheduledRun();
@@ -425,10 +406,9 @@ void TSyncEngine::SynchronizeTime(std::string& resultText, int& resultKind) {
         if (!unhealthy && LocalOptions->Read(settings::UseMaxAbweich)) {
             const std::int32_t unit = LocalOptions->Read(settings::MaxAbweichEinheit);
             std::int64_t limit = kDefaultDeviationLimitMinutes;
-            if (unit >= 1 && unit <= 3) {
-                static constexpr std::int64_t kMinutesPerUnit[] = {1, 60, 1440};
+            if (ToTimeUnit(unit)) {
                 limit = std::int64_t{LocalOptions->Read(settings::MaxAbweichIntervall)} *
-                        kMinutesPerUnit[unit - 1];
+                        static_cast<std::int64_t>(UnitMinutes(unit));
             }
             deviation = GetTimeDifference(remote, local);
             exceeded = limit < deviation;
@@ -442,7 +422,8 @@ void TSyncEngine::SynchronizeTime(std::string& resultText, int& resultKind) {
             resultKind = ekWarning;
         } else {
             SetClock(remote, useService);
-            resultText = Format(LoadStr(1021), FormatDateTime("dd.mm.yyyy, hh:mm:ss", NowLocal()));
+            resultText = Format(LoadStr(1021),
+                                FormatDateTime("dd.mm.yyyy, hh:mm:ss", LocalFromUtc(NowUtc())));
             resultKind = ekInformation;
         }
     } catch (const EServiceError& e) {
@@ -511,104 +492,38 @@ void TSyncEngine::NTPInvalidHost(bool& Handled) {
     AddProtocolEntry(Format(LoadStr(1019), NTP.Host), ekWarning);
 }
 
-namespace {
-
-const char* UnitName(std::int32_t unit) {
-    return unit == 1 ? "minutes" : unit == 2 ? "hours" : "days";
-}
-
-// "10.12.2026, 03:00 local time".
-std::string LocalMinuteText(TDateTime t) {
-    return FormatDateTime("dd.mm.yyyy, hh:mm", t) + " local time";
-}
-
-} // namespace
-
-std::optional<std::uint64_t> IntervalRunAt(std::int32_t unit, std::int32_t interval,
-                                           std::uint64_t minutes, std::uint64_t lastRun) {
-    const std::uint64_t unitMinutes = UnitMinutes(unit);
-    if (unitMinutes == 0 || interval <= 0) {
-        return std::nullopt;
-    }
-    const std::uint64_t period = unitMinutes * static_cast<std::uint64_t>(interval);
-    const std::uint64_t last = minutes / period * period; // the latest due point so far
-    if (last != 0 && last > lastRun && minutes < last + unitMinutes) {
-        return last;
-    }
-    return last + period;
-}
-
-bool FixedHourMatches(std::int32_t hour, const DecodedDateTime& now) {
-    return static_cast<std::uint16_t>(hour) == now.hour;
-}
-
-bool FixedMinuteMatches(std::int32_t minute, const DecodedDateTime& now) {
-    // "Minute" + 1 in 64 bits: a hand-edited 2147483647 must not overflow.
-    return minute == now.minute || std::int64_t{minute} + 1 == now.minute;
-}
-
-bool FixedDayMatches(std::int32_t weekday, const DecodedDateTime& now) {
-    return weekday == 0 || (weekday >= 1 && weekday <= 6 && now.dayOfWeek == weekday + 1) ||
-           (weekday == 7 && now.dayOfWeek == 1);
-}
-
 std::uint64_t TSyncEngine::RunningMinutes() const {
     return (std::uint64_t{DayCounter} * 24 + HourCounter) * 60 + MinuteCounter;
 }
 
 std::string TSyncEngine::NextRunText() {
+    // The line is only information: whatever goes wrong in working it out (a value that no
+    // date can hold, a store that cannot be read) is said on the line, never thrown.
+    try {
+        return ComputeNextRunText();
+    } catch (const std::exception& e) {
+        return std::string("next run: unknown: ") + e.what();
+    }
+}
+
+std::string TSyncEngine::ComputeNextRunText() {
     if (!Configured) {
         return "next run: none: no server is configured (\"CurrentServer\")";
     }
-    const TDateTime now = NowLocal();
-    const std::int32_t modus = LocalOptions->Read(settings::SyncModus);
-    if (modus == 2) {
-        if (UnitMinutes(SyncUnit) == 0) {
-            return Format("next run: none: \"Einheit\" holds %d, which never runs (1 minutes, "
-                          "2 hours, 3 days)",
-                          SyncUnit);
-        }
-        const std::uint64_t minutes = RunningMinutes();
-        const auto due = IntervalRunAt(SyncUnit, SyncInterval, minutes, LastRunCounter);
-        if (!due) {
-            return Format("next run: none: \"Intervall\" holds %d, which never runs", SyncInterval);
-        }
-        // The tick that reaches the due point comes (due - minutes) ticks from now.
-        const std::uint64_t ahead = *due > minutes ? *due - minutes : 1;
-        const std::string every = Format("%d %s", SyncInterval, UnitName(SyncUnit));
-        return "next run: " + LocalMinuteText(now + static_cast<double>(ahead) / 1440.0) +
-               (LastRunCounter == 0 && minutes == 0
-                    ? ", after a full interval of " + every + " of running time (then every " +
-                          every + ")"
-                    : " (every " + every + " of running time)");
+    ScheduleView view;
+    view.modus = LocalOptions->Read(settings::SyncModus);
+    if (ToSyncMode(view.modus) == SyncMode::FixedTime) {
+        view.fixed = ReadFixedTime();
     }
-    if (modus == 1) {
-        const std::int32_t hour = LocalOptions->Read(settings::Stunde);
-        const std::int32_t minute = LocalOptions->Read(settings::Minute);
-        const std::int32_t weekday = LocalOptions->Read(settings::Wochentag);
-        // The ticks come once a minute from now on; the first whose local time matches runs.
-        // Eight days cover every weekday.
-        for (int ahead = 1; ahead <= 8 * 24 * 60 + 1; ++ahead) {
-            const TDateTime at = now + ahead / 1440.0;
-            const DecodedDateTime t = DecodeDateTime(at);
-            const FixedTimeRun run{t.year, t.month, t.day, hour, minute};
-            if (FixedHourMatches(hour, t) && FixedMinuteMatches(minute, t) &&
-                FixedDayMatches(weekday, t) && LastFixedTimeRun != run) {
-                static const char* const kDays[] = {"every day",  "Mondays",   "Tuesdays",
-                                                    "Wednesdays", "Thursdays", "Fridays",
-                                                    "Saturdays",  "Sundays"};
-                return "next run: " + LocalMinuteText(at) +
-                       Format(" (%s at %.2d:%.2d)", kDays[weekday], hour, minute);
-            }
-        }
-        return Format("next run: none: the fixed time \"Stunde\" %d, \"Minute\" %d, "
-                      "\"Wochentag\" %d never comes (0 to 23, 0 to 59, 0 every day or 1 Monday "
-                      "to 7 Sunday)",
-                      hour, minute, weekday);
-    }
-    return Format("next run: none: \"SyncModus\" holds %d, which never runs (1 fixed time, 2 "
-                  "interval)",
-                  modus);
+    view.unit = SyncUnit;
+    view.interval = SyncInterval;
+    view.runningMinutes = RunningMinutes();
+    view.lastRunCounter = LastRunCounter;
+    view.lastFixedTimeRun = LastFixedTimeRun;
+    view.nowUtc = NowUtc();
+    view.lastTickUtc = LastTickUtc > 0 ? LastTickUtc : view.nowUtc; // none before the start
+    view.toLocal = LocalFromUtc;
+    return NextRunLine(view);
 }
 
 int ExitStatusOfKind(int kind) {

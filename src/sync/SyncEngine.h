@@ -23,6 +23,7 @@
 #include "platform/Clock.h"
 #include "platform/WakeWatcher.h"
 #include "settings/Options.h"
+#include "sync/Schedule.h"
 
 #include <QTimer>
 
@@ -94,7 +95,8 @@ public:
     // What the scheduler will do, as one line for a person ("next run: ..."): the local date
     // and time of the next run, worked out with the tick's own rules from "now" and the
     // running time so far, or why nothing will ever run (no server, or "SyncModus",
-    // "Einheit", "Intervall" or the fixed time holding a value that never runs).
+    // "Einheit", "Intervall" or the fixed time holding a value that never runs, or whose
+    // next run would come after the calendar's end, 31.12.9999). Never throws.
     std::string NextRunText();
 
     // Catch-up after sleep or a network return. Every report of the watcher that finds a
@@ -105,10 +107,11 @@ public:
     // off.
     void WakeEventReceived(WakeEvent event);
     void tCatchUpTimer();
-    // The scheduler's judgement at NowLocal(): a scheduled run is owed. Fixed time: the
+    // The scheduler's judgement at NowUtc(): a scheduled run is owed. Fixed time: the
     // latest fixed time on a matching day passed after the last handled tick and has not run.
-    // Interval: by the local clock the interval since the last interval run (or the start of
-    // the schedule) ran out while the counted running time has not. Either mode: the last
+    // Interval: in real time (UTC, so a change of summer time adds or takes nothing) the
+    // interval since the last interval run (or the start of the schedule) ran out while the
+    // counted running time has not. Either mode: the last
     // scheduled run ended in an error (the network was gone, for example).
     bool MissedRun();
     void UpdateUptimeLabel(std::uint32_t days, std::uint32_t hours, std::uint32_t minutes);
@@ -139,7 +142,7 @@ public:
     bool Closing = false;
     std::unique_ptr<CLocalOptions> LocalOptions;
     std::unique_ptr<CGlobalOptions> GlobalOptions;
-    std::int32_t SyncUnit = 1;     // 1 minutes, 2 hours, 3 days
+    std::int32_t SyncUnit = 1;     // as stored: a TimeUnit (sync/Schedule.h) or any other value
     std::int32_t SyncInterval = 0; // in SyncUnit
     std::uint32_t MinuteCounter = 0;
     std::uint32_t HourCounter = 0;
@@ -148,23 +151,15 @@ public:
     // Running minutes at the last interval run (0: none yet), so a unit that spans many ticks
     // runs once per due count, whatever unit ran before.
     std::uint64_t LastRunCounter = 0;
-    // The last fixed-time run: its local date and the "Stunde" and "Minute" it ran for. The
-    // tick in the minute after the fixed time forgives a lost tick, but it does not run a
-    // second time that day, nor does a tick after the run set the clock back.
-    struct FixedTimeRun {
-        int year = 0, month = 0, day = 0;
-        std::int32_t hour = 0, minute = 0;
-        bool operator==(const FixedTimeRun&) const = default;
-    };
-    std::optional<FixedTimeRun> LastFixedTimeRun;
+    std::optional<FixedTimeRun> LastFixedTimeRun; // the last fixed-time run (sync/Schedule.h)
     bool Configured = false;
 
-    // The scheduler's memory for the catch-up, in local time: the last handled tick (or the
+    // The scheduler's memory for the catch-up, in UTC: the last handled tick (or the
     // start of the schedule), the last interval run (or the start), the start of the last
     // scheduled run, and whether that run ended in an error.
-    TDateTime LastTickLocal = 0;
-    TDateTime LastIntervalRunLocal = 0;
-    std::optional<TDateTime> LastScheduledRunLocal;
+    TDateTime LastTickUtc = 0;
+    TDateTime LastIntervalRunUtc = 0;
+    std::optional<TDateTime> LastScheduledRunUtc;
     bool ScheduledRunFailed = false;
 
     TNMDayTime NTP;
@@ -174,7 +169,10 @@ public:
     std::unique_ptr<WakeWatcher> Wake;
 
     // Seams, set before start-up.
-    std::function<TDateTime()> NowLocal = [] { return Now(); };
+    // "Now" in UTC and the local time zone: the interval counts real time, the fixed time and
+    // the "next run" line speak local time (summer time included).
+    std::function<TDateTime()> NowUtc = [] { return kairelon::NowUtc(); };
+    std::function<TDateTime(TDateTime)> LocalFromUtc = UtcToLocal;
     RasLayerLoader RasLoader;                  // null: the system's dial-up layer
     WakeWatcherLoader WakeLoader;              // null: the system's wake watcher
     HandOver HandOverToServiceFn;              // null: the product's hand-over
@@ -185,19 +183,15 @@ public:
     bool DryRun = false;
 
 private:
+    std::string ComputeNextRunText();
     void SetClock(const SYSTEMTIME& remote, bool useService);
     // Starts the scheduler timer; the first start also fixes the start of the schedule and
     // starts the wake watcher.
     void StartScheduler();
     // One scheduled run with its result entry, for the tick and the catch-up (Busy is set).
     void ScheduledRun();
-    // The latest fixed time on a matching day at or before `now`, with the record a run for it
-    // leaves; empty when "Stunde", "Minute" or "Wochentag" allow none.
-    struct FixedTime {
-        TDateTime at = 0;
-        FixedTimeRun run;
-    };
-    std::optional<FixedTime> LatestFixedTime(TDateTime now);
+    // "Stunde", "Minute" and "Wochentag" from the store.
+    FixedTimeSetting ReadFixedTime();
 
     SyncHost& host_;
     CClock& clock_;
@@ -207,23 +201,5 @@ private:
 
 // The exit status of a run's result kind for scripts: 0 information, 1 warning, 2 error.
 int ExitStatusOfKind(int kind);
-
-// The interval schedule ("SyncModus" 2), in running minutes since the timer started: a run is
-// due at every whole multiple of `interval` units (`unit` 1 minutes, 2 hours, 3 days); a tick
-// runs a due point when it falls within the unit that begins there (so a lost tick is made up
-// within it) and the last run (`lastRun`, 0 for none) came before it. Returns the due point
-// that the tick at running minute `minutes` runs, when it runs one, otherwise the next due
-// point after it; nothing when the unit or the interval (not positive) never runs. The first
-// run comes after a full interval.
-std::optional<std::uint64_t> IntervalRunAt(std::int32_t unit, std::int32_t interval,
-                                           std::uint64_t minutes, std::uint64_t lastRun);
-
-// The fixed-time schedule ("SyncModus" 1) for a tick in the local time `now`: "Stunde"
-// (compared as an unsigned 16-bit number) is the hour; "Minute" is the minute or the one
-// before it (a lost tick is forgiven; no wrap-around); "Wochentag" 0 every day, 1 Monday to
-// 7 Sunday, anything else never.
-bool FixedHourMatches(std::int32_t hour, const DecodedDateTime& now);
-bool FixedMinuteMatches(std::int32_t minute, const DecodedDateTime& now);
-bool FixedDayMatches(std::int32_t weekday, const DecodedDateTime& now);
 
 } // namespace kairelon

@@ -449,6 +449,50 @@ TEST_F(MockNetworkManager, ADialGivenUpOnByItsCallerCallsItsLateSuccessOff) {
     EXPECT_TRUE(NoActivationWithin(3000)) << "the line stays up, never to be hung up";
 }
 
+// A stop (SIGTERM, SIGINT) must not wait for a dial that hangs: the dial is given up at once,
+// before it starts or while it waits, and the activation it started is called off, so no line
+// stays up after the program has ended.
+TEST_F(MockNetworkManager, AStopEndsTheDialAtOnceAndCallsItsActivationOff) {
+    StartMock();
+    AddProfile(QStringLiteral("Slow"));
+    SetOutcome(QStringLiteral("Slow"), QStringLiteral("hang"));
+    options.dialTimeoutMs = 30000;
+    std::atomic<bool> stop{false};
+    options.stopRequested = [&stop] { return stop.load(); };
+    Bind();
+    ASSERT_TRUE(available);
+    const struct {
+        const char* what;
+        int stopAfterMs; // -1: asked to stop before the dial
+    } cases[] = {{"stop while the activation hangs", 600}, {"stop before the dial", -1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        stop = c.stopAfterMs < 0;
+        std::thread stopper([&] {
+            if (c.stopAfterMs >= 0) {
+                QThread::msleep(static_cast<unsigned long>(c.stopAfterMs));
+                stop = true;
+            }
+        });
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const bool connected = Connect("Slow");
+        const qint64 took = elapsed.elapsed();
+        stopper.join();
+        EXPECT_FALSE(connected);
+        EXPECT_LT(took, c.stopAfterMs + 1000) << "not after the dial's 30 s time-out";
+        EXPECT_EQ(errorText, RasErrorText(ERROR_USER_DISCONNECTION));
+        EXPECT_FALSE(dialledByUs);
+        EXPECT_EQ(handle, 0u);
+        EXPECT_TRUE(NoActivationWithin(2000)) << "the line stays up, never to be hung up";
+    }
+    // The layer's end waits for the stopped dials, which are over by now.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    api.reset();
+    EXPECT_LT(elapsed.elapsed(), 2000);
+}
+
 TEST(NetworkManagerRasLoad, ABusThatCannotBeReachedMeansNoLayer) {
     QTemporaryDir dir;
     const QByteArray address = "unix:path=" + dir.filePath("no-bus").toUtf8();

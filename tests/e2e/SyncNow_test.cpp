@@ -322,3 +322,24 @@ TEST_F(Headless, AFailedRunGoesToTheProtocolNotToTheErrorLog) {
     EXPECT_NE(help.out.find("a failure that escapes a run is appended to"), std::string::npos)
         << help.out;
 }
+
+// A hand-edited interval whose next run lies past the calendar's end must not end the
+// scheduler, neither at the start nor when SIGHUP reads it again: the line says "none".
+TEST_F(Headless, AnIntervalPastTheCalendarsEndIsNoneAtStartAndOnSighup) {
+    WriteSettings(UserFile(), "\"SyncModus\"=dword:00000002\r\n\"Intervall\"=dword:09999999\r\n"
+                              "\"Einheit\"=dword:00000002\r\n");
+    HeadlessProcess scheduler({"--server", "127.0.0.1:1"});
+    EXPECT_EQ(scheduler.WaitForPrefix("next run:"),
+              "next run: none: \"Intervall\" holds 161061273 hours, so the next run would come "
+              "after the calendar's end (31.12.9999)");
+    WriteSettings(UserFile(), "\"SyncModus\"=dword:00000002\r\n\"Intervall\"=dword:002c7ea0\r\n"
+                              "\"Einheit\"=dword:00000003\r\n");
+    scheduler.Signal(SIGHUP);
+    ASSERT_EQ(scheduler.WaitForPrefix("settings read again"), "settings read again (SIGHUP)");
+    EXPECT_EQ(scheduler.WaitForPrefix("next run:"),
+              "next run: none: \"Intervall\" holds 2916000 days, so the next run would come after "
+              "the calendar's end (31.12.9999)");
+    scheduler.Signal(SIGTERM);
+    EXPECT_EQ(scheduler.Finish(5000), 0);
+    EXPECT_EQ(scheduler.lines.back(), "stopped on SIGTERM");
+}

@@ -15,7 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +66,31 @@ inline std::string DaytimeLine(const SYSTEMTIME& utc, int offsetSeconds) {
                   d.month, d.day, d.hour, d.minute, d.second);
 }
 
+// Puts the process in a time zone (a TZ value such as "Europe/Berlin") while it lives.
+class ZoneScope {
+public:
+    explicit ZoneScope(const char* tz) {
+        if (const char* old = std::getenv("TZ")) {
+            saved_ = old;
+        }
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    ~ZoneScope() {
+        if (saved_) {
+            setenv("TZ", saved_->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+    ZoneScope(const ZoneScope&) = delete;
+    ZoneScope& operator=(const ZoneScope&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
+
 class SyncEngineFixture : public ::testing::Test {
 protected:
     SyncEngineFixture() { local_.Open(); }
@@ -75,7 +103,8 @@ protected:
         engine = std::make_unique<TSyncEngine>(host, *clock);
         engine->RasLoader = rasLoader;
         engine->WakeLoader = wakeLoader;
-        engine->NowLocal = [this] { return localNow; };
+        engine->NowUtc = [this] { return localNow; };
+        engine->LocalFromUtc = localFromUtc;
         engine->CreateOptionStores();
         engine->InitializeEngine();
     }
@@ -91,7 +120,9 @@ protected:
         wakeListener = std::move(listener);
         return std::make_unique<WakeWatcher>();
     };
+    // "Now"; the tests' zone is UTC unless a test chooses another, so it is local time too.
     TDateTime localNow = EncodeDateTime(2026, 1, 1, 13, 0, 0, 0);
+    std::function<TDateTime(TDateTime)> localFromUtc = [](TDateTime utc) { return utc; };
     RecordingHost host;
     std::unique_ptr<TSyncEngine> engine;
 

@@ -198,6 +198,39 @@ TEST_F(CatchUp, IntervalRunsOnceWhenItRanOutWhileAsleep) {
     }
 }
 
+// The interval counts real time, so the catch-up measures real time too: across the change to
+// summer time the clock shows an hour more than has passed, across the change back an hour
+// less (Europe/Berlin, 2027; "now" is UTC here).
+TEST_F(CatchUp, AnIntervalIsMeasuredInRealTimeAcrossTheChangeOfSummerTime) {
+    const ZoneScope berlin("Europe/Berlin");
+    localFromUtc = UtcToLocal;
+    Local().Write(settings::SyncModus, 2);
+    Local().Write(settings::Einheit, 2); // every 2 hours
+    Local().Write(settings::Intervall, 2);
+    const auto utc = [](int month, int day, int hour, int minute) {
+        return EncodeDateTime(2027, month, day, hour, minute, 20, 0);
+    };
+    const struct {
+        const char* what;
+        TDateTime start;
+        TDateTime wake;
+        bool missed;
+    } cases[] = {
+        {"spring: 75 minutes passed, the clock says 135", utc(3, 28, 0, 30), utc(3, 28, 1, 45),
+         false},
+        {"spring: 125 minutes passed", utc(3, 28, 0, 30), utc(3, 28, 2, 35), true},
+        {"autumn: 135 minutes passed, the clock says 75", utc(10, 30, 23, 30), utc(10, 31, 1, 45),
+         true},
+        {"autumn: 105 minutes passed", utc(10, 30, 23, 30), utc(10, 31, 1, 15), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartAt(c.start);
+        localNow = c.wake;
+        EXPECT_EQ(engine->MissedRun(), c.missed);
+    }
+}
+
 TEST_F(CatchUp, ARunThatFailedOfflineIsMadeUpWhenTheNetworkReturns) {
     FixedTime(12, 30, 0);
     StartAt(Jan(5, 8, 0));
@@ -240,7 +273,7 @@ TEST_F(CatchUp, ARunInProgressDelaysTheCatchUpAndATickThatRanMeanwhileCancelsIt)
     Local().Write(settings::SyncModus, 2);
     engine->SyncUnit = 1;
     engine->SyncInterval = 1000;
-    engine->LastIntervalRunLocal = Jan(4, 0, 0);
+    engine->LastIntervalRunUtc = Jan(4, 0, 0);
     ReportAt(Jan(5, 15, 1));
     ASSERT_TRUE(engine->tCatchUp.isActive());
     engine->SyncInterval = 1;

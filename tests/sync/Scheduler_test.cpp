@@ -375,3 +375,128 @@ TEST_F(NextRun, SaysWhenNothingWillEverRun) {
     StartUp(); // no "CurrentServer"
     EXPECT_EQ(engine->NextRunText(), "next run: none: no server is configured (\"CurrentServer\")");
 }
+
+// A hand-edited interval or a "now" near the calendar's end must not end the program: a next
+// run past 31.12.9999 is "none", naming the value, and a date that the calendar still holds is
+// named as it is.
+TEST_F(NextRun, ARunPastTheCalendarsEndIsNoneAndNothingEscapes) {
+    struct Case {
+        int modus, unit, interval;
+        TDateTime now;
+        const char* text; // empty: a date is named
+    };
+    const TDateTime today = EncodeDateTime(2026, 1, 1, 13, 0, 20, 0);
+    const Case cases[] = {
+        {2, 2, 0x09999999, today,
+         "next run: none: \"Intervall\" holds 161061273 hours, so the next run would come "
+         "after the calendar's end (31.12.9999)"},
+        {2, 3, 2916000, today,
+         "next run: none: \"Intervall\" holds 2916000 days, so the next run would come after "
+         "the calendar's end (31.12.9999)"},
+        {2, 3, 0x7fffffff, today,
+         "next run: none: \"Intervall\" holds 2147483647 days, so the next run would come "
+         "after the calendar's end (31.12.9999)"},
+        {2, 1, 0x7fffffff, today, ""}, // some 4083 years ahead: still on the calendar
+        {2, 1, 15, EncodeDateTime(9999, 12, 31, 23, 50, 0, 0),
+         "next run: none: \"Intervall\" holds 15 minutes, so the next run would come after the "
+         "calendar's end (31.12.9999)"},
+        {1, 0, 0, EncodeDateTime(9999, 12, 31, 23, 0, 0, 0),
+         "next run: none: the fixed time \"Stunde\" 12, \"Minute\" 30, \"Wochentag\" 0 would "
+         "next come after the calendar's end (31.12.9999)"},
+    };
+    for (const Case& c : cases) {
+        StartUp();
+        localNow = c.now;
+        if (c.modus == 1) {
+            FixedTime(12, 30, 0);
+        } else {
+            Interval(c.unit, c.interval);
+        }
+        std::string text;
+        ASSERT_NO_THROW(text = Text()) << "unit " << c.unit << " interval " << c.interval;
+        if (*c.text != '\0') {
+            EXPECT_EQ(text, c.text);
+        } else {
+            EXPECT_TRUE(text.rfind("next run: ", 0) == 0 && text.find("none") == std::string::npos)
+                << text;
+        }
+    }
+}
+
+// Summer time in Europe/Berlin, 2027: on 28 March the clocks go from 02:00 CET to 03:00 CEST, on
+// 31 October from 03:00 CEST back to 02:00 CET. A fixed time in the skipped hour runs once,
+// right after the change; one in the hour that comes twice runs once, the first time; an
+// interval counts real time. The line names the local minute at which the ticks (once a
+// minute of real time, "now" here being UTC) really make the run, and so does the line after.
+TEST_F(NextRun, AcrossTheChangeOfSummerTimeTheLineNamesWhenTheRunReallyComes) {
+    const ZoneScope berlin("Europe/Berlin");
+    localFromUtc = UtcToLocal;
+    struct Case {
+        const char* what;
+        int modus, hour, minute; // interval: every 2 hours
+        TDateTime startUtc;
+        const char* line;
+        const char* ranAt;
+        const char* nextLine;
+        const char* ranNextAt;
+    };
+    const auto utc = [](int year, int month, int day, int hour, int minute) {
+        return EncodeDateTime(year, month, day, hour, minute, 20, 0);
+    };
+    const Case cases[] = {
+        {"02:30 does not exist on 28 March", 1, 2, 30, utc(2027, 3, 27, 21, 0),
+         "next run: 28.03.2027, 03:00 local time (every day at 02:30)", "28.03.2027, 03:00",
+         "next run: 29.03.2027, 02:30 local time (every day at 02:30)", "29.03.2027, 02:30"},
+        {"02:00 neither", 1, 2, 0, utc(2027, 3, 27, 21, 0),
+         "next run: 28.03.2027, 03:00 local time (every day at 02:00)", "28.03.2027, 03:00",
+         "next run: 29.03.2027, 02:00 local time (every day at 02:00)", "29.03.2027, 02:00"},
+        {"03:00 does", 1, 3, 0, utc(2027, 3, 27, 21, 0),
+         "next run: 28.03.2027, 03:00 local time (every day at 03:00)", "28.03.2027, 03:00",
+         "next run: 29.03.2027, 03:00 local time (every day at 03:00)", "29.03.2027, 03:00"},
+        {"01:59 the minute before the change", 1, 1, 59, utc(2027, 3, 27, 21, 0),
+         "next run: 28.03.2027, 01:59 local time (every day at 01:59)", "28.03.2027, 01:59",
+         "next run: 29.03.2027, 01:59 local time (every day at 01:59)", "29.03.2027, 01:59"},
+        {"every 2 hours from 01:30 CET", 2, 0, 0, utc(2027, 3, 28, 0, 30),
+         "next run: 28.03.2027, 04:30 local time, after a full interval of 2 hours of running "
+         "time (then every 2 hours)",
+         "28.03.2027, 04:30",
+         "next run: 28.03.2027, 06:30 local time (every 2 hours of running time)",
+         "28.03.2027, 06:30"},
+        {"02:30 comes twice on 31 October", 1, 2, 30, utc(2027, 10, 30, 20, 0),
+         "next run: 31.10.2027, 02:30 local time (every day at 02:30)", "31.10.2027, 02:30",
+         "next run: 01.11.2027, 02:30 local time (every day at 02:30)", "01.11.2027, 02:30"},
+        {"every 2 hours from 01:30 CEST", 2, 0, 0, utc(2027, 10, 30, 23, 30),
+         "next run: 31.10.2027, 02:30 local time, after a full interval of 2 hours of running "
+         "time (then every 2 hours)",
+         "31.10.2027, 02:30",
+         "next run: 31.10.2027, 04:30 local time (every 2 hours of running time)",
+         "31.10.2027, 04:30"},
+    };
+    // Ticks once a minute of real time until a run happens; the local minute of that run.
+    const auto firstRun = [this] {
+        for (int i = 0; i < 60 * 24 * 3; ++i) {
+            localNow += 1.0 / 1440.0;
+            const int before = Runs();
+            engine->tGetTimeTimer();
+            if (Runs() != before) {
+                return FormatDateTime("dd.mm.yyyy, hh:mm", UtcToLocal(localNow));
+            }
+        }
+        return std::string("no run");
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        localNow = c.startUtc;
+        StartUp();
+        host.Reset();
+        if (c.modus == 2) {
+            Interval(2, 2);
+        } else {
+            FixedTime(c.hour, c.minute, 0);
+        }
+        EXPECT_EQ(Text(), c.line);
+        EXPECT_EQ(firstRun(), c.ranAt);
+        EXPECT_EQ(Text(), c.nextLine);
+        EXPECT_EQ(firstRun(), c.ranNextAt);
+    }
+}

@@ -38,6 +38,10 @@ void DialJob::Run() {
     QThread::currentThread()->quit();
 }
 
+void DialJob::Stop() {
+    Finish(ERROR_USER_DISCONNECTION);
+}
+
 void DialJob::OnActiveStateChanged(const QDBusMessage& signal) {
     const QVariantList args = signal.arguments();
     if (args.size() >= 2) {
@@ -161,6 +165,9 @@ DWORD DialJob::Activate(Bus& bus) {
     // Known before asking, so that after a failed call the activation it may still have
     // started can be told from one that was there before.
     const QStringList before = ActivationsOf(bus, profilePath_);
+    if (claim.load() == Abandoned) {
+        return ERROR_USER_DISCONNECTION; // given up on before anything was activated
+    }
     const QDBusObjectPath none(QStringLiteral("/"));
     const QDBusMessage reply =
         bus.Call(kManagerPath, kManagerIface, QStringLiteral("ActivateConnection"),

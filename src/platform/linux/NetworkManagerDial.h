@@ -47,6 +47,10 @@ public:
 public slots:
     void Run();
 
+    // The dialling thread stopped waiting because the program is to stop: the dial ends now
+    // (its activation is called off) instead of waiting for the outcome.
+    void Stop();
+
     // A change of an active connection's state, for any active connection: kept by path
     // until the dial's own activation is known.
     void OnActiveStateChanged(const QDBusMessage& signal);

@@ -7,10 +7,11 @@
 //
 // A dial runs as a DialJob (NetworkManagerDial.h) on a worker thread with a private bus
 // connection while the calling thread blocks, without handling any of its own events, until
-// the worker is done or the layer's wait for it ends; a job given up on calls off whatever it
-// brings up and is reaped later. Handles stand for active connection paths while the layer
-// lives.
+// the worker is done, the layer's wait for it ends or the program is asked to stop; a job given
+// up on calls off whatever it brings up (a stopped one at once) and is reaped later. Handles stand
+// for active connection paths while the layer lives.
 #include "platform/RasLayer.h"
+#include "platform/StopSignals.h"
 #include "platform/linux/NetworkManagerBus.h"
 #include "platform/linux/NetworkManagerCodes.h"
 #include "platform/linux/NetworkManagerDial.h"
@@ -20,6 +21,7 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <string.h> // explicit_bzero
@@ -129,13 +131,25 @@ public:
         const int margin = 8 * options_.callTimeoutMs + 5000;
         const int workerWaitMs =
             options_.workerWaitMs > 0 ? options_.workerWaitMs : options_.dialTimeoutMs + margin;
+        const QDeadlineTimer deadline(workerWaitMs);
+        bool stopped = false;
+        // A stop signal cannot wake a thread that waits for another one, so the wait looks
+        // for a stop request between slices; ten looks a second cost nothing measurable.
+        while (!(stopped = StopRequested()) &&
+               !worker->wait(
+                   QDeadlineTimer(std::min<qint64>(deadline.remainingTime(), kStopLookMs))) &&
+               !deadline.hasExpired()) {
+        }
         int open = DialJob::Open;
-        if (!worker->wait(QDeadlineTimer(workerWaitMs)) &&
-            job->claim.compare_exchange_strong(open, DialJob::Abandoned)) {
-            // Cannot happen while the bus calls keep their time-outs; if it does, the job
-            // calls off whatever it brings up; it is reaped once it has ended.
+        if (!worker->isFinished() && job->claim.compare_exchange_strong(open, DialJob::Abandoned)) {
+            // A stop, or a job that overran its own time-outs (which cannot happen while the
+            // bus calls keep theirs): the job calls off whatever it started or brings up
+            // later, at once when it was stopped; it is reaped once it has ended.
+            if (stopped) {
+                QMetaObject::invokeMethod(job, &DialJob::Stop, Qt::QueuedConnection);
+            }
             abandoned_.emplace_back(worker, job);
-            return ERROR_REQUEST_TIMEOUT;
+            return stopped ? ERROR_USER_DISCONNECTION : ERROR_REQUEST_TIMEOUT;
         }
         worker->wait(); // the job delivered its success just now: it is about to end
         const DWORD status = job->status;
@@ -234,6 +248,13 @@ public:
     }
 
 private:
+    // How often a waiting dial looks for a stop request, milliseconds.
+    static constexpr qint64 kStopLookMs = 100;
+
+    bool StopRequested() const {
+        return options_.stopRequested ? options_.stopRequested() : ReceivedStopSignal() != 0;
+    }
+
     // Frees the dials that were given up on and have ended since; with `wait`, waits for the
     // others to end first (each is bounded by its own time-outs).
     void ReapAbandoned(bool wait) {
