@@ -128,6 +128,11 @@ const char* RegistryRootName(RegistryRoot root); // "HKEY_CURRENT_USER", "HKEY_L
 // /var/lib/kairelon/system.reg. Read from the environment on every call.
 std::string RegistryFilePath(RegistryRoot root);
 
+// Largest registry files, in bytes: the per-user one (the default of the rules below) and
+// the machine-wide one.
+constexpr off_t kRegistryMaxSize = 1 << 20;
+constexpr off_t kMachineWideMaxSize = 64 << 10;
+
 // How one registry file is kept on disk.
 struct RegistryFileRules {
     // Permission bits of a new file and of its lock file.
@@ -146,6 +151,11 @@ struct RegistryFileRules {
     // Files made in the folder (the file, its lock file) get the folder's group, with or
     // without the folder's setgid bit.
     bool groupOfFolder = false;
+    // Bytes; a larger file is refused before it is read (it would cost far more memory and
+    // time than a store of settings ever needs), and no write makes the file larger.
+    off_t maxSize = kRegistryMaxSize;
+    // Milliseconds a write waits at most for another holder of the lock.
+    int lockWaitMs = 3000;
 };
 
 class RegistryFile {
@@ -155,9 +165,10 @@ public:
     RegistryFile(std::string path, mode_t fileMode, mode_t folderMode);
     RegistryFile(std::string path, const RegistryFileRules& rules);
     // Per-user: mode 0600 (the owner's bits of an existing file are kept), folder 0700
-    // created when missing, a link is followed. Machine-wide: group-readable and -writable
-    // (0660; an existing file keeps its other bits but never becomes writable for others),
-    // the folder's group, the folder never created, no link followed.
+    // created when missing, a link is followed, at most 1 MiB. Machine-wide: group-readable
+    // and -writable (0660; an existing file keeps its other bits but never becomes writable
+    // for others), the folder's group, the folder never created, no link followed, at most
+    // 64 KiB.
     static RegistryFile ForRoot(RegistryRoot root);
 
     const std::string& Path() const { return path_; }
@@ -168,7 +179,8 @@ public:
     std::string WriteProblem() const;
 
     // The current content; re-read when the file changed on disk since the last read. A
-    // missing file is an empty document. ERegistryException when the file cannot be read.
+    // missing file is an empty document. ERegistryException when the file cannot be read or
+    // is larger than the rules allow (then nothing of it is read).
     const RegistryDocument& Current();
 
     // Read-modify-write under the lock: `change` gets the file's content as it is now and
@@ -200,6 +212,7 @@ private:
     void Reload(bool force);
     void EnsureFolder() const;
     void RemoveStaleTemporaries(const std::string& target) const;
+    [[noreturn]] void TooLarge(const std::string& target, off_t size) const;
     void Replace(const std::string& target, const std::string& text);
 };
 

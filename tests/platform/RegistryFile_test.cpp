@@ -71,6 +71,11 @@ int CountTemporaries(const std::string& folder) {
     return n;
 }
 
+size_t EntriesIn(const std::string& folder) {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder),
+                                             std::filesystem::directory_iterator()));
+}
+
 } // namespace
 
 TEST(RegistryDocument, ReadsEveryValueKindAndKeepsWhatItCannotParse) {
@@ -366,6 +371,91 @@ TEST_F(RegistryFileTest, ALockHeldElsewhereIsWaitedForAFewSecondsAtMost) {
         file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "B", Text("2")); }));
     release.join();
     EXPECT_EQ(TextOf(file.Current().FindValue(kKey, "B")), "2");
+}
+
+TEST_F(RegistryFileTest, AnOversizedFileIsRefusedBeforeItIsRead) {
+    const std::string system = home.RegistryDir() + "/system.reg";
+    struct Case {
+        const char* name;
+        RegistryRoot root;
+        off_t size;
+        bool sparse; // made with ftruncate: costs no disk
+        const char* bound;
+    };
+    const Case cases[] = {
+        {"per-user, 1 MiB and a line feed", RegistryRoot::CurrentUser, (1 << 20) + 1, false,
+         "1 MiB"},
+        {"per-user, sparse 512 MiB", RegistryRoot::CurrentUser, off_t{512} << 20, true, "1 MiB"},
+        {"machine-wide, 64 KiB and a line feed", RegistryRoot::LocalMachine, (64 << 10) + 1, false,
+         "64 KiB"},
+        {"machine-wide, sparse 512 MiB", RegistryRoot::LocalMachine, off_t{512} << 20, true,
+         "64 KiB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = c.root == RegistryRoot::CurrentUser ? path : system;
+        if (c.sparse) {
+            WriteFile(file, "");
+            ASSERT_EQ(::truncate(file.c_str(), c.size), 0);
+        } else {
+            WriteFile(file, std::string(static_cast<size_t>(c.size), '\n'));
+        }
+        RegistryFile store = RegistryFile::ForRoot(c.root);
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            store.Current();
+            ADD_FAILURE() << "an oversized file was read";
+        } catch (const ERegistryException& e) {
+            EXPECT_NE(e.Message().find(file), std::string::npos) << e.Message();
+            EXPECT_NE(e.Message().find(c.bound), std::string::npos) << e.Message();
+        }
+        EXPECT_THROW(store.Update([](RegistryDocument& doc) { return doc.AddKey(kKey); }),
+                     ERegistryException);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_EQ(std::filesystem::file_size(file), static_cast<std::uintmax_t>(c.size));
+
+        // Cut back to the bound, the file is read again.
+        const off_t bound =
+            c.root == RegistryRoot::CurrentUser ? kRegistryMaxSize : kMachineWideMaxSize;
+        ASSERT_EQ(::truncate(file.c_str(), bound), 0);
+        EXPECT_FALSE(store.Current().HasKey(kKey));
+        std::filesystem::remove(file);
+    }
+
+    // Nor does a write make a file larger than its bound.
+    RegistryFileRules rules;
+    rules.maxSize = 200;
+    RegistryFile small(path, rules);
+    small.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("short")); });
+    const std::string before = ReadFile(path);
+    EXPECT_THROW(small.Update([](RegistryDocument& doc) {
+        return doc.SetValue(kKey, "B", Text(std::string(200, 'x')));
+    }),
+                 ERegistryException);
+    EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST_F(RegistryFileTest, WritesRefusedUnderAHeldLockLeaveNoThreadOrDescriptorBehind) {
+    RegistryFileRules rules;
+    rules.lockWaitMs = 50;
+    RegistryFile file(path, rules);
+    file.Update([](RegistryDocument& doc) { return doc.AddKey(kKey); });
+    int holder = ::open((path + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+
+    const size_t descriptors = EntriesIn("/proc/self/fd"), threads = EntriesIn("/proc/self/task");
+    for (int i = 0; i < 20; ++i)
+        EXPECT_THROW(file.Update([i](RegistryDocument& doc) {
+            return doc.SetValue(kKey, "NewTime", Dword(std::uint32_t(i)));
+        }),
+                     ERegistryException);
+    EXPECT_EQ(EntriesIn("/proc/self/fd"), descriptors);
+    EXPECT_EQ(EntriesIn("/proc/self/task"), threads);
+
+    ::close(holder);
+    file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "NewTime", Dword(99)); });
+    EXPECT_EQ(file.Current().FindValue(kKey, "NewTime")->data, Dword(99).data);
 }
 
 // ---- Several processes on one file ----------------------------------------------------------
