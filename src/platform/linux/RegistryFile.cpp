@@ -7,9 +7,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -136,18 +139,29 @@ bool MakeFolders(const std::string& folder, mode_t mode) {
     return true;
 }
 
-// Takes the exclusive lock, waiting at most `waitMs` milliseconds (monotonic) for another
-// holder to let go: a member of the service's group holding the machine-wide lock must not
-// stop the program for good. False with errno (EWOULDBLOCK when the wait ran out).
-//
-// flock has no timed wait, so the lock is tried without blocking, every two milliseconds,
-// until the time is up: a refused wait leaves nothing behind (no thread, no descriptor), and
-// a wait of 3 s costs a few milliseconds of processor time. A write holds the lock for two
-// fsyncs, much longer than the pause, so a waiter finds it free soon after it is let go.
-bool LockWithin(int fd, int waitMs) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    constexpr auto kPause = std::chrono::milliseconds(2);
+extern "C" void EndLockWait(int) {}
+
+// The signal that ends a timed lock wait (0 when it cannot be had): a real-time signal that
+// nobody else handles, given a handler that does nothing and restarts no call, so that a
+// blocking flock returns with EINTR when it arrives.
+int LockWaitSignal() {
+    static const int number = [] {
+        const int candidate = SIGRTMIN + 4;
+        struct sigaction old {};
+        if (candidate > SIGRTMAX || ::sigaction(candidate, nullptr, &old) != 0 ||
+            (old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL)
+            return 0;
+        struct sigaction action {};
+        action.sa_handler = EndLockWait;
+        sigemptyset(&action.sa_mask);
+        return ::sigaction(candidate, &action, nullptr) == 0 ? candidate : 0;
+    }();
+    return number;
+}
+
+// Tries the lock without blocking until the wait runs out, every 2 ms: used where no timer
+// signal can be had.
+bool LockByTrying(int fd, std::chrono::steady_clock::time_point deadline) {
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
             return true;
@@ -155,13 +169,74 @@ bool LockWithin(int fd, int waitMs) {
             continue;
         if (errno != EWOULDBLOCK)
             return false;
-        const auto now = Clock::now();
+        const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             errno = EWOULDBLOCK;
             return false;
         }
-        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, kPause));
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            deadline - now, std::chrono::milliseconds(2)));
     }
+}
+
+// Takes the exclusive lock, waiting at most `waitMs` milliseconds (monotonic) for another
+// holder to let go: a member of the service's group holding the machine-wide lock must not
+// stop the program for good. False with errno (EWOULDBLOCK when the wait ran out).
+//
+// flock has no timed wait. The wait blocks in flock, so the kernel hands the lock over as
+// soon as it is let go (trying again now and then would lose it to a busy writer that takes
+// it again at once), and a timer of this thread's own ends it: its signal arrives at the
+// deadline and every 10 ms after (so one that came just before flock was entered is no
+// matter), and flock returns with EINTR. A refused wait leaves nothing behind: no thread, no
+// descriptor, the timer deleted, the signal mask as it was.
+bool LockWithin(int fd, int waitMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno == EWOULDBLOCK)
+            break;
+        if (errno != EINTR)
+            return false;
+    }
+    const int signal = LockWaitSignal();
+    sigevent event{};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = signal;
+    event._sigev_un._tid = ::gettid();
+    timer_t timer{};
+    if (signal == 0 || ::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0)
+        return LockByTrying(fd, deadline);
+    itimerspec times{};
+    times.it_value.tv_sec = waitMs / 1000;
+    times.it_value.tv_nsec = static_cast<long>(waitMs % 1000) * 1000000 + 1;
+    times.it_interval.tv_nsec = 10000000;
+    sigset_t only, before;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, &before);
+    int error = 0;
+    if (::timer_settime(timer, 0, &times, nullptr) != 0) {
+        error = -1;
+    } else {
+        while (::flock(fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                error = errno;
+                break;
+            }
+            if (Clock::now() >= deadline) {
+                error = EWOULDBLOCK;
+                break;
+            }
+        }
+    }
+    ::timer_delete(timer);
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (error == -1)
+        return LockByTrying(fd, deadline);
+    errno = error;
+    return error == 0;
 }
 
 // Gives an open file of ours the group of a folder (as a setgid folder would). False with
