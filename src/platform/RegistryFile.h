@@ -23,9 +23,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kairelon {
@@ -53,12 +55,16 @@ enum class RegistryEncoding { Utf8, Utf8Bom, Utf16Le, Utf16Be };
 class RegistryDocument {
 public:
     // Never fails: what cannot be parsed is kept as text. The bytes may be UTF-8, or UTF-16
-    // (either byte order) led by its byte-order mark. Of UTF-16 text, units that pair to no
-    // character are kept as well as UTF-8 allows (a lone surrogate may come back as the
-    // bytes of its UTF-8 form); bytes that are no UTF-8 in a text written into a UTF-16 file
-    // come back unchanged when it is read again.
+    // (either byte order) led by its byte-order mark. Every line is kept as the bytes it was
+    // read as, line end included, until a change of the program replaces it, so a line the
+    // program does not write comes back byte for byte, whatever it holds (UTF-16 units that
+    // pair to no character, bytes that are no UTF-8, odd line ends). In the text that is read
+    // from a UTF-16 line, a lone surrogate stands as the bytes of its UTF-8 form; bytes that
+    // are no UTF-8 in a text written into a UTF-16 file come back unchanged when it is read
+    // again.
     static RegistryDocument Parse(std::string_view bytes);
-    // The file's bytes, in the encoding the document was read in (new documents: UTF-8).
+    // The file's bytes, in the encoding the document was read in (new documents: UTF-8). The
+    // lines the program wrote end as the file's first line ends (new documents: LF).
     std::string Serialize() const;
     RegistryEncoding Encoding() const { return encoding_; }
 
@@ -104,13 +110,21 @@ private:
         std::string path; // Key: the normalised path; Value: the path of its section
         std::string name; // Value only
         RegistryValue value;
+        // The line as read, its line end included: bytes [rawBegin, rawBegin + rawSize) of
+        // source_. rawSize is 0 for a line the program wrote; it is made from text.
+        size_t rawBegin = 0;
+        size_t rawSize = 0;
     };
     std::vector<Line> lines_;
     RegistryEncoding encoding_ = RegistryEncoding::Utf8;
-    bool crlf_ = false;    // UTF-16 only: lines end in CR LF, as the file's first line did
-    std::string trailing_; // UTF-16 only: an odd last byte, kept as it was
+    std::shared_ptr<const std::string> source_; // the bytes read, after the byte-order mark
+    bool crlf_ = false;                         // lines end in CR LF, as the file's first line did
+    std::string trailing_;                      // UTF-16 only: an odd last byte, kept as it was
 
-    static RegistryDocument ParseText(std::string_view text);
+    // raw: the text of each line of the file, without its line end; spans: where each line
+    // stands in source_, its line end included.
+    void ParseLines(const std::vector<std::string_view>& raw,
+                    const std::vector<std::pair<size_t, size_t>>& spans);
     int FindSection(std::string_view path) const;
     int FindValueLine(std::string_view path, std::string_view name) const;
 };

@@ -112,10 +112,8 @@ TEST(RegistryDocument, ReadsEveryValueKindAndKeepsWhatItCannotParse) {
     EXPECT_EQ(doc.KeptLines(),
               (std::vector<std::string>{"; a comment someone added", "this line means nothing"}));
 
-    // Unchanged, the text comes back line for line (line ends become LF).
-    std::string lf = text;
-    std::erase(lf, '\r');
-    EXPECT_EQ(doc.Serialize(), lf);
+    // Unchanged, the text comes back byte for byte, its line ends included.
+    EXPECT_EQ(doc.Serialize(), text);
 }
 
 TEST(RegistryDocument, ChangesTouchOnlyTheirOwnLines) {
@@ -777,6 +775,83 @@ TEST(RegistryDocument, OddUtf16IsKeptAsWellAsItCanBe) {
     RegistryDocument again = RegistryDocument::Parse(written);
     EXPECT_EQ(TextOf(again.FindValue("A", "N")), TextOf(doc.FindValue("A", "N")));
     EXPECT_EQ(again.Serialize(), written);
+}
+
+namespace {
+
+// UTF-16 code units as the bytes of a file of that byte order (byte-order mark first).
+std::string Units(const std::u16string& units, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t u : units) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xff);
+        out.push_back(bigEndian ? hi : lo);
+        out.push_back(bigEndian ? lo : hi);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(RegistryDocument, LinesTheProgramDoesNotWriteStayByteForByte) {
+    // Each file gets a value of the program's own ("Timeout", new, after "A") and a changed
+    // one ("B"); every other line must come back as it was, and the two written lines end as
+    // the file's lines end.
+    const std::u16string head = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER"
+                                u"\\K]\r\n\"A\"=\"x";
+    const std::u16string wrote = u"\"Timeout\"=dword:000001f4\r\n";
+    struct Case {
+        const char* name;
+        std::string before;
+        std::string after;
+    };
+    auto utf16 = [&](const std::u16string& odd, bool be) {
+        const std::u16string before = head + odd + u"\"\r\n; note " + odd + u"\r\n\"B\"=\"1\"\r\n";
+        const std::u16string after =
+            head + odd + u"\"\r\n; note " + odd + u"\r\n\"B\"=\"2\"\r\n" + wrote;
+        return Case{"", Units(before, be), Units(after, be)};
+    };
+    std::vector<Case> cases;
+    for (bool be : {false, true}) {
+        for (const std::u16string& odd : {std::u16string(u"\xD800"), std::u16string(u"\xDC10"),
+                                          std::u16string(u"\xDCC3\xDCA4"), // escapes of UTF-8
+                                          std::u16string(u"\xDBFF!\xDFFF")}) {
+            cases.push_back(utf16(odd, be));
+            cases.back().name = be ? "UTF-16 BE, units that pair to nothing"
+                                   : "UTF-16 LE, units that pair to nothing";
+        }
+    }
+    const std::string crlf = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]"
+                             "\r\n\"A\"=\"x\"\r\n; note\r\n\"B\"=\"1\"\r\n";
+    const std::string crlfAfter =
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"A\"=\"x\"\r\n; "
+        "note\r\n\"B\"=\"2\"\r\n\"Timeout\"=dword:000001f4\r\n";
+    cases.push_back({"UTF-8, CR LF", crlf, crlfAfter});
+    cases.push_back(
+        {"UTF-8 with byte-order mark, CR LF", "\xEF\xBB\xBF" + crlf, "\xEF\xBB\xBF" + crlfAfter});
+    cases.push_back(
+        {"UTF-8, odd bytes and mixed line ends",
+         "[HKEY_CURRENT_USER\\K]\n\"A\"=\"x\xFF\xED\xA0\x80\"  \r\r\n;\xC3\n\"B\"=\"1\"",
+         "[HKEY_CURRENT_USER\\K]\n\"A\"=\"x\xFF\xED\xA0\x80\"  \r\r\n;\xC3\n\"B\"=\"2\"\n"
+         "\"Timeout\"=dword:000001f4\n"});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RegistryDocument doc = RegistryDocument::Parse(c.before);
+        EXPECT_EQ(doc.Serialize(), c.before);
+        EXPECT_TRUE(doc.SetValue("HKEY_CURRENT_USER\\K", "B", Text("2")));
+        EXPECT_TRUE(doc.SetValue("HKEY_CURRENT_USER\\K", "Timeout", Dword(500)));
+        EXPECT_EQ(doc.Serialize(), c.after);
+        EXPECT_EQ(RegistryDocument::Parse(c.after).Serialize(), c.after);
+    }
+}
+
+TEST_F(RegistryFileTest, AFileWithCrLfLineEndsKeepsThem) {
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[" + kKey +
+                             "]\r\n\"CurrentServer\"=\"zeit.example.org\"\r\n";
+    WriteFile(path, text);
+    RegistryFile file = RegistryFile::ForRoot(RegistryRoot::CurrentUser);
+    file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "Timeout", Dword(500)); });
+    EXPECT_EQ(ReadFile(path), text + "\"Timeout\"=dword:000001f4\r\n");
 }
 
 TEST_F(RegistryFileTest, AUtf16FileGetsNoUtf8SectionAppended) {
