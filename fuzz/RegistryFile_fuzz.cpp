@@ -1,10 +1,10 @@
 // Fuzzes the registry-file parser: it must never crash, and writing what it read must give
-// the very bytes it read; reading that again must give the same keys, values and kept lines,
-// in the same encoding. Of a name that appears more than once in a key, the last line is the
-// one read. A value set afterwards must read back as set, with every other line unchanged.
-// The input's first byte picks how the rest is tried: as it is, or as UTF-16 in either byte
-// order (the bytes behind that byte-order mark). Inputs are kept small (a registry file of the
-// program holds a few dozen lines), so a run tries many of them.
+// the very bytes it read (so reading those again gives the same document). Of a name that appears
+// more than once in a key, the last line is the one read. A value set afterwards must read back as
+// set, in the file's encoding, with every other line unchanged. The input's first byte picks how
+// the rest is tried: as it is, or as UTF-16 in either byte order (the bytes behind that byte-order
+// mark). Inputs are kept small (a registry file of the program holds a few dozen lines), so a run
+// tries many of them.
 #include "platform/RegistryFile.h"
 
 #include <cstdint>
@@ -31,26 +31,11 @@ bool SameValue(const RegistryValue& a, const RegistryValue& b) {
     return a.type == b.type && a.data == b.data && a.readable == b.readable;
 }
 
-bool SameContent(const RegistryDocument& a, const RegistryDocument& b) {
-    if (a.KeyPaths() != b.KeyPaths() || a.KeptLines() != b.KeptLines())
-        return false;
-    auto va = a.Values(), vb = b.Values();
-    if (va.size() != vb.size())
-        return false;
-    for (size_t i = 0; i < va.size(); ++i)
-        if (va[i].path != vb[i].path || va[i].name != vb[i].name ||
-            !SameValue(va[i].value, vb[i].value))
-            return false;
-    return true;
-}
-
 void Check(std::string_view text) {
+    // Unchanged, the document is the bytes it was read from (so reading them again gives the
+    // same document).
     RegistryDocument first = RegistryDocument::Parse(text);
-    std::string written = first.Serialize();
-    if (written != text)
-        std::abort();
-    RegistryDocument second = RegistryDocument::Parse(written);
-    if (!SameContent(first, second) || second.Encoding() != first.Encoding())
+    if (first.Serialize() != text)
         std::abort();
     // The last line of each name, found walking back from the end.
     const auto values = first.Values();
@@ -67,16 +52,16 @@ void Check(std::string_view text) {
     std::string_view head = text.substr(0, 16);
     std::string name(head.substr(0, head.size() / 2));
     RegistryValue value{REG_SZ, std::vector<std::uint8_t>(head.begin(), head.end()), true};
-    const std::string key = second.KeyPaths().empty() ? std::string("HKEY_CURRENT_USER\\Fuzz")
-                                                      : second.KeyPaths().back();
-    auto before = second.KeptLines();
+    const auto keys = first.KeyPaths();
+    const std::string key = keys.empty() ? std::string("HKEY_CURRENT_USER\\Fuzz") : keys.back();
+    auto before = first.KeptLines();
     if (!RegistryDocument::CanStore(name) || !RegistryDocument::CanStore(key)) {
-        if (second.SetValue(key, name, value))
+        if (first.SetValue(key, name, value))
             std::abort();
         return;
     }
-    second.SetValue(key, name, value);
-    RegistryDocument third = RegistryDocument::Parse(second.Serialize());
+    first.SetValue(key, name, value);
+    RegistryDocument third = RegistryDocument::Parse(first.Serialize());
     const RegistryValue* back = third.FindValue(key, name);
     if (!back || back->type != REG_SZ || back->data != value.data || third.KeptLines() != before ||
         third.Encoding() != first.Encoding())
