@@ -4,6 +4,7 @@
 #include "daemons/ClockService.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -28,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     double now = 0.5;
     if (oldTime.size() >= 8) {
         std::memcpy(&now, oldTime.data(), 8);
-        now = now - static_cast<double>(static_cast<std::int64_t>(now)); // any time of day
+        now = std::fmod(now, 1.0); // any time of day; NaN for NaN and the infinities
         if (!(now >= 0.0 && now < 1.0)) {
             now = 0.5;
         }

@@ -357,41 +357,74 @@ std::string RegistryDocument::FormatValueLine(std::string_view name, const Regis
 
 RegistryDocument RegistryDocument::Parse(std::string_view bytes) {
     constexpr std::string_view utf8Bom = "\xEF\xBB\xBF";
-    const bool le = bytes.starts_with("\xFF\xFE"), be = bytes.starts_with("\xFE\xFF");
-    if (!le && !be) {
-        const bool bom = bytes.starts_with(utf8Bom);
-        RegistryDocument doc = ParseText(bom ? bytes.substr(utf8Bom.size()) : bytes);
-        doc.encoding_ = bom ? RegistryEncoding::Utf8Bom : RegistryEncoding::Utf8;
-        return doc;
-    }
-    std::string_view units = bytes.substr(2);
-    const std::string text = DecodeUtf16(units, be);
-    RegistryDocument doc = ParseText(text);
-    doc.encoding_ = be ? RegistryEncoding::Utf16Be : RegistryEncoding::Utf16Le;
-    const size_t lf = text.find('\n');
-    doc.crlf_ = lf != std::string::npos && lf > 0 && text[lf - 1] == '\r';
-    if (units.size() % 2)
-        doc.trailing_ = std::string(units.substr(units.size() - 1));
-    return doc;
-}
-
-RegistryDocument RegistryDocument::ParseText(std::string_view text) {
     RegistryDocument doc;
+    const bool le = bytes.starts_with("\xFF\xFE"), be = bytes.starts_with("\xFE\xFF");
+    const bool utf16 = le || be;
+    std::string_view body = bytes;
+    if (utf16) {
+        doc.encoding_ = be ? RegistryEncoding::Utf16Be : RegistryEncoding::Utf16Le;
+        body = bytes.substr(2);
+        if (body.size() % 2) {
+            doc.trailing_ = std::string(body.substr(body.size() - 1));
+            body.remove_suffix(1);
+        }
+    } else if (bytes.starts_with(utf8Bom)) {
+        doc.encoding_ = RegistryEncoding::Utf8Bom;
+        body = bytes.substr(utf8Bom.size());
+    }
+    doc.source_ = std::make_shared<const std::string>(body);
+    const std::string& source = *doc.source_;
+
+    // Lines end at each LF (a whole unit of UTF-16: no unit of a pair is ever an LF).
+    const size_t unit = utf16 ? 2 : 1;
+    auto isUnit = [&](size_t at, char c) {
+        if (!utf16)
+            return source[at] == c;
+        const char hi = source[be ? at : at + 1], lo = source[be ? at + 1 : at];
+        return hi == 0 && lo == c;
+    };
+    std::vector<std::pair<size_t, size_t>> spans;
+    bool sawLineEnd = false;
+    for (size_t pos = 0, at = 0; pos < source.size(); pos = at) {
+        while (at < source.size() && !isUnit(at, '\n'))
+            at += unit;
+        if (at < source.size()) {
+            if (!sawLineEnd)
+                doc.crlf_ = at > pos && isUnit(at - unit, '\r');
+            sawLineEnd = true;
+            at += unit;
+        }
+        spans.emplace_back(pos, at - pos);
+    }
+    // The text of each line, its line end (LF and the CRs before it) taken off.
+    std::vector<std::string> decoded;
+    if (utf16) {
+        decoded.reserve(spans.size());
+        for (const auto& [begin, size] : spans)
+            decoded.push_back(DecodeUtf16(std::string_view(source).substr(begin, size), be));
+    }
     std::vector<std::string_view> raw;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
+    raw.reserve(spans.size());
+    for (size_t i = 0; i < spans.size(); ++i) {
+        std::string_view line =
+            utf16 ? std::string_view(decoded[i])
+                  : std::string_view(source).substr(spans[i].first, spans[i].second);
+        if (!line.empty() && line.back() == '\n')
+            line.remove_suffix(1);
         while (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         raw.push_back(line);
-        pos = end + 1;
     }
+    doc.ParseLines(raw, spans);
+    return doc;
+}
 
+void RegistryDocument::ParseLines(const std::vector<std::string_view>& raw,
+                                  const std::vector<std::pair<size_t, size_t>>& spans) {
+    lines_.reserve(raw.size());
     std::string section; // empty before the first section
     for (size_t i = 0; i < raw.size(); ++i) {
+        const size_t first = i;
         Line line;
         line.text = std::string(raw[i]);
         std::string_view t = TrimBlanks(raw[i]);
@@ -440,37 +473,64 @@ RegistryDocument RegistryDocument::ParseText(std::string_view text) {
                 }
             }
         }
-        doc.lines_.push_back(std::move(line));
+        line.rawBegin = spans[first].first;
+        line.rawSize = spans[i].first + spans[i].second - line.rawBegin;
+        lines_.push_back(std::move(line));
     }
-    return doc;
 }
 
 std::string RegistryDocument::Serialize() const {
+    const bool utf16 =
+        encoding_ == RegistryEncoding::Utf16Le || encoding_ == RegistryEncoding::Utf16Be;
+    const bool be = encoding_ == RegistryEncoding::Utf16Be;
     std::string out;
-    for (const Line& line : lines_) {
-        if (crlf_) {
-            for (char c : line.text) { // continuation lines included
-                if (c == '\n')
-                    out.push_back('\r');
-                out.push_back(c);
-            }
-            out += "\r\n";
-        } else {
-            out += line.text;
-            out.push_back('\n');
-        }
-    }
     switch (encoding_) {
     case RegistryEncoding::Utf8:
-        return out;
+        break;
     case RegistryEncoding::Utf8Bom:
-        return "\xEF\xBB\xBF" + out;
+        out = "\xEF\xBB\xBF";
+        break;
     case RegistryEncoding::Utf16Le:
-        return "\xFF\xFE" + EncodeUtf16(out, false) + trailing_;
+        out = "\xFF\xFE";
+        break;
     case RegistryEncoding::Utf16Be:
-        return "\xFE\xFF" + EncodeUtf16(out, true) + trailing_;
+        out = "\xFE\xFF";
+        break;
     }
-    return out;
+    const std::string_view lineEnd = crlf_ ? "\r\n" : "\n";
+    auto put = [&](std::string_view text) {
+        if (utf16)
+            out += EncodeUtf16(text, be);
+        else
+            out += text;
+    };
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        const Line& line = lines_[i];
+        if (line.rawSize > 0) {
+            const std::string_view bytes =
+                std::string_view(*source_).substr(line.rawBegin, line.rawSize);
+            out += bytes;
+            // Only the file's last line may lack its line end; it gets one when the program
+            // adds a line after it.
+            const std::string_view lf = !utf16 ? std::string_view("\n")
+                                        : be   ? std::string_view("\0\n", 2)
+                                               : std::string_view("\n\0", 2);
+            const bool ended = bytes.ends_with(lf);
+            if (!ended && i + 1 < lines_.size())
+                put(lineEnd);
+            continue;
+        }
+        std::string text;
+        for (char c : line.text) { // continuation lines included
+            if (c == '\n')
+                text += lineEnd;
+            else
+                text.push_back(c);
+        }
+        text += lineEnd;
+        put(text);
+    }
+    return out + trailing_;
 }
 
 int RegistryDocument::FindSection(std::string_view path) const {
@@ -544,6 +604,7 @@ bool RegistryDocument::SetValue(std::string_view path, std::string_view name,
         line.value = value;
         line.value.readable = true;
         line.text = FormatValueLine(line.name, value);
+        line.rawSize = 0; // written by the program from now on
         return true;
     }
     AddKey(normal);

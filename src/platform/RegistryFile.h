@@ -23,9 +23,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kairelon {
@@ -53,12 +55,16 @@ enum class RegistryEncoding { Utf8, Utf8Bom, Utf16Le, Utf16Be };
 class RegistryDocument {
 public:
     // Never fails: what cannot be parsed is kept as text. The bytes may be UTF-8, or UTF-16
-    // (either byte order) led by its byte-order mark. Of UTF-16 text, units that pair to no
-    // character are kept as well as UTF-8 allows (a lone surrogate may come back as the
-    // bytes of its UTF-8 form); bytes that are no UTF-8 in a text written into a UTF-16 file
-    // come back unchanged when it is read again.
+    // (either byte order) led by its byte-order mark. Every line is kept as the bytes it was
+    // read as, line end included, until a change of the program replaces it, so a line the
+    // program does not write comes back byte for byte, whatever it holds (UTF-16 units that
+    // pair to no character, bytes that are no UTF-8, odd line ends). In the text that is read
+    // from a UTF-16 line, a lone surrogate stands as the bytes of its UTF-8 form; bytes that
+    // are no UTF-8 in a text written into a UTF-16 file come back unchanged when it is read
+    // again.
     static RegistryDocument Parse(std::string_view bytes);
-    // The file's bytes, in the encoding the document was read in (new documents: UTF-8).
+    // The file's bytes, in the encoding the document was read in (new documents: UTF-8). The
+    // lines the program wrote end as the file's first line ends (new documents: LF).
     std::string Serialize() const;
     RegistryEncoding Encoding() const { return encoding_; }
 
@@ -104,13 +110,21 @@ private:
         std::string path; // Key: the normalised path; Value: the path of its section
         std::string name; // Value only
         RegistryValue value;
+        // The line as read, its line end included: bytes [rawBegin, rawBegin + rawSize) of
+        // source_. rawSize is 0 for a line the program wrote; it is made from text.
+        size_t rawBegin = 0;
+        size_t rawSize = 0;
     };
     std::vector<Line> lines_;
     RegistryEncoding encoding_ = RegistryEncoding::Utf8;
-    bool crlf_ = false;    // UTF-16 only: lines end in CR LF, as the file's first line did
-    std::string trailing_; // UTF-16 only: an odd last byte, kept as it was
+    std::shared_ptr<const std::string> source_; // the bytes read, after the byte-order mark
+    bool crlf_ = false;                         // lines end in CR LF, as the file's first line did
+    std::string trailing_;                      // UTF-16 only: an odd last byte, kept as it was
 
-    static RegistryDocument ParseText(std::string_view text);
+    // raw: the text of each line of the file, without its line end; spans: where each line
+    // stands in source_, its line end included.
+    void ParseLines(const std::vector<std::string_view>& raw,
+                    const std::vector<std::pair<size_t, size_t>>& spans);
     int FindSection(std::string_view path) const;
     int FindValueLine(std::string_view path, std::string_view name) const;
 };
@@ -127,6 +141,11 @@ const char* RegistryRootName(RegistryRoot root); // "HKEY_CURRENT_USER", "HKEY_L
 // $XDG_CONFIG_HOME/kairelon/user.reg (default ~/.config/kairelon/user.reg) and
 // /var/lib/kairelon/system.reg. Read from the environment on every call.
 std::string RegistryFilePath(RegistryRoot root);
+
+// Largest registry files, in bytes: the per-user one (the default of the rules below) and
+// the machine-wide one.
+constexpr off_t kRegistryMaxSize = 1 << 20;
+constexpr off_t kMachineWideMaxSize = 64 << 10;
 
 // How one registry file is kept on disk.
 struct RegistryFileRules {
@@ -146,6 +165,11 @@ struct RegistryFileRules {
     // Files made in the folder (the file, its lock file) get the folder's group, with or
     // without the folder's setgid bit.
     bool groupOfFolder = false;
+    // Bytes; a larger file is refused before it is read (it would cost far more memory and
+    // time than a store of settings ever needs), and no write makes the file larger.
+    off_t maxSize = kRegistryMaxSize;
+    // Milliseconds a write waits at most for another holder of the lock.
+    int lockWaitMs = 3000;
 };
 
 class RegistryFile {
@@ -155,9 +179,10 @@ public:
     RegistryFile(std::string path, mode_t fileMode, mode_t folderMode);
     RegistryFile(std::string path, const RegistryFileRules& rules);
     // Per-user: mode 0600 (the owner's bits of an existing file are kept), folder 0700
-    // created when missing, a link is followed. Machine-wide: group-readable and -writable
-    // (0660; an existing file keeps its other bits but never becomes writable for others),
-    // the folder's group, the folder never created, no link followed.
+    // created when missing, a link is followed, at most 1 MiB. Machine-wide: group-readable
+    // and -writable (0660; an existing file keeps its other bits but never becomes writable
+    // for others), the folder's group, the folder never created, no link followed, at most
+    // 64 KiB.
     static RegistryFile ForRoot(RegistryRoot root);
 
     const std::string& Path() const { return path_; }
@@ -168,7 +193,8 @@ public:
     std::string WriteProblem() const;
 
     // The current content; re-read when the file changed on disk since the last read. A
-    // missing file is an empty document. ERegistryException when the file cannot be read.
+    // missing file is an empty document. ERegistryException when the file cannot be read or
+    // is larger than the rules allow (then nothing of it is read).
     const RegistryDocument& Current();
 
     // Read-modify-write under the lock: `change` gets the file's content as it is now and
@@ -200,6 +226,7 @@ private:
     void Reload(bool force);
     void EnsureFolder() const;
     void RemoveStaleTemporaries(const std::string& target) const;
+    [[noreturn]] void TooLarge(const std::string& target, off_t size) const;
     void Replace(const std::string& target, const std::string& text);
 };
 

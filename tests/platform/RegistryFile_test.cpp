@@ -72,6 +72,11 @@ int CountTemporaries(const std::string& folder) {
     return n;
 }
 
+size_t EntriesIn(const std::string& folder) {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder),
+                                             std::filesystem::directory_iterator()));
+}
+
 } // namespace
 
 TEST(RegistryDocument, ReadsEveryValueKindAndKeepsWhatItCannotParse) {
@@ -108,10 +113,8 @@ TEST(RegistryDocument, ReadsEveryValueKindAndKeepsWhatItCannotParse) {
     EXPECT_EQ(doc.KeptLines(),
               (std::vector<std::string>{"; a comment someone added", "this line means nothing"}));
 
-    // Unchanged, the text comes back line for line (line ends become LF).
-    std::string lf = text;
-    std::erase(lf, '\r');
-    EXPECT_EQ(doc.Serialize(), lf);
+    // Unchanged, the text comes back byte for byte, its line ends included.
+    EXPECT_EQ(doc.Serialize(), text);
 }
 
 TEST(RegistryDocument, ChangesTouchOnlyTheirOwnLines) {
@@ -367,6 +370,91 @@ TEST_F(RegistryFileTest, ALockHeldElsewhereIsWaitedForAFewSecondsAtMost) {
         file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "B", Text("2")); }));
     release.join();
     EXPECT_EQ(TextOf(file.Current().FindValue(kKey, "B")), "2");
+}
+
+TEST_F(RegistryFileTest, AnOversizedFileIsRefusedBeforeItIsRead) {
+    const std::string system = home.RegistryDir() + "/system.reg";
+    struct Case {
+        const char* name;
+        RegistryRoot root;
+        off_t size;
+        bool sparse; // made with ftruncate: costs no disk
+        const char* bound;
+    };
+    const Case cases[] = {
+        {"per-user, 1 MiB and a line feed", RegistryRoot::CurrentUser, (1 << 20) + 1, false,
+         "1 MiB"},
+        {"per-user, sparse 512 MiB", RegistryRoot::CurrentUser, off_t{512} << 20, true, "1 MiB"},
+        {"machine-wide, 64 KiB and a line feed", RegistryRoot::LocalMachine, (64 << 10) + 1, false,
+         "64 KiB"},
+        {"machine-wide, sparse 512 MiB", RegistryRoot::LocalMachine, off_t{512} << 20, true,
+         "64 KiB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = c.root == RegistryRoot::CurrentUser ? path : system;
+        if (c.sparse) {
+            WriteFile(file, "");
+            ASSERT_EQ(::truncate(file.c_str(), c.size), 0);
+        } else {
+            WriteFile(file, std::string(static_cast<size_t>(c.size), '\n'));
+        }
+        RegistryFile store = RegistryFile::ForRoot(c.root);
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            store.Current();
+            ADD_FAILURE() << "an oversized file was read";
+        } catch (const ERegistryException& e) {
+            EXPECT_NE(e.Message().find(file), std::string::npos) << e.Message();
+            EXPECT_NE(e.Message().find(c.bound), std::string::npos) << e.Message();
+        }
+        EXPECT_THROW(store.Update([](RegistryDocument& doc) { return doc.AddKey(kKey); }),
+                     ERegistryException);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_EQ(std::filesystem::file_size(file), static_cast<std::uintmax_t>(c.size));
+
+        // Cut back to the bound, the file is read again.
+        const off_t bound =
+            c.root == RegistryRoot::CurrentUser ? kRegistryMaxSize : kMachineWideMaxSize;
+        ASSERT_EQ(::truncate(file.c_str(), bound), 0);
+        EXPECT_FALSE(store.Current().HasKey(kKey));
+        std::filesystem::remove(file);
+    }
+
+    // Nor does a write make a file larger than its bound.
+    RegistryFileRules rules;
+    rules.maxSize = 200;
+    RegistryFile small(path, rules);
+    small.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "A", Text("short")); });
+    const std::string before = ReadFile(path);
+    EXPECT_THROW(small.Update([](RegistryDocument& doc) {
+        return doc.SetValue(kKey, "B", Text(std::string(200, 'x')));
+    }),
+                 ERegistryException);
+    EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST_F(RegistryFileTest, WritesRefusedUnderAHeldLockLeaveNoThreadOrDescriptorBehind) {
+    RegistryFileRules rules;
+    rules.lockWaitMs = 50;
+    RegistryFile file(path, rules);
+    file.Update([](RegistryDocument& doc) { return doc.AddKey(kKey); });
+    int holder = ::open((path + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+
+    const size_t descriptors = EntriesIn("/proc/self/fd"), threads = EntriesIn("/proc/self/task");
+    for (int i = 0; i < 20; ++i)
+        EXPECT_THROW(file.Update([i](RegistryDocument& doc) {
+            return doc.SetValue(kKey, "NewTime", Dword(std::uint32_t(i)));
+        }),
+                     ERegistryException);
+    EXPECT_EQ(EntriesIn("/proc/self/fd"), descriptors);
+    EXPECT_EQ(EntriesIn("/proc/self/task"), threads);
+
+    ::close(holder);
+    file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "NewTime", Dword(99)); });
+    EXPECT_EQ(file.Current().FindValue(kKey, "NewTime")->data, Dword(99).data);
 }
 
 // ---- Several processes on one file ----------------------------------------------------------
@@ -688,6 +776,83 @@ TEST(RegistryDocument, OddUtf16IsKeptAsWellAsItCanBe) {
     RegistryDocument again = RegistryDocument::Parse(written);
     EXPECT_EQ(TextOf(again.FindValue("A", "N")), TextOf(doc.FindValue("A", "N")));
     EXPECT_EQ(again.Serialize(), written);
+}
+
+namespace {
+
+// UTF-16 code units as the bytes of a file of that byte order (byte-order mark first).
+std::string Units(const std::u16string& units, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t u : units) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xff);
+        out.push_back(bigEndian ? hi : lo);
+        out.push_back(bigEndian ? lo : hi);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(RegistryDocument, LinesTheProgramDoesNotWriteStayByteForByte) {
+    // Each file gets a value of the program's own ("Timeout", new, after "A") and a changed
+    // one ("B"); every other line must come back as it was, and the two written lines end as
+    // the file's lines end.
+    const std::u16string head = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER"
+                                u"\\K]\r\n\"A\"=\"x";
+    const std::u16string wrote = u"\"Timeout\"=dword:000001f4\r\n";
+    struct Case {
+        const char* name;
+        std::string before;
+        std::string after;
+    };
+    auto utf16 = [&](const std::u16string& odd, bool be) {
+        const std::u16string before = head + odd + u"\"\r\n; note " + odd + u"\r\n\"B\"=\"1\"\r\n";
+        const std::u16string after =
+            head + odd + u"\"\r\n; note " + odd + u"\r\n\"B\"=\"2\"\r\n" + wrote;
+        return Case{"", Units(before, be), Units(after, be)};
+    };
+    std::vector<Case> cases;
+    for (bool be : {false, true}) {
+        for (const std::u16string& odd : {std::u16string(u"\xD800"), std::u16string(u"\xDC10"),
+                                          std::u16string(u"\xDCC3\xDCA4"), // escapes of UTF-8
+                                          std::u16string(u"\xDBFF!\xDFFF")}) {
+            cases.push_back(utf16(odd, be));
+            cases.back().name = be ? "UTF-16 BE, units that pair to nothing"
+                                   : "UTF-16 LE, units that pair to nothing";
+        }
+    }
+    const std::string crlf = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]"
+                             "\r\n\"A\"=\"x\"\r\n; note\r\n\"B\"=\"1\"\r\n";
+    const std::string crlfAfter =
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"A\"=\"x\"\r\n; "
+        "note\r\n\"B\"=\"2\"\r\n\"Timeout\"=dword:000001f4\r\n";
+    cases.push_back({"UTF-8, CR LF", crlf, crlfAfter});
+    cases.push_back(
+        {"UTF-8 with byte-order mark, CR LF", "\xEF\xBB\xBF" + crlf, "\xEF\xBB\xBF" + crlfAfter});
+    cases.push_back(
+        {"UTF-8, odd bytes and mixed line ends",
+         "[HKEY_CURRENT_USER\\K]\n\"A\"=\"x\xFF\xED\xA0\x80\"  \r\r\n;\xC3\n\"B\"=\"1\"",
+         "[HKEY_CURRENT_USER\\K]\n\"A\"=\"x\xFF\xED\xA0\x80\"  \r\r\n;\xC3\n\"B\"=\"2\"\n"
+         "\"Timeout\"=dword:000001f4\n"});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RegistryDocument doc = RegistryDocument::Parse(c.before);
+        EXPECT_EQ(doc.Serialize(), c.before);
+        EXPECT_TRUE(doc.SetValue("HKEY_CURRENT_USER\\K", "B", Text("2")));
+        EXPECT_TRUE(doc.SetValue("HKEY_CURRENT_USER\\K", "Timeout", Dword(500)));
+        EXPECT_EQ(doc.Serialize(), c.after);
+        EXPECT_EQ(RegistryDocument::Parse(c.after).Serialize(), c.after);
+    }
+}
+
+TEST_F(RegistryFileTest, AFileWithCrLfLineEndsKeepsThem) {
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[" + kKey +
+                             "]\r\n\"CurrentServer\"=\"zeit.example.org\"\r\n";
+    WriteFile(path, text);
+    RegistryFile file = RegistryFile::ForRoot(RegistryRoot::CurrentUser);
+    file.Update([](RegistryDocument& doc) { return doc.SetValue(kKey, "Timeout", Dword(500)); });
+    EXPECT_EQ(ReadFile(path), text + "\"Timeout\"=dword:000001f4\r\n");
 }
 
 TEST_F(RegistryFileTest, AUtf16FileGetsNoUtf8SectionAppended) {

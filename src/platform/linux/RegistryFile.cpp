@@ -6,19 +6,20 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <mutex>
 #include <thread>
 
 namespace kairelon {
@@ -27,7 +28,6 @@ namespace {
 
 constexpr const char* kUserFile = "user.reg";
 constexpr const char* kSystemFile = "system.reg";
-constexpr int kLockWaitMs = 3000; // longest wait for another holder of the lock
 
 std::string Env(const char* name) {
     const char* v = std::getenv(name);
@@ -69,19 +69,78 @@ private:
     int fd_;
 };
 
+// "1 MiB (1048576 bytes)", "1000 bytes"
+std::string SizeText(off_t bytes) {
+    const std::string exact = std::to_string(bytes) + " bytes";
+    if (bytes >= 1024 && bytes % (1 << 20) == 0)
+        return std::to_string(bytes >> 20) + " MiB (" + exact + ")";
+    if (bytes >= 1024 && bytes % 1024 == 0)
+        return std::to_string(bytes >> 10) + " KiB (" + exact + ")";
+    return exact;
+}
+
+// "3 s", "250 ms"
+std::string Milliseconds(int ms) {
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
 std::int64_t Nanoseconds(const timespec& ts) {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+extern "C" void EndLockWait(int) {}
+
+// The signal that ends a timed lock wait (0 when it cannot be had): a real-time signal that
+// nobody else handles, given a handler that does nothing and restarts no call, so that a
+// blocking flock returns with EINTR when it arrives.
+int LockWaitSignal() {
+    static const int number = [] {
+        const int candidate = SIGRTMIN + 4;
+        struct sigaction old {};
+        if (candidate > SIGRTMAX || ::sigaction(candidate, nullptr, &old) != 0 ||
+            (old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL)
+            return 0;
+        struct sigaction action {};
+        action.sa_handler = EndLockWait;
+        sigemptyset(&action.sa_mask);
+        return ::sigaction(candidate, &action, nullptr) == 0 ? candidate : 0;
+    }();
+    return number;
+}
+
+// Tries the lock without blocking until the wait runs out, every 2 ms: used where no timer
+// signal can be had.
+bool LockByTrying(int fd, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            errno = EWOULDBLOCK;
+            return false;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            deadline - now, std::chrono::milliseconds(2)));
+    }
 }
 
 // Takes the exclusive lock, waiting at most `waitMs` milliseconds (monotonic) for another
 // holder to let go: a member of the service's group holding the machine-wide lock must not
 // stop the program for good. False with errno (EWOULDBLOCK when the wait ran out).
 //
-// flock has no timed wait, and trying again now and then would lose the lock to a busy writer
-// every time, so a helper thread waits in flock on a duplicate of the descriptor (the same
-// lock). When the time is up first, the helper is left to take the lock whenever it comes
-// free and to let it go again at once by closing its duplicate.
+// flock has no timed wait. The wait blocks in flock, so the kernel hands the lock over as
+// soon as it is let go (trying again now and then would lose it to a busy writer that takes
+// it again at once), and a timer of this thread's own ends it: its signal arrives at the
+// deadline and every 10 ms after (so one that came just before flock was entered is no
+// matter), and flock returns with EINTR. A refused wait leaves nothing behind: no thread, no
+// descriptor, the timer deleted, the signal mask as it was.
 bool LockWithin(int fd, int waitMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
             return true;
@@ -90,44 +149,43 @@ bool LockWithin(int fd, int waitMs) {
         if (errno != EINTR)
             return false;
     }
-
-    struct Wait {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool finished = false;
-        int error = 0;
-    };
-    auto wait = std::make_shared<Wait>();
-    const int duplicate = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (duplicate < 0)
-        return false;
-    std::thread([wait, duplicate] {
-        int error = 0;
-        while (::flock(duplicate, LOCK_EX) != 0) {
+    const int signal = LockWaitSignal();
+    sigevent event{};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = signal;
+    event._sigev_un._tid = ::gettid();
+    timer_t timer{};
+    if (signal == 0 || ::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0)
+        return LockByTrying(fd, deadline);
+    itimerspec times{};
+    times.it_value.tv_sec = waitMs / 1000;
+    times.it_value.tv_nsec = static_cast<long>(waitMs % 1000) * 1000000 + 1;
+    times.it_interval.tv_nsec = 10000000;
+    sigset_t only, before;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, &before);
+    int error = 0;
+    if (::timer_settime(timer, 0, &times, nullptr) != 0) {
+        error = -1;
+    } else {
+        while (::flock(fd, LOCK_EX) != 0) {
             if (errno != EINTR) {
                 error = errno;
                 break;
             }
+            if (Clock::now() >= deadline) {
+                error = EWOULDBLOCK;
+                break;
+            }
         }
-        {
-            std::lock_guard lock(wait->mutex);
-            wait->finished = true;
-            wait->error = error;
-        }
-        wait->changed.notify_one();
-        // Taken for a caller still waiting, the lock stays with the caller's descriptor;
-        // taken too late, this is its last descriptor and closing lets the lock go.
-        ::close(duplicate);
-    }).detach();
-
-    std::unique_lock lock(wait->mutex);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    if (!wait->changed.wait_until(lock, deadline, [&] { return wait->finished; })) {
-        errno = EWOULDBLOCK;
-        return false;
     }
-    errno = wait->error;
-    return wait->error == 0;
+    ::timer_delete(timer);
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (error == -1)
+        return LockByTrying(fd, deadline);
+    errno = error;
+    return error == 0;
 }
 
 // Opens (creating when missing) the lock file beside a registry file. The folder of the
@@ -194,6 +252,8 @@ RegistryFile RegistryFile::ForRoot(RegistryRoot root) {
         rules.keptModeBits = 0704;
         rules.createFolder = false;
         rules.groupOfFolder = true;
+        // It holds the three values of the hand-over to the service.
+        rules.maxSize = kMachineWideMaxSize;
     }
     return RegistryFile(RegistryFilePath(root), rules);
 }
@@ -265,6 +325,10 @@ void RegistryFile::Reload(bool force) {
     if (!S_ISREG(st.st_mode))
         Fail("Cannot read the registry file", target, EINVAL);
     now = StampOf(st);
+    // The size is checked before anything is read: a member of the service's group may fill
+    // the machine-wide file, or make it a sparse file of any length at no cost of disk.
+    if (st.st_size > rules_.maxSize)
+        TooLarge(target, st.st_size);
     std::string text;
     char buf[65536];
     while (true) {
@@ -277,9 +341,17 @@ void RegistryFile::Reload(bool force) {
         if (n == 0)
             break;
         text.append(buf, static_cast<size_t>(n));
+        if (text.size() > static_cast<size_t>(rules_.maxSize)) // grown since the fstat
+            TooLarge(target, static_cast<off_t>(text.size()));
     }
     doc_ = RegistryDocument::Parse(text);
     stamp_ = now;
+}
+
+void RegistryFile::TooLarge(const std::string& target, off_t size) const {
+    throw ERegistryException("Cannot read the registry file '" + target + "': it holds " +
+                             std::to_string(size) + " bytes, more than the " +
+                             SizeText(rules_.maxSize) + " a registry file may hold");
 }
 
 void RegistryFile::EnsureFolder() const {
@@ -326,11 +398,11 @@ void RegistryFile::Update(const std::function<bool(RegistryDocument&)>& change) 
                                      rules_.groupOfFolder ? FolderOf(path_) : std::string()));
     if (lock.Get() < 0)
         Fail("Cannot lock the registry file", lockPath, errno);
-    if (!LockWithin(lock.Get(), kLockWaitMs)) {
+    if (!LockWithin(lock.Get(), rules_.lockWaitMs)) {
         if (errno == EWOULDBLOCK)
             throw ERegistryException("Cannot lock the registry file '" + lockPath +
                                      "': another process has held the lock for more than " +
-                                     std::to_string(kLockWaitMs / 1000) + " s");
+                                     Milliseconds(rules_.lockWaitMs));
         Fail("Cannot lock the registry file", lockPath, errno);
     }
     // Another process may have written since our last read: change what is there now.
@@ -340,7 +412,12 @@ void RegistryFile::Update(const std::function<bool(RegistryDocument&)>& change) 
     RegistryDocument next = doc_;
     if (!change(next))
         return;
-    Replace(target, next.Serialize());
+    const std::string text = next.Serialize();
+    if (text.size() > static_cast<size_t>(rules_.maxSize))
+        throw ERegistryException("Cannot write the registry file '" + target + "': it would hold " +
+                                 std::to_string(text.size()) + " bytes, more than the " +
+                                 SizeText(rules_.maxSize) + " it may hold");
+    Replace(target, text);
     doc_ = std::move(next);
     // Nobody else writes while we hold the lock, so this stamp belongs to what we wrote.
     struct stat st;
