@@ -58,7 +58,7 @@ std::string DaytimeLine(std::chrono::system_clock::time_point utc) {
     using namespace std::chrono;
     // Tenths of a millisecond since 1970, rounded; the next whole second at or after them.
     constexpr std::int64_t kTenthsPerSecond = 10000;
-    const auto tenths = duration_cast<duration<std::int64_t, std::ratio<1, 10000>>>(
+    const auto tenths = floor<duration<std::int64_t, std::ratio<1, 10000>>>(
         round<microseconds>(utc.time_since_epoch()) + microseconds(50));
     const std::int64_t t = tenths.count();
     std::int64_t second = FloorDiv(t, kTenthsPerSecond);

@@ -54,13 +54,22 @@ public:
     int beeps = 0;
 };
 
-// A daytime reply in the fixed columns the client reads, for `utc` moved by `offsetSeconds`.
+// A daytime reply in the fixed columns the client reads, for `utc` moved by `offsetSeconds`,
+// as a server in that layout sends it: a time on the whole second is stated with an advance
+// of 50.0 ms (the line left 50 ms before it), any other the next whole second with the time
+// until then as the advance, so the run sets exactly that time.
 inline std::string DaytimeLine(const SYSTEMTIME& utc, int offsetSeconds) {
-    const TDateTime t = SystemTimeToDateTime(utc) + offsetSeconds / 86400.0;
+    SYSTEMTIME whole = utc;
+    whole.wMilliseconds = 0;
+    TDateTime t = SystemTimeToDateTime(whole) + offsetSeconds / 86400.0;
+    const int advanceMs = utc.wMilliseconds == 0 ? 50 : 1000 - utc.wMilliseconds;
+    if (utc.wMilliseconds != 0) {
+        t += 1.0 / 86400.0;
+    }
     const DecodedDateTime d = DecodeDateTime(t);
     const int mjd = static_cast<int>(t) + 15018; // 1899-12-30 is day 15018 of the MJD count
-    return Format("%d %.2d-%.2d-%.2d %.2d:%.2d:%.2d 00 0 0  50.0 UTC(KA) *", mjd, d.year % 100,
-                  d.month, d.day, d.hour, d.minute, d.second);
+    return Format("%d %.2d-%.2d-%.2d %.2d:%.2d:%.2d 00 0 0 %3d.0 UTC(KA) *", mjd, d.year % 100,
+                  d.month, d.day, d.hour, d.minute, d.second, advanceMs);
 }
 
 class SyncEngineFixture : public ::testing::Test {
@@ -75,6 +84,7 @@ protected:
         engine = std::make_unique<TSyncEngine>(host, *clock);
         engine->RasLoader = rasLoader;
         engine->WakeLoader = wakeLoader;
+        engine->TimeServiceCheck = timeServices;
         engine->NowLocal = [this] { return localNow; };
         engine->CreateOptionStores();
         engine->InitializeEngine();
@@ -91,6 +101,8 @@ protected:
         wakeListener = std::move(listener);
         return std::make_unique<WakeWatcher>();
     };
+    // What start-up finds of other time services (the system is never asked).
+    TimeServiceProbe timeServices = [] { return std::string(); };
     TDateTime localNow = EncodeDateTime(2026, 1, 1, 13, 0, 0, 0);
     RecordingHost host;
     std::unique_ptr<TSyncEngine> engine;
