@@ -1,6 +1,7 @@
 // The daytime client against loopback servers of every kind and an injected resolver: what it
 // returns, what it raises, the order of its events, and that its waits are bounded and sleep.
 #include "net/DayTime.h"
+#include "platform/Clock.h"
 
 #include "support/EventLoop.h"
 #include "support/FakeResolver.h"
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -537,4 +539,69 @@ TEST(DayTime, AnAbortEndsTheWaitsAtOnce) {
         Aim(d, answering.Port(), 5000);
         EXPECT_EQ(Call(d).text, kLine) << c.name;
     }
+}
+
+// When the reply came: the connect's round trip, the piece with the on-time marker and the
+// last piece, on the client's monotonic clock; the caller's handlers run as before but their
+// time does not count as the network's.
+TEST(DayTimeTiming, TheMarkerAndTheLastByteAreNotedWhenTheyArrive) {
+    struct Case {
+        std::vector<std::string> pieces;
+        bool marker;
+    };
+    const Case cases[] = {
+        {{"\n60652 24-12-08 04:13:14 00 0 0 742.2 UTC(KA) *", "\n"}, true},
+        {{"60652 24-12-08 04:13:14", " 00 0 0  50.0 UTC(KA) *\n"}, true},
+        {{"60652 24-12-08 ", "04:13:14\n"}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pieces.front());
+        LoopbackServer server(SendPieces(c.pieces, 300));
+        TNMDayTime d;
+        Recorder r;
+        r.Bind(d);
+        const TNotifyEvent recorded = d.OnConnect;
+        d.OnConnect = [&recorded](TObject* sender) {
+            recorded(sender);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100)); // a slow handler
+        };
+        Aim(d, server.Port(), 5000);
+        const std::int64_t before = BootTimeNs();
+        const Outcome o = Call(d);
+        const std::int64_t after = BootTimeNs();
+        ASSERT_EQ(o.kind, "") << o.error;
+        const TReplyTiming& t = d.LastReplyTiming;
+        EXPECT_EQ(r.order.front(), "connect") << "the caller's handler still runs";
+        EXPECT_LE(before, t.ConnectStartedNs);
+        EXPECT_LE(t.ConnectStartedNs, t.ConnectedNs);
+        EXPECT_LT(t.RoundTripNs(), 50000000) << "the handler's 100 ms are not network time";
+        EXPECT_LE(t.LastDataNs, after);
+        // The last piece came 300 ms after the first.
+        const std::int64_t firstPieceNs = t.LastDataNs - 300000000;
+        EXPECT_GE(t.LastDataNs - t.ConnectedNs, 250000000);
+        if (c.marker && c.pieces.front().back() == '*') {
+            EXPECT_GT(t.MarkerNs, 0);
+            EXPECT_LT(t.MarkerNs, firstPieceNs + 100000000) << "the marker came with the first";
+        } else if (c.marker) {
+            EXPECT_EQ(t.MarkerNs, t.LastDataNs) << "the marker came with the last piece";
+        } else {
+            EXPECT_EQ(t.MarkerNs, 0);
+        }
+        EXPECT_TRUE(static_cast<bool>(d.OnConnect)) << "the caller's handler is back in place";
+    }
+}
+
+TEST(DayTimeTiming, TheMomentsComeFromTheClientsMonotonicClock) {
+    LoopbackServer server(LoopbackServer::SendAndClose(kLine));
+    TNMDayTime d;
+    std::int64_t fake = 1000;
+    d.MonotonicClock = [&fake] { return fake += 10; };
+    Aim(d, server.Port(), 5000);
+    ASSERT_EQ(d.GetTimeStr(), kLine);
+    const TReplyTiming& t = d.LastReplyTiming;
+    EXPECT_EQ(t.ConnectStartedNs, 1010);
+    EXPECT_GT(t.ConnectedNs, t.ConnectStartedNs);
+    EXPECT_GE(t.MarkerNs, t.ConnectedNs);
+    EXPECT_EQ(t.MarkerNs, t.LastDataNs) << "one piece";
+    EXPECT_LE(t.LastDataNs, fake);
 }
