@@ -7,27 +7,36 @@
 
 #include <grp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace kairelon {
 namespace {
 
-// "ea,07,0c,00" as the registry file shows binary data; "(missing)" for none.
-std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
+// "ea,07,0c,00" as the registry file shows binary data; "(missing)" for none. A value longer
+// than `expected` bytes shows only its first ones and its size: any member of the group may
+// write it, and the log is root's.
+std::string HexBytes(const std::vector<std::uint8_t>& bytes, std::size_t expected) {
     if (bytes.empty()) {
         return "(missing)";
     }
     std::string text;
-    for (const std::uint8_t byte : bytes) {
-        text += Format(text.empty() ? "%.2x" : ",%.2x", byte);
+    const std::size_t shown = std::min(bytes.size(), expected);
+    for (std::size_t i = 0; i < shown; ++i) {
+        text += Format(text.empty() ? "%.2x" : ",%.2x", bytes[i]);
+    }
+    if (bytes.size() > expected) {
+        text += ",... (" + std::to_string(bytes.size()) + " bytes in all)";
     }
     return text;
 }
 
 constexpr int kStopLookMs = 250;
+constexpr auto kMendLogInterval = std::chrono::minutes(1);
 constexpr double kMsPerDay = 86400000.0;
 // How far the service's reading may lie before the program's and still count as the same
 // moment: the two round their time of day independently.
@@ -191,12 +200,13 @@ CClockService::~CClockService() {
     Stop();
 }
 
-bool CClockService::Start(long groupId) {
+bool CClockService::CreateEvents() {
     const std::pair<const char*, TNamedEvent*> events[] = {{SyncBeginEventName, &begin_},
                                                            {SyncDoneEventName, &done_},
                                                            {SyncRefusedEventName, &refused_}};
     for (const auto& [name, event] : events) {
-        *event = TNamedEvent::Create(name, groupId);
+        event->RemoveCreated(name);
+        *event = TNamedEvent::Create(name, groupId_);
     }
     for (const auto& [name, event] : events) {
         if (!event->IsOpen()) {
@@ -210,12 +220,65 @@ bool CClockService::Start(long groupId) {
             return false;
         }
     }
+    return true;
+}
+
+bool CClockService::Start(long groupId) {
+    groupId_ = groupId;
+    if (!CreateEvents()) {
+        return false;
+    }
     started_ = true;
     log_(Format("ready: events %s and %s, %s", EventObjectName(SyncBeginEventName),
                 EventObjectName(SyncDoneEventName),
                 groupId < 0 ? std::string("for its owner alone (no group \"kairelon\")")
                             : Format("for the group with id %d", groupId)));
     return true;
+}
+
+bool CClockService::MendEvents() {
+    if (!started_) {
+        return true;
+    }
+    const std::pair<const char*, TNamedEvent*> events[] = {{SyncBeginEventName, &begin_},
+                                                           {SyncDoneEventName, &done_},
+                                                           {SyncRefusedEventName, &refused_}};
+    std::string damage;
+    for (const auto& [name, event] : events) {
+        if (event->IsOpen() && event->Healthy()) {
+            continue;
+        }
+        const int error = event->Error();
+        damage += (damage.empty() ? "" : ", ") + EventObjectName(name) +
+                  (error == EIO      ? " was cut short"
+                   : error == ENOENT ? " was removed"
+                   : error == EEXIST ? " was replaced"
+                   : error == EINVAL ? " holds foreign content"
+                                     : " is missing");
+    }
+    if (damage.empty()) {
+        return true;
+    }
+    if (!CreateEvents()) {
+        LogMend("the events are damaged (" + damage + ") and cannot be made anew; trying again");
+        return false;
+    }
+    LogMend("the events are damaged (" + damage + "): made anew");
+    return true;
+}
+
+void CClockService::LogMend(const std::string& line) {
+    const auto now = std::chrono::steady_clock::now();
+    if (mendLogged_ && now - lastMendLog_ < kMendLogInterval) {
+        ++unloggedMends_;
+        return;
+    }
+    log_(unloggedMends_ == 0
+             ? line
+             : line + Format(" (and %d times more since the last report)", unloggedMends_));
+    mendLogged_ = true;
+    lastMendLog_ = now;
+    unloggedMends_ = 0;
 }
 
 bool CClockService::ServeOnce(int waitMs) {
@@ -229,6 +292,11 @@ bool CClockService::ServeOnce(int waitMs) {
 
 void CClockService::Run(const std::function<bool()>& stopRequested) {
     while (!stopRequested()) {
+        if (!MendEvents()) {
+            // Without events there is nothing to wait on: wait the slice before trying again.
+            std::this_thread::sleep_for(std::chrono::milliseconds(kStopLookMs));
+            continue;
+        }
         ServeOnce(kStopLookMs);
     }
 }
@@ -274,8 +342,9 @@ THandOverOutcome CClockService::HandOver() {
         return Refuse(THandOverOutcome::Failed,
                       std::string("the machine-wide store cannot be read: ") + e.what());
     }
-    log_("hand-over: \"NewTime\" " + HexBytes(values.NewTime) + ", \"OldTime\" " +
-         HexBytes(values.OldTime) + ", \"OldTimeUtc\" " + HexBytes(values.OldTimeUtc));
+    log_("hand-over: \"NewTime\" " + HexBytes(values.NewTime, sizeof(SYSTEMTIME)) +
+         ", \"OldTime\" " + HexBytes(values.OldTime, sizeof(double)) + ", \"OldTimeUtc\" " +
+         HexBytes(values.OldTimeUtc, sizeof(std::int64_t)));
     SYSTEMTIME utc;
     std::string reason = CheckNewTime(values.NewTime, utc);
     if (reason.empty()) {

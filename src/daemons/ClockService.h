@@ -13,6 +13,12 @@
 // a program and a service in different time zones; only a program that does not write it is
 // judged from "OldTime", its local time of day.
 //
+// The group's members may write the events' files. Between hand-overs the service looks at
+// its events; one that was cut short, removed, replaced or filled with foreign content is
+// logged (once a minute at most) and all three are made anew, so the service serves on
+// whatever a member did to them.
+// A value a member wrote is logged only as far as its expected size.
+//
 // The clock, the log, "now" in UTC and the local time of day are injected; this class does
 // not install signal handlers or parse command lines (the program's main does).
 #pragma once
@@ -22,6 +28,7 @@
 #include "platform/NamedEvent.h"
 #include "platform/SystemTime.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -88,8 +95,13 @@ public:
     // Waits at most waitMs for the begin event and serves one hand-over if it came. False
     // when no signal came in time.
     bool ServeOnce(int waitMs);
-    // Serves hand-overs until `stopRequested` says so (asked at least every 250 ms).
+    // Serves hand-overs until `stopRequested` says so (asked at least every 250 ms), making
+    // the events anew whenever one of them is no longer sound (see MendEvents).
     void Run(const std::function<bool()>& stopRequested);
+    // Makes the events anew when one of them was cut short, removed, replaced or holds foreign
+    // content, and logs which and why. False when that was needed and failed (tried again at
+    // the next call).
+    bool MendEvents();
     // Closes and removes the events, so programs find no service any more.
     void Stop();
 
@@ -97,6 +109,8 @@ public:
 
 private:
     THandOverOutcome Refuse(THandOverOutcome outcome, const std::string& reason);
+    bool CreateEvents(); // all three anew; false, logged, when one cannot be made
+    void LogMend(const std::string& line);
 
     CClock& clock_;
     Log log_;
@@ -107,6 +121,12 @@ private:
     TNamedEvent done_;
     TNamedEvent refused_;
     bool started_ = false;
+    long groupId_ = -1;
+    // A member may damage the events again and again: their mending is logged at most once a
+    // minute, with the number of times since the last line.
+    std::chrono::steady_clock::time_point lastMendLog_{};
+    bool mendLogged_ = false;
+    int unloggedMends_ = 0;
 };
 
 // The group that may hand over times: the id of `kairelon`, or -1 where it does not exist.

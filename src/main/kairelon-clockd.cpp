@@ -35,7 +35,8 @@ constexpr const char* kHelp =
     "most 8 s, by \"OldTimeUtc\"), sets the clock and signals KairelSyncDone. A refusal is\n"
     "signalled as KairelSyncRefused followed by KairelSyncDone and logged with its reason on\n"
     "standard error. It stops on SIGTERM, SIGINT, SIGHUP or SIGQUIT and removes the events\n"
-    "it made. One service runs at a time: a second one refuses to start.\n"
+    "it made. One service runs at a time: a second one refuses to start. Events a member\n"
+    "of the group damaged (cut short, removed, replaced) are logged and made anew.\n"
     "\n"
     "Options:\n"
     "  --dry-run       never change the clock; log what would have been set\n"
@@ -45,6 +46,8 @@ constexpr const char* kHelp =
     "Environment:\n"
     "  KAIRELON_REGISTRY_DIR   folder of the settings files (default /var/lib/kairelon)\n"
     "  KAIRELON_EVENT_PREFIX   prefix of the event names (for tests)\n"
+    "  KAIRELON_RUNTIME_DIR    folder of the service's lock kairelon-clockd.lock\n"
+    "                          (default /run/kairelon; for tests)\n"
     "\n"
     "Exit status: 0 after a stop signal, 1 when the events cannot be created or another\n"
     "service runs, 64 for a wrong command line.\n";
@@ -81,9 +84,11 @@ int main(int argc, char** argv) {
     }
 
     // A second service would replace the first one's events, and either's stop would remove
-    // events the other still waits on.
+    // events the other still waits on. The lock lives where only root creates files, and
+    // others may read it: a program that finds it naming a process that is gone knows the
+    // events it sees are left over from a service that died.
     const kairelon::TInstanceLock lock =
-        kairelon::TInstanceLock::Acquire(kairelon::ServiceLockPath(), true);
+        kairelon::TInstanceLock::Acquire(kairelon::ServiceLockPath(), true, 0644);
     if (lock.Result() == kairelon::TInstanceLock::Outcome::Busy) {
         Log("another kairelon-clockd (process " + std::to_string(lock.Holder()) +
             ") already serves the events " +

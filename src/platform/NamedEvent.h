@@ -21,6 +21,12 @@
 // belongs to one of the trusted owners (root, or the user "kairelon" the service may run as)
 // and to the group "kairelon", and others may not write it; anything else counts as missing
 // (EPERM). Tests, which run as any user, put their own user in `SetEventTrust`.
+//
+// Members of the service's group may write the events' files. Nothing they write into one,
+// nor cutting it short, makes a call here crash, block beyond its time-out or act on flags
+// taken from the file; such an event reports itself no longer `Healthy`, and so does one whose
+// name was removed or now stands for another file. The service makes its events anew then,
+// and a program gives up on a hand-over through them at once.
 #pragma once
 
 #include <cerrno>
@@ -91,14 +97,21 @@ public:
 
     bool Set();   // signals the event (a second Set while it is signalled changes nothing)
     bool Reset(); // clears a pending signal
-    // Waits at most timeoutMs milliseconds (0: only looks; negative counts as 0).
+    // Waits at most timeoutMs milliseconds (0: only looks; negative counts as 0). Failed (with
+    // EIO) once the event's file has been cut short under it.
     TWaitResult Wait(int timeoutMs);
     void Close();
 
-private:
-    explicit TNamedEvent(void* handle) : handle_(handle) {}
+    // False when this handle's event can no longer carry a signal between processes: not
+    // open, its file cut short or removed, another file now under its name, or content no
+    // event of ours holds. Error() then says which (EBADF, EIO, ENOENT, EEXIST, EINVAL).
+    bool Healthy();
 
-    void* handle_ = nullptr; // the semaphore; null when not open
+private:
+    void* handle_ = nullptr; // the event's word in the mapped file; null when not open
+    int fd_ = -1;            // the event's file, kept open to see what happens to it
+    int guard_ = -1;         // the slot of the fault guard that watches the mapping
+    std::string path_;       // the file's path
     int error_ = EBADF;      // until opened
     // The file of the event Create made (device and inode); 0 when this handle made none.
     unsigned long long createdDevice_ = 0, createdInode_ = 0;
@@ -107,8 +120,10 @@ private:
 // The system-wide object name of an event: "/" + KAIRELON_EVENT_PREFIX + name.
 std::string EventObjectName(const std::string& name);
 
-// The lock file that the service holds while it owns the events, beside them and under the
-// same prefix, so that a second service refuses to start instead of replacing them.
+// The lock file that the service holds while it owns the events, so that a second service
+// refuses to start instead of replacing them: "kairelon-clockd.lock" under the events' prefix,
+// in $KAIRELON_RUNTIME_DIR (tests) or /run/kairelon, a folder where only root creates files,
+// so that nobody else can plant anything at its name to keep the service from starting.
 std::string ServiceLockPath();
 
 } // namespace kairelon

@@ -19,6 +19,9 @@ namespace kairelon {
 
 void QuitOnStopSignals(std::function<void(int signalNumber)> onStop = {});
 void ReloadOnHangUp(std::function<void()> reload);
-int ReceivedStopSignal(); // the signal that asked for the stop, 0 while none came
+// The signal that asked for the stop, 0 while none came. Set by the signal handler itself, so
+// a wait that blocks the loop's thread (the loop cannot run `onStop` then) looks at it between
+// short slices and ends at once: the hand-over's wait for the clock-setting service does.
+int ReceivedStopSignal();
 
 } // namespace kairelon

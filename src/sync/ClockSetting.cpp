@@ -3,15 +3,76 @@
 #include "framework/Format.h"
 #include "framework/StringTable.h"
 #include "platform/DebugOutput.h"
+#include "platform/FileLock.h"
+#include "platform/InstanceLock.h"
 #include "platform/NamedEvent.h"
+#include "platform/RegistryFile.h"
+#include "platform/StopSignals.h"
 #include "platform/SystemError.h"
 #include "settings/Options.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 
 namespace kairelon {
 namespace {
+
+// The longest wait for another program's hand-over to end, in milliseconds: as long as the
+// store waits for its lock.
+constexpr int kHandOverLockWaitMs = 3000;
+// How often the wait for the answer looks up from the done event, in milliseconds: for a stop
+// signal, for events that can no longer carry the answer, for a service that died.
+constexpr int kAnswerSliceMs = 50;
+
+bool StopPending() {
+    return ReceivedStopSignal() != 0;
+}
+
+std::string StoppedText() {
+    return Format("The hand-over to the Kairelon service was abandoned on a stop signal (%d); "
+                  "whether the service set the clock is not known.",
+                  ReceivedStopSignal());
+}
+
+// Beside the machine-wide settings, in the folder every member of the service's group writes.
+std::string HandOverLockPath() {
+    return RegistryFilePath(RegistryRoot::LocalMachine) + ".handover.lock";
+}
+
+// The service whose lock names a process that is gone died and left its events behind.
+bool ServiceDied() {
+    const long pid = TInstanceLock::DeadHolder(ServiceLockPath());
+    if (pid != 0) {
+        OutputDebugString(Format("the clock-setting service (process %d) is no longer running; "
+                                 "its events are left over",
+                                 pid));
+    }
+    return pid != 0;
+}
+
+// Waits at most waitMs for the done event, in slices; between them a stop signal ends the
+// wait (`stopped`), and so do events that can no longer carry the answer (damaged, or made
+// anew by the service) and a service that died.
+TWaitResult AwaitAnswer(TNamedEvent& begin, TNamedEvent& done, int waitMs, bool& stopped) {
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(std::max(waitMs, 0));
+    for (;;) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+        const int slice = static_cast<int>(std::clamp<long long>(left, 0, kAnswerSliceMs));
+        const TWaitResult result = done.Wait(slice);
+        if (result != TWaitResult::TimedOut || left <= kAnswerSliceMs) {
+            return result;
+        }
+        if (StopPending()) {
+            stopped = true;
+            return TWaitResult::TimedOut;
+        }
+        if (!done.Healthy() || !begin.Healthy() || ServiceDied()) {
+            return TWaitResult::Failed;
+        }
+    }
+}
 
 TNamedEvent OpenServiceEvent(const char* name) {
     TNamedEvent event = TNamedEvent::OpenTrusted(name);
@@ -49,6 +110,28 @@ void HandOverToService(CGlobalOptions& options, const SYSTEMTIME& utc) {
 }
 
 void HandOverToServiceWaiting(CGlobalOptions& options, const SYSTEMTIME& utc, int waitMs) {
+    // One hand-over at a time among all programs, from the write through the answer: there is
+    // one "NewTime" and one done event, so a hand-over in between would have its time set in
+    // place of this one's and share its answer.
+    const std::string lockPath = HandOverLockPath();
+    const TFileLock serial =
+        TFileLock::Acquire(lockPath, 0660, kHandOverLockWaitMs, [] { return StopPending(); });
+    switch (serial.Result()) {
+    case TFileLock::Outcome::Acquired:
+        break;
+    case TFileLock::Outcome::Stopped:
+        throw EServiceError(StoppedText());
+    case TFileLock::Outcome::TimedOut:
+        throw ERegistryException(Format("Cannot lock the hand-over '%s': another hand-over has "
+                                        "been under way for more than %d s",
+                                        lockPath, kHandOverLockWaitMs / 1000));
+    case TFileLock::Outcome::Failed:
+        throw ERegistryException("Cannot lock the hand-over '" + lockPath + "': " +
+                                 SystemErrorText(static_cast<std::uint32_t>(serial.Error())));
+    }
+    if (StopPending()) {
+        throw EServiceError(StoppedText());
+    }
     options.WriteNewTime(utc);
     options.WriteDateTime(kOldTimeValue, Time());
     WriteHandOverMoment(options);
@@ -61,8 +144,13 @@ void HandOverToServiceWaiting(CGlobalOptions& options, const SYSTEMTIME& utc, in
     // answer to this one.
     done.Reset();
     refused.Reset();
-    begin.Set();
-    const bool answered = done.Wait(waitMs) == TWaitResult::Signalled;
+    bool answered = false;
+    bool stopped = false;
+    // Events left behind by a service that died answer nobody: no wait on them.
+    if (!(begin.IsOpen() && ServiceDied())) {
+        begin.Set();
+        answered = AwaitAnswer(begin, done, waitMs, stopped) == TWaitResult::Signalled;
+    }
     // The service sets the refusal before the done event, so it is there once done is.
     const bool wasRefused = answered && refused.Wait(0) == TWaitResult::Signalled;
     done.Reset();
@@ -70,6 +158,9 @@ void HandOverToServiceWaiting(CGlobalOptions& options, const SYSTEMTIME& utc, in
     begin.Close();
     done.Close();
     refused.Close();
+    if (stopped) {
+        throw EServiceError(StoppedText());
+    }
     if (!answered) {
         throw EServiceError(LoadStr(1074));
     }

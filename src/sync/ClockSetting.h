@@ -46,6 +46,13 @@ void SetClockDirectly(CClock& clock, const SYSTEMTIME& utc);
 // reset both; close all. Without an answer raises EServiceError with text 1074, for a refusal
 // with text ServiceRefusedText; a refused write raises the store's ERegistryException. The
 // wait blocks the calling thread.
+//
+// The whole hand-over holds the hand-over lock beside the machine-wide store, so hand-overs of
+// several programs follow one another and each answer is about its own time; when another
+// holds it for more than 3 s, ERegistryException. Events left by a service that died (its lock
+// names a process that is gone), and events damaged or made anew during the wait, end it at
+// once without an answer. A stop signal (see StopSignals.h) ends the wait, and the wait for
+// the lock, within 50 ms with EServiceError saying so: never as a confirmation.
 void HandOverToService(CGlobalOptions& options, const SYSTEMTIME& utc);
 // The same with another wait for the confirmation, in milliseconds; for tests only.
 void HandOverToServiceWaiting(CGlobalOptions& options, const SYSTEMTIME& utc, int waitMs);

@@ -349,3 +349,72 @@ TEST_F(ServiceTest, AHalfFailedStartLeavesNoEventBehind) {
         << Log();
     EXPECT_EQ(TNamedEvent::Open(SyncBeginEventName).Error(), ENOENT);
 }
+
+// Any member of the group may write the values, in any size: the sizes are checked first and
+// root's log takes only as much of a value as its expected size, and its size.
+TEST_F(ServiceTest, AnOversizedValueIsLoggedOnlyAsFarAsItsExpectedSize) {
+    ASSERT_TRUE(service_.Start(-1));
+    const std::vector<std::uint8_t> huge(1 << 20, 0xab);
+    const std::string sixteen = "ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab";
+    const std::string eight = "ab,ab,ab,ab,ab,ab,ab,ab";
+    struct Case {
+        const char* what;
+        THandOverValues values;
+        std::string shown;  // in the hand-over line
+        std::string reason; // of the refusal
+    };
+    const Case cases[] = {
+        {"NewTime of 1 MiB",
+         {huge, Bytes(TimeOfDay(21, 5, 29)), {}},
+         "\"NewTime\" " + sixteen + ",... (1048576 bytes in all), \"OldTime\"",
+         "refused: \"NewTime\" has 1048576 bytes instead of 16"},
+        {"NewTime one byte too long",
+         {[] {
+              auto bytes = Bytes(kRemote);
+              bytes.push_back(0xab);
+              return bytes;
+          }(),
+          Bytes(TimeOfDay(21, 5, 29)),
+          {}},
+         ",00,00,... (17 bytes in all), \"OldTime\"",
+         "refused: \"NewTime\" has 17 bytes instead of 16"},
+        {"OldTime of 1 MiB",
+         {Bytes(kRemote), huge, {}},
+         "\"OldTime\" " + eight + ",... (1048576 bytes in all), \"OldTimeUtc\" (missing)",
+         "refused: \"OldTime\" has 1048576 bytes instead of 8"},
+        {"OldTimeUtc of 1 MiB",
+         {Bytes(kRemote), Bytes(TimeOfDay(21, 5, 29)), huge},
+         "\"OldTimeUtc\" " + eight + ",... (1048576 bytes in all)\n",
+         "refused: \"OldTimeUtc\" has 1048576 bytes instead of 8"},
+    };
+    for (const Case& c : cases) {
+        {
+            std::lock_guard lock(mutex_);
+            log_.clear();
+        }
+        values_ = c.values;
+        EXPECT_EQ(service_.HandOver(), THandOverOutcome::Refused) << c.what;
+        const std::string log = Log();
+        EXPECT_LT(log.size(), 400u) << c.what;
+        EXPECT_NE(log.find(c.shown), std::string::npos) << c.what << "\n" << log.substr(0, 400);
+        EXPECT_NE(log.find(c.reason), std::string::npos) << c.what << "\n" << log.substr(0, 400);
+    }
+    EXPECT_TRUE(clock_.SetCalls().empty());
+}
+
+// A member who damages the events again and again gets them made anew each time, but fills
+// no log: one line tells of it, the next only after a minute.
+TEST_F(ServiceTest, EventsDamagedAgainAndAgainAreMadeAnewEachTimeAndLoggedOnce) {
+    ASSERT_TRUE(service_.Start(-1));
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_TRUE(TNamedEvent::Remove(SyncBeginEventName)) << round;
+        EXPECT_TRUE(service_.MendEvents()) << round;
+        EXPECT_TRUE(TNamedEvent::Open(SyncBeginEventName).IsOpen()) << round;
+        EXPECT_TRUE(service_.MendEvents()) << "sound again: nothing to do";
+    }
+    const std::string log = Log();
+    const std::string line = "the events are damaged (" + EventObjectName(SyncBeginEventName) +
+                             " was removed): made anew\n";
+    EXPECT_NE(log.find(line), std::string::npos) << log;
+    EXPECT_EQ(log.find("made anew", log.find(line) + line.size()), std::string::npos) << log;
+}

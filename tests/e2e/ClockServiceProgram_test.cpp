@@ -3,6 +3,7 @@
 // never changes the clock.
 #include "framework/DateTime.h"
 #include "framework/StringTable.h"
+#include "platform/DebugOutput.h"
 #include "platform/NamedEvent.h"
 #include "settings/Options.h"
 #include "support/EventPrefix.h"
@@ -14,11 +15,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <thread>
 
@@ -96,7 +101,12 @@ constexpr SYSTEMTIME kRemote{2026, 12, 0, 8, 21, 5, 30, 0};
 
 class ClockServiceProgram : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(options_.Open()); }
+    void SetUp() override {
+        // The service's lock in a folder of the test's own, never /run/kairelon.
+        setenv("KAIRELON_RUNTIME_DIR", (home_.Path() + "/run").c_str(), 1);
+        ASSERT_TRUE(options_.Open());
+    }
+    void TearDown() override { unsetenv("KAIRELON_RUNTIME_DIR"); }
 
     // Writes the values as a program would, then signals the begin event and waits for done.
     TWaitResult Signal(int waitMs) {
@@ -281,4 +291,127 @@ TEST(ClockServiceCommandLine, HelpAndUnknownOptions) {
     const auto bad = test::RunProgram("kairelon-clockd", {"--set-now"});
     EXPECT_EQ(bad.exitCode, 64);
     EXPECT_NE(bad.err.find("unknown option"), std::string::npos) << bad.err;
+}
+
+namespace {
+
+std::string EventPath(const char* name) {
+    return "/dev/shm/sem." + EventObjectName(name).substr(1);
+}
+
+} // namespace
+
+// Any local user may create files in /dev/shm. Whatever stands where the service once kept its
+// lock keeps no service from starting: the lock is in a folder only root writes.
+TEST_F(ClockServiceProgram, NothingPlantedInTheSharedMemoryFolderKeepsTheServiceFromStarting) {
+    const std::string planted =
+        "/dev/shm/sem." + EventObjectName("KairelService").substr(1) + ".lock";
+    const std::string elsewhere = home_.Path() + "/elsewhere";
+    struct Case {
+        const char* what;
+        std::function<int()> plant;
+    };
+    const Case cases[] = {
+        {"a link", [&] { return symlink(elsewhere.c_str(), planted.c_str()); }},
+        {"a folder", [&] { return mkdir(planted.c_str(), 0755); }},
+        {"a FIFO", [&] { return mkfifo(planted.c_str(), 0666); }},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(c.plant(), 0) << c.what << ": " << std::strerror(errno);
+        ServiceProcess service;
+        EXPECT_TRUE(service.WaitUntilReady()) << c.what << "\n" << service.Log();
+        EXPECT_NO_THROW(HandOverToService(options_, kRemote)) << c.what;
+        EXPECT_EQ(service.Stop(), 0) << c.what;
+        unlink(planted.c_str());
+        rmdir(planted.c_str());
+    }
+    // The lock is where the runtime folder says, readable by the group's programs.
+    ServiceProcess service;
+    ASSERT_TRUE(service.WaitUntilReady()) << service.Log();
+    struct stat st {};
+    ASSERT_EQ(stat(ServiceLockPath().c_str(), &st), 0) << ServiceLockPath();
+    EXPECT_EQ(ServiceLockPath().rfind(home_.Path() + "/run/", 0), 0u) << ServiceLockPath();
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+// A service that was killed leaves its events behind; a program sees from the service's lock
+// that nobody serves them and does not wait its ten seconds.
+TEST_F(ClockServiceProgram, EventsLeftByAServiceThatWasKilledAreRecognisedAtOnce) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.WaitUntilReady()) << service.Log();
+    EXPECT_EQ(service.StopWith(SIGKILL), -1);
+    ASSERT_TRUE(TNamedEvent::OpenTrusted(SyncBeginEventName).IsOpen()) << "left behind";
+
+    std::vector<std::string> output;
+    const DebugOutputSink previous =
+        SetDebugOutputSink([&](const std::string& line) { output.push_back(line); });
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        HandOverToService(options_, kRemote);
+        ADD_FAILURE() << "confirmed";
+    } catch (const EServiceError& e) {
+        EXPECT_EQ(e.Message(), LoadStr(1074));
+    }
+    SetDebugOutputSink(previous);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    ASSERT_EQ(output.size(), 1u);
+    EXPECT_NE(output[0].find("is no longer running"), std::string::npos) << output[0];
+
+    ServiceProcess next; // and a new service takes over the place
+    ASSERT_TRUE(next.WaitUntilReady()) << next.Log();
+    EXPECT_NO_THROW(HandOverToService(options_, kRemote));
+}
+
+// The group's members may write the events' files. Whatever one does to them, the service
+// keeps running, makes its events anew, and the next hand-over is confirmed.
+TEST_F(ClockServiceProgram, WhatAMemberDoesToTheEventsNeitherEndsNorMisleadsTheService) {
+    const auto overwrite = [](const char* name, const std::vector<std::uint8_t>& bytes) {
+        const int fd = open(EventPath(name).c_str(), O_WRONLY);
+        const bool written = fd >= 0 && pwrite(fd, bytes.data(), bytes.size(), 0) ==
+                                            static_cast<ssize_t>(bytes.size());
+        close(fd);
+        return written ? 0 : -1;
+    };
+    struct Case {
+        const char* what;
+        std::function<int()> damage;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"begin cut short", [] { return truncate(EventPath(SyncBeginEventName).c_str(), 0); },
+         "KairelSyncBegin was cut short"},
+        {"done cut short", [] { return truncate(EventPath(SyncDoneEventName).c_str(), 0); },
+         "KairelSyncDone was cut short"},
+        {"begin removed", [] { return unlink(EventPath(SyncBeginEventName).c_str()); },
+         "KairelSyncBegin was removed"},
+        {"begin replaced by a regular file",
+         [] {
+             unlink(EventPath(SyncBeginEventName).c_str());
+             const int fd = open(EventPath(SyncBeginEventName).c_str(), O_CREAT | O_WRONLY, 0600);
+             const int cut = ftruncate(fd, 32);
+             close(fd);
+             return fd >= 0 ? cut : -1;
+         },
+         "KairelSyncBegin was replaced"},
+        // Set, with a waiter counted and the flags that make the C library's set of the event
+        // sleep for ever.
+        {"done filled with foreign content",
+         [&] {
+             return overwrite(SyncDoneEventName,
+                              {0, 0, 0, 0, 1, 0, 0, 0, 0x81, 0, 0, 0, 0, 0, 0, 0});
+         },
+         "KairelSyncDone holds foreign content"},
+        {"begin filled with garbage",
+         [&] { return overwrite(SyncBeginEventName, std::vector<std::uint8_t>(32, 0xff)); },
+         "KairelSyncBegin holds foreign content"},
+    };
+    for (const Case& c : cases) {
+        ServiceProcess service;
+        ASSERT_TRUE(service.WaitUntilReady()) << service.Log();
+        ASSERT_EQ(c.damage(), 0) << c.what << ": " << std::strerror(errno);
+        EXPECT_TRUE(service.WaitForLog(c.logged, 3000)) << c.what << "\n" << service.Log();
+        EXPECT_TRUE(service.WaitForLog("made anew", 3000)) << c.what << "\n" << service.Log();
+        EXPECT_NO_THROW(HandOverToService(options_, kRemote)) << c.what << "\n" << service.Log();
+        EXPECT_EQ(service.Stop(), 0) << c.what << "\n" << service.Log();
+    }
 }

@@ -207,6 +207,10 @@ TEST(Install, UnitsNameTheInstalledProgramsAndGrantNoMoreThanTheirOneRight) {
         // The hardware clock is written after each set: the RTC devices, and no other.
         EXPECT_EQ(clockd["DevicePolicy"], "closed");
         EXPECT_EQ(clockd["DeviceAllow"], "char-rtc rw");
+        // The service's lock where only root creates files.
+        EXPECT_EQ(clockd["RuntimeDirectory"], "kairelon");
+        EXPECT_EQ(clockd["RuntimeDirectoryMode"], "0755");
+        EXPECT_EQ(clockd["RuntimeDirectoryPreserve"], "yes");
 
         auto daytimed = unit("kairelon-daytimed.service");
         EXPECT_EQ(daytimed["ExecStart"], prefix + "/sbin/kairelon-daytimed");

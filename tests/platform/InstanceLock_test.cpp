@@ -91,3 +91,40 @@ TEST(InstanceLock, NeverThroughALinkAndAPlantedFileIsReplacedWhereAsked) {
     ASSERT_EQ(stat(planted.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, geteuid());
 }
+
+// Others tell from the lock file, without taking the lock, that its holder has gone without
+// letting go; a living holder, a released lock and a file that names no process tell nothing.
+TEST(InstanceLock, AHolderThatIsGoneIsToldFromItsFile) {
+    QTemporaryDir dir;
+    const std::string path = Folder(dir) + "/run/x.lock";
+    const pid_t child = fork();
+    if (child == 0) {
+        const TInstanceLock held = TInstanceLock::Acquire(path, false, 0644);
+        _exit(held.Held() ? 0 : 1); // gone without releasing
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(TInstanceLock::DeadHolder(path), static_cast<long>(child));
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u) << "others may read the holder's id";
+    ASSERT_EQ(stat((Folder(dir) + "/run").c_str(), &st), 0);
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0755u & ~mask) << "and reach it";
+
+    TInstanceLock mine = TInstanceLock::Acquire(path);
+    ASSERT_TRUE(mine.Held());
+    EXPECT_EQ(TInstanceLock::DeadHolder(path), 0) << "a living holder";
+    mine.Release();
+    EXPECT_EQ(TInstanceLock::DeadHolder(path), 0) << "released: no file";
+
+    for (const char* content : {"", "abc\n", "0\n", "-5\n", "12x\n"}) {
+        FILE* file = fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        fputs(content, file);
+        fclose(file);
+        EXPECT_EQ(TInstanceLock::DeadHolder(path), 0) << "'" << content << "'";
+    }
+}

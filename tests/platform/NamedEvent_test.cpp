@@ -1,14 +1,19 @@
 #include "platform/NamedEvent.h"
 #include "support/EventPrefix.h"
 
+#include <fcntl.h>
 #include <grp.h>
+#include <semaphore.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
+#include <functional>
 #include <thread>
+#include <vector>
 
 using namespace kairelon;
 using Clock = std::chrono::steady_clock;
@@ -229,4 +234,106 @@ TEST(NamedEvent, RemovingWhatItCreatedLeavesAnothersEventAlone) {
     EXPECT_EQ(TNamedEvent::Open(SyncBeginEventName).Error(), ENOENT);
     EXPECT_FALSE(theirs.RemoveCreated(SyncBeginEventName)) << "once";
     EXPECT_TRUE(theirs.Set()) << "the handle stays usable";
+}
+
+// Members of the service's group may write the events' files. Whatever one writes into a file
+// or does to it, no call on the event crashes or sleeps beyond its time-out, and the handle
+// tells that the event can no longer carry a signal.
+TEST(NamedEvent, WhatAMemberDoesToTheFileNeverCrashesOrBlocksAndIsSeen) {
+    const auto overwrite = [](const std::string& path, const std::vector<unsigned char>& bytes) {
+        const int fd = open(path.c_str(), O_WRONLY);
+        const bool written = fd >= 0 && pwrite(fd, bytes.data(), bytes.size(), 0) ==
+                                            static_cast<ssize_t>(bytes.size());
+        close(fd);
+        return written ? 0 : -1;
+    };
+    struct Case {
+        const char* what;
+        std::function<int(const std::string& path)> damage;
+        int error; // what Healthy() reports
+    };
+    const Case cases[] = {
+        {"cut short", [](const std::string& path) { return truncate(path.c_str(), 0); }, EIO},
+        {"cut to half", [](const std::string& path) { return truncate(path.c_str(), 16); }, EIO},
+        // Not set, a waiter counted, and the flags with which the C library's set of the
+        // event would sleep for ever.
+        {"foreign flags",
+         [&](const std::string& path) {
+             return overwrite(path, {0, 0, 0, 0, 1, 0, 0, 0, 0x81, 0, 0, 0});
+         },
+         EINVAL},
+        {"garbage",
+         [&](const std::string& path) {
+             return overwrite(path, std::vector<unsigned char>(32, 0xff));
+         },
+         EINVAL},
+        {"removed", [](const std::string& path) { return unlink(path.c_str()); }, ENOENT},
+        {"replaced",
+         [](const std::string& path) {
+             unlink(path.c_str());
+             const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0600);
+             const int grown = ftruncate(fd, 32);
+             close(fd);
+             return fd >= 0 ? grown : -1;
+         },
+         EEXIST},
+    };
+    for (const Case& c : cases) {
+        test::UniqueEventPrefix prefix;
+        TNamedEvent service = TNamedEvent::Create(SyncDoneEventName, -1);
+        TNamedEvent program = TNamedEvent::Open(SyncDoneEventName);
+        ASSERT_TRUE(service.Healthy() && program.Healthy()) << c.what;
+        ASSERT_EQ(c.damage(EventPath(SyncDoneEventName)), 0) << c.what;
+
+        const auto start = Clock::now();
+        for (TNamedEvent* event : {&service, &program}) {
+            event->Set();
+            event->Wait(50);
+            event->Reset();
+            event->Wait(50);
+            event->Set();
+        }
+        EXPECT_LT(MsSince(start), 1000) << c.what;
+        EXPECT_FALSE(service.Healthy()) << c.what;
+        EXPECT_EQ(service.Error(), c.error) << c.what;
+        EXPECT_FALSE(program.Healthy()) << c.what;
+    }
+}
+
+// The files keep the C library's layout of a process-shared semaphore: its calls and ours
+// signal each other, in both directions, awake or asleep.
+TEST(NamedEvent, TheCLibrarysSemaphoreCallsMeetTheseEvents) {
+    test::UniqueEventPrefix prefix;
+    TNamedEvent event = TNamedEvent::Create(SyncDoneEventName, -1);
+    ASSERT_TRUE(event.IsOpen());
+    sem_t* sem = sem_open(EventObjectName(SyncDoneEventName).c_str(), O_RDWR);
+    ASSERT_NE(sem, SEM_FAILED);
+
+    EXPECT_EQ(sem_post(sem), 0);
+    EXPECT_EQ(event.Wait(0), TWaitResult::Signalled);
+    EXPECT_TRUE(event.Set());
+    EXPECT_EQ(sem_trywait(sem), 0);
+    EXPECT_EQ(sem_trywait(sem), -1);
+
+    std::thread poster([sem] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        sem_post(sem);
+    });
+    auto start = Clock::now();
+    EXPECT_EQ(event.Wait(5000), TWaitResult::Signalled);
+    EXPECT_LT(MsSince(start), 2000);
+    poster.join();
+
+    std::thread setter([&event] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        event.Set();
+    });
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += 5;
+    start = Clock::now();
+    EXPECT_EQ(sem_timedwait(sem, &deadline), 0);
+    EXPECT_LT(MsSince(start), 2000);
+    setter.join();
+    sem_close(sem);
 }

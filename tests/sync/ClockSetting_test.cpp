@@ -1,22 +1,33 @@
 #include "sync/ClockSetting.h"
 
+#include "daemons/ClockService.h"
 #include "framework/DateTime.h"
 #include "framework/StringTable.h"
 #include "platform/DebugOutput.h"
+#include "platform/FileLock.h"
 #include "platform/NamedEvent.h"
+#include "platform/RegistryFile.h"
+#include "platform/StopSignals.h"
 #include "settings/Options.h"
 #include "support/EventPrefix.h"
 #include "support/TestSupport.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <QDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -291,4 +302,124 @@ TEST_F(HandOver, EventsAnyoneCouldHaveCreatedAreTreatedAsMissing) {
     std::string boxText;
     EXPECT_FALSE(CheckServiceEvent(boxText)); // the check box finds no service either
     EXPECT_NE(boxText.find("Operation not permitted"), std::string::npos) << boxText;
+}
+
+namespace {
+
+SYSTEMTIME At(int minute, int second) {
+    return SYSTEMTIME{
+        2026, 12, 0, 8, 21, static_cast<std::uint16_t>(minute), static_cast<std::uint16_t>(second),
+        0};
+}
+
+} // namespace
+
+// Two programs (two users, or the tray program and the scheduler) hand over at the same moment:
+// each is confirmed only for its own time, which the service set.
+TEST_F(HandOver, TwoHandOversAtOnceAreEachAnsweredForTheirOwnTime) {
+    CFakeClock clock;
+    std::mutex logMutex;
+    std::string log;
+    CClockService service(clock, [&](const std::string& line) {
+        std::lock_guard lock(logMutex);
+        log += line + "\n";
+    });
+    ASSERT_TRUE(service.Start(-1));
+    std::atomic<bool> stop{false};
+    std::thread runner([&] { service.Run([&] { return stop.load(); }); });
+
+    for (int round = 0; round < 5; ++round) {
+        const SYSTEMTIME times[2] = {At(10 + round, 1), At(20 + round, 2)};
+        std::atomic<int> ready{0};
+        std::string results[2];
+        std::vector<std::thread> programs;
+        for (int i = 0; i < 2; ++i) {
+            programs.emplace_back([&, i] {
+                CGlobalOptions own;
+                EXPECT_TRUE(own.Open());
+                ready.fetch_add(1);
+                while (ready.load() < 2) {
+                }
+                try {
+                    HandOverToServiceWaiting(own, times[i], 5000);
+                } catch (const Exception& e) {
+                    results[i] = e.Message();
+                }
+            });
+        }
+        for (std::thread& program : programs) {
+            program.join();
+        }
+        const std::size_t before = static_cast<std::size_t>(2 * round);
+        EXPECT_EQ(clock.SetCalls().size(), before + 2) << "round " << round << "\n" << log;
+        if (clock.SetCalls().size() != before + 2) {
+            break; // the service must be stopped below all the same
+        }
+        std::vector<int> minutesSet;
+        for (std::size_t i = before; i < before + 2; ++i) {
+            minutesSet.push_back(clock.SetCalls()[i].wMinute);
+        }
+        std::sort(minutesSet.begin(), minutesSet.end());
+        EXPECT_EQ(minutesSet, (std::vector<int>{10 + round, 20 + round})) << "round " << round;
+        EXPECT_EQ(results[0], "") << "round " << round;
+        EXPECT_EQ(results[1], "") << "round " << round;
+    }
+    stop = true;
+    runner.join();
+}
+
+// While another program hands over (or a member of the group holds its lock), a hand-over
+// waits for it only so long, then fails without signalling the service.
+TEST_F(HandOver, AHandOverLockHeldElsewhereEndsInTheStoresErrorWithoutSignalling) {
+    TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
+    TNamedEvent done = TNamedEvent::Create(SyncDoneEventName, -1);
+    const std::string lockPath = RegistryFilePath(RegistryRoot::LocalMachine) + ".handover.lock";
+    const TFileLock other = TFileLock::Acquire(lockPath, 0660, 0);
+    ASSERT_TRUE(other.Held());
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        HandOverToServiceWaiting(options_, kRemote, 5000);
+        FAIL() << "no exception";
+    } catch (const ERegistryException& e) {
+        EXPECT_NE(e.Message().find("another hand-over has been under way for more than 3 s"),
+                  std::string::npos)
+            << e.Message();
+    }
+    EXPECT_GE(MsSince(start), 3000);
+    EXPECT_LT(MsSince(start), 4500);
+    EXPECT_EQ(begin.Wait(0), TWaitResult::TimedOut);
+}
+
+// A stop signal while the program waits for the service ends the wait at once; the hand-over
+// fails, saying so, and is never taken for a confirmation. Run in a process of its own, since
+// the stop stays pending for the rest of the process.
+TEST_F(HandOver, AStopSignalEndsTheWaitForTheServiceAtOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
+    TNamedEvent done = TNamedEvent::Create(SyncDoneEventName, -1); // nobody ever answers
+    EXPECT_EXIT(
+        {
+            QuitOnStopSignals();
+            std::thread stopper([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                kill(getpid(), SIGTERM);
+            });
+            const auto start = std::chrono::steady_clock::now();
+            std::string message = "confirmed";
+            try {
+                HandOverToService(options_, kRemote);
+            } catch (const EServiceError& e) {
+                message = e.Message();
+            }
+            const long long waited = MsSince(start);
+            stopper.join();
+            std::fprintf(stderr, "waited %lld ms: %s\n", waited, message.c_str());
+            // exit() skips the fixture's clean-up.
+            TNamedEvent::Remove(SyncBeginEventName);
+            TNamedEvent::Remove(SyncDoneEventName);
+            QDir(QString::fromStdString(home_.Path())).removeRecursively();
+            std::exit(waited < 800 && message.find("stop signal (15)") != std::string::npos ? 0
+                                                                                            : 1);
+        },
+        testing::ExitedWithCode(0), "waited [0-9]+ ms: The hand-over .* stop signal \\(15\\)");
 }

@@ -1,6 +1,7 @@
 #include "platform/InstanceLock.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,17 +14,18 @@
 namespace kairelon {
 namespace {
 
-// The folder and its missing parents, each owner-only.
-bool MakeFolders(const std::string& folder) {
-    if (folder.empty() || mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) {
+// The folder and its missing parents, each owner-only, or open to all for a lock file others
+// may read.
+bool MakeFolders(const std::string& folder, mode_t mode) {
+    if (folder.empty() || mkdir(folder.c_str(), mode) == 0 || errno == EEXIST) {
         return true;
     }
     const std::size_t slash = folder.find_last_of('/');
     if (errno != ENOENT || slash == std::string::npos || slash == 0) {
         return false;
     }
-    return MakeFolders(folder.substr(0, slash)) &&
-           (mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST);
+    return MakeFolders(folder.substr(0, slash), mode) &&
+           (mkdir(folder.c_str(), mode) == 0 || errno == EEXIST);
 }
 
 } // namespace
@@ -49,15 +51,16 @@ TInstanceLock& TInstanceLock::operator=(TInstanceLock&& other) noexcept {
     return *this;
 }
 
-TInstanceLock TInstanceLock::Acquire(const std::string& path, bool replaceForeign) {
+TInstanceLock TInstanceLock::Acquire(const std::string& path, bool replaceForeign, unsigned mode) {
     TInstanceLock lock;
     lock.path_ = path;
+    const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     for (int attempt = 0; attempt < 10; ++attempt) {
-        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        int fd = open(path.c_str(), flags, static_cast<mode_t>(mode));
         const std::size_t slash = path.find_last_of('/');
         if (fd < 0 && errno == ENOENT && slash != std::string::npos &&
-            MakeFolders(path.substr(0, slash))) {
-            fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+            MakeFolders(path.substr(0, slash), (mode & 0044) != 0 ? 0755 : 0700)) {
+            fd = open(path.c_str(), flags, static_cast<mode_t>(mode));
         }
         if (fd < 0) {
             lock.error_ = errno;
@@ -96,6 +99,9 @@ TInstanceLock TInstanceLock::Acquire(const std::string& path, bool replaceForeig
             close(fd);
             continue;
         }
+        if (st.st_uid == geteuid()) {
+            fchmod(fd, static_cast<mode_t>(mode)); // against the umask
+        }
         const std::string pid = std::to_string(static_cast<long>(getpid())) + "\n";
         if (ftruncate(fd, 0) != 0 ||
             pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
@@ -107,6 +113,24 @@ TInstanceLock TInstanceLock::Acquire(const std::string& path, bool replaceForeig
     }
     lock.error_ = EAGAIN;
     return lock;
+}
+
+long TInstanceLock::DeadHolder(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    struct stat st {};
+    char text[32] = {};
+    const ssize_t n =
+        fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? pread(fd, text, sizeof text - 1, 0) : 0;
+    close(fd);
+    char* end = nullptr;
+    const long pid = n > 0 ? std::strtol(text, &end, 10) : 0;
+    if (pid <= 0 || end == text || (*end != '\n' && *end != '\0')) {
+        return 0;
+    }
+    return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH ? pid : 0;
 }
 
 void TInstanceLock::Release() {
