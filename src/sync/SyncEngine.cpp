@@ -374,9 +374,10 @@ void TSyncEngine::SetClock(TTicks trueAtReceipt, std::int64_t receivedNs, bool u
         SetClockDirectly(clock_, remote);
         WriteHardwareClockAfterSet();
     } else if (HandOverToServiceFn) {
-        HandOverToServiceFn(*GlobalOptions, remote);
+        HandOverToServiceFn(*GlobalOptions, remote, trueAtNs);
     } else {
-        HandOverToService(*GlobalOptions, remote);
+        // The service adds what passes from trueAtNs until it sets the clock.
+        HandOverToService(*GlobalOptions, remote, trueAtNs);
     }
 }
 

@@ -60,7 +60,9 @@ class TSyncEngine {
 public:
     // How the engine hands a new time to the clock-setting service (the product's hand-over
     // by default; tests may shorten its wait).
-    using HandOver = std::function<void(CGlobalOptions& options, const SYSTEMTIME& utc)>;
+    // `trueAtNs`: the instant on the clock's monotonic clock at which `utc` is true.
+    using HandOver =
+        std::function<void(CGlobalOptions& options, const SYSTEMTIME& utc, std::int64_t trueAtNs)>;
 
     TSyncEngine(SyncHost& host, CClock& clock);
     ~TSyncEngine(); // runs FormDestroy when the host has not
