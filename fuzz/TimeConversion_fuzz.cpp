@@ -58,8 +58,8 @@ void CheckAdvance(const std::string& text) {
         std::abort();
     }
     const kairelon::SYSTEMTIME stated{2026, 12, 0, 9, 23, 59, 59, 0};
-    const kairelon::TTicks moved = kairelon::TimeAtReceipt(stated, text, 2000000) -
-                                   kairelon::TimeAtReceipt(stated, "", 0);
+    const kairelon::TTicks moved =
+        kairelon::TimeAtReceipt(stated, text, 2000000) - kairelon::TimeAtReceipt(stated, "", 0);
     // Relative to the middle of the second: -advance - 500 ms, plus 1 ms of round trip.
     const double movedMs = static_cast<double>(moved) / 10000.0 + 500.0;
     const double expected = *advance > 0 ? 1.0 - *advance : 501.0;
