@@ -78,6 +78,17 @@ std::string TNMDayTime::GetTimeStr() {
         if (dataSwap.Saved()) {
             dataSwap.Saved()(Sender);
         }
+        // A daytime server closes right after its text: when the close has come with it, take
+        // it now, as the close notification would (nothing is left to read), rather than on
+        // another turn of the event loop.
+        char byte = 0;
+        if (Connected && sock::recv(SocketHandle, &byte, 1, MSG_PEEK) == 0) {
+            RequestCloseSocket();
+            SignalEvent.SetEvent();
+            if (OnDisconnect) {
+                OnDisconnect(this);
+            }
+        }
     };
 
     OpenConnection();
