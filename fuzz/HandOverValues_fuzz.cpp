@@ -1,6 +1,6 @@
-// The service's checks of "NewTime", "OldTime" and "OldTimeUtc" on arbitrary bytes, as any
-// member of the service's group could write them: never crash, and accept only what the
-// program writes.
+// The service's checks of "NewTime", "OldTime", "OldTimeUtc" and "NewTimeBoot" on arbitrary
+// bytes, as any member of the service's group could write them: never crash, and accept only
+// what the program writes.
 #include "daemons/ClockService.h"
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -21,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SYSTEMTIME utc;
     if (CheckNewTime(newTime, utc).empty()) {
         FILETIME ft;
-        if (newTime.size() != 16 || utc.wDayOfWeek != 0 || utc.wMilliseconds != 0 ||
+        if (newTime.size() != 16 || utc.wDayOfWeek != 0 || utc.wMilliseconds > 999 ||
             utc.wYear < 1970 || !SystemTimeToFileTime(utc, ft)) {
             std::abort();
         }
@@ -51,6 +52,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::int64_t apart = nowMs - stamp; // both lie within 2^50 when accepted
         if (apart > MaxHandOverAgeMs || apart < -1000) {
             std::abort();
+        }
+    }
+
+    // The same bytes as "NewTimeBoot" (with the "OldTimeUtc" they name, or another one), against
+    // a boot-time clock taken from them: an accepted instant lies at most MaxHandOverAgeMs back
+    // and 1 ms ahead, and moving the time on by it gives a real time.
+    for (const bool sameStamp : {true, false}) {
+        const std::vector<std::uint8_t> stamp =
+            newTime.size() >= 16 && sameStamp
+                ? std::vector<std::uint8_t>(newTime.begin() + 8, newTime.begin() + 16)
+                : std::vector<std::uint8_t>(8, 0x5a);
+        const std::int64_t nowNs = static_cast<std::int64_t>(size) * 1000000007LL;
+        std::optional<std::int64_t> elapsed;
+        if (CheckNewTimeBoot(newTime, stamp, nowNs, elapsed).empty() && elapsed) {
+            if (newTime.size() != 16 || *elapsed > std::int64_t{MaxHandOverAgeMs} * 1000000 ||
+                *elapsed < -1000000) {
+                std::abort();
+            }
+            FILETIME ft;
+            const SYSTEMTIME moved = MovedOn(SYSTEMTIME{2026, 12, 0, 9, 23, 59, 59, 999}, *elapsed);
+            if (!SystemTimeToFileTime(moved, ft)) {
+                std::abort();
+            }
         }
     }
     return 0;

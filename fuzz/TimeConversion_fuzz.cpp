@@ -2,7 +2,9 @@
 // the strip leaves only bytes 32..127; a successful conversion always names a real date in
 // 1951..2050 and a real time of day; the health field, when read, is one digit that stands in
 // column 30 of a line at least 30 characters long, and adding text after a blank in column 31
-// does not change it.
+// does not change it; the server's advance, when read, lies in 0.0..999.9 and needs a health
+// field, and the estimate moves the stated second by no more than the advance or the middle of
+// the second (plus half the round trip).
 #include "framework/DateTime.h"
 #include "sync/TimeConversion.h"
 
@@ -47,6 +49,25 @@ void CheckHealth(const std::string& text) {
     }
 }
 
+void CheckAdvance(const std::string& text) {
+    const std::optional<double> advance = kairelon::DaytimeAdvanceMs(text);
+    if (!advance) {
+        return;
+    }
+    if (*advance < 0 || *advance > 999.9 || !kairelon::DaytimeHealth(text)) {
+        std::abort();
+    }
+    const kairelon::SYSTEMTIME stated{2026, 12, 0, 9, 23, 59, 59, 0};
+    const kairelon::TTicks moved =
+        kairelon::TimeAtReceipt(stated, text, 2000000) - kairelon::TimeAtReceipt(stated, "", 0);
+    // Relative to the middle of the second: -advance - 500 ms, plus 1 ms of round trip.
+    const double movedMs = static_cast<double>(moved) / 10000.0 + 500.0;
+    const double expected = *advance > 0 ? 1.0 - *advance : 501.0;
+    if (std::fabs(movedMs - expected) > 0.051) {
+        std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -69,5 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckConversion(stripped);
     CheckHealth(raw);
     CheckHealth(stripped);
+    CheckAdvance(raw);
+    CheckAdvance(stripped);
     return 0;
 }

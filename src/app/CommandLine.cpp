@@ -7,11 +7,13 @@
 #include "net/DayTime.h"
 #include "platform/Clock.h"
 #include "platform/ProgramExec.h"
+#include "platform/TimeServices.h"
 #include "sync/ServerAddress.h"
 #include "sync/TimeConversion.h"
 
 #include <QCoreApplication>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -36,8 +38,10 @@ constexpr const char* kUsage =
     "\n"
     "Modes:\n"
     "  --query HOST[:PORT]  ask the daytime server HOST (port 13 unless given) for its time\n"
-    "                       and print its reply, its time, the local clock (both UTC) and\n"
-    "                       the difference in whole minutes; sets nothing, needs no rights\n"
+    "                       and print its reply, its time, the local clock (both UTC), the\n"
+    "                       difference in whole minutes, and the offset: the server's time\n"
+    "                       less this clock's, to the millisecond, estimated as a run sets\n"
+    "                       it; sets nothing, needs no rights\n"
     "  --sync-now           synchronise the clock once, as the menu command does, printing\n"
     "                       the protocol on standard output (info:, warning:, error:);\n"
     "                       SIGTERM or SIGINT ends the run at once, dial included, and\n"
@@ -131,12 +135,14 @@ std::string IsoUtc(const SYSTEMTIME& st) {
 // One exchange with the server, compared with the local clock; sets nothing.
 int RunQuery(const std::string& host, int port, int timeOutMs) {
     std::string reply;
+    TReplyTiming timing;
     try {
         TNMDayTime NTP;
         NTP.Host = host;
         NTP.Port = port;
         NTP.TimeOut = timeOutMs;
         reply = NTP.GetTimeStr();
+        timing = NTP.LastReplyTiming;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "error: %s\n", error.what());
         return kExitFailure;
@@ -151,12 +157,34 @@ int RunQuery(const std::string& host, int port, int timeOutMs) {
     const SYSTEMTIME remote = DateTimeToSystemTime(date + time);
     CDryRunClock clock; // reads the clock; cannot set it
     const SYSTEMTIME local = clock.GetSystemTime();
+    // The server's time now, by the estimate a run sets, against this clock read at once.
+    const TTicks atReceipt = TimeAtReceipt(remote, reply, timing.RoundTripNs());
+    const std::int64_t nowNs = clock.MonotonicNs();
+    const auto localNow = std::chrono::system_clock::now();
+    const std::int64_t sinceReceiptNs = nowNs - ReceiptInstantNs(reply, timing);
+    constexpr TTicks kTicks1601To1970 = 116444736000000000LL;
+    const TTicks localTicks =
+        kTicks1601To1970 +
+        std::chrono::duration_cast<std::chrono::nanoseconds>(localNow.time_since_epoch()).count() /
+            100;
+    const TTicks offsetTicks = atReceipt + sinceReceiptNs / 100 - localTicks;
     std::printf("reply: %s\n", reply.c_str());
     std::printf("remote: %s\n", IsoUtc(remote).c_str());
     std::printf("local: %s\n", IsoUtc(local).c_str());
     std::printf("deviation: %d\n", GetTimeDifference(remote, local));
     if (const std::optional<int> health = DaytimeHealth(reply)) {
         std::printf("health: %d\n", *health);
+    }
+    const std::int64_t offsetMs = (offsetTicks + (offsetTicks < 0 ? -5000 : 5000)) / 10000;
+    const std::int64_t absMs = offsetMs < 0 ? -offsetMs : offsetMs;
+    std::printf("offset: %c%lld.%03lld s (round trip %.1f ms)\n", offsetMs < 0 ? '-' : '+',
+                static_cast<long long>(absMs / 1000), static_cast<long long>(absMs % 1000),
+                static_cast<double>(timing.RoundTripNs()) / 1e6);
+    const std::string other = OtherTimeService();
+    if (!other.empty()) {
+        std::printf("note: another time service keeps this clock (%s): it undoes or fights "
+                    "every set by Kairelon\n",
+                    other.c_str());
     }
     std::fflush(stdout);
     return 0;

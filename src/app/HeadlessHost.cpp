@@ -6,6 +6,7 @@
 #include "platform/RegistryFile.h"
 #include "platform/StopSignals.h"
 #include "platform/SystemError.h"
+#include "platform/TimeServices.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -58,6 +59,7 @@ std::unique_ptr<CClock> MakeClock(bool dryRun) {
 void StartUp(TSyncEngine& engine, const HeadlessOptions& options) {
     engine.DryRun = options.dryRun;
     engine.ServerOverride = options.server;
+    engine.TimeServiceCheck = [] { return OtherTimeService(); };
     engine.CreateOptionStores();
     engine.InitializeEngine();
 }

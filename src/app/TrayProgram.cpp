@@ -5,6 +5,7 @@
 #include "app/frmOptions.h"
 #include "platform/Clock.h"
 #include "platform/StopSignals.h"
+#include "platform/TimeServices.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
@@ -61,6 +62,10 @@ TTrayProgram::EStart TTrayProgram::Start() {
     frmOptions_ = std::make_unique<TfrmOptions>(Clock != nullptr ? *Clock : *clock_);
     TfrmOptions& window = *frmOptions_;
     window.Engine().DryRun = options_.dryRun;
+    if (Clock == nullptr) {
+        // Another time service only fights the machine's own clock, not one a caller injected.
+        window.Engine().TimeServiceCheck = [] { return OtherTimeService(); };
+    }
     window.ProtocolEcho = Out;
     window.MessageEcho = Err;
     window.ProgramFolder = folder;

@@ -7,6 +7,8 @@
 
 #include <grp.h>
 
+#include <optional>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -65,12 +67,73 @@ std::string CheckNewTime(const std::vector<std::uint8_t>& bytes, SYSTEMTIME& utc
     if (st.wYear < 1970) {
         return "\"NewTime\" " + fields + " lies before 1970";
     }
-    if (st.wDayOfWeek != 0 || st.wMilliseconds != 0) {
-        return "\"NewTime\" " + fields + " is not as the program writes it " +
-               "(day of week 0, milliseconds 0)";
+    if (st.wDayOfWeek != 0) {
+        return "\"NewTime\" " + fields + " is not as the program writes it (day of week 0)";
     }
     utc = st;
     return {};
+}
+
+namespace {
+
+std::int64_t Int64At(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+    std::uint64_t raw = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        raw |= static_cast<std::uint64_t>(bytes[offset + i]) << (8 * i);
+    }
+    return static_cast<std::int64_t>(raw);
+}
+
+// How far the program's instant may lie ahead of the service's reading: the two read one
+// clock of the machine, but the program names the instant of a whole millisecond, which may
+// come up to half a millisecond after its own reading.
+constexpr std::int64_t kBootAheadToleranceNs = 1000000;
+
+} // namespace
+
+std::string CheckNewTimeBoot(const std::vector<std::uint8_t>& bytes,
+                             const std::vector<std::uint8_t>& oldTimeUtc, std::int64_t nowNs,
+                             std::optional<std::int64_t>& elapsedNs) {
+    elapsedNs.reset();
+    if (bytes.empty()) {
+        return {}; // as older programs hand over: the time as it stands
+    }
+    if (bytes.size() != 16) {
+        return Format("\"NewTimeBoot\" has %d bytes instead of 16", static_cast<int>(bytes.size()));
+    }
+    if (oldTimeUtc.size() != 8 || Int64At(bytes, 8) != Int64At(oldTimeUtc, 0)) {
+        return {}; // left by an earlier hand-over: this one did not write it
+    }
+    const std::int64_t instant = Int64At(bytes, 0);
+    // Compared without a signed overflow: the instant may hold any 64-bit value.
+    const double apartMs = (static_cast<double>(nowNs) - static_cast<double>(instant)) / 1e6;
+    if (instant > nowNs + kBootAheadToleranceNs) {
+        return Format("\"NewTimeBoot\" lies %.3f ms ahead of the service's boot-time clock",
+                      -apartMs);
+    }
+    if (apartMs > MaxHandOverAgeMs) {
+        return Format("the hand-over is stale: \"NewTime\" was true %.1f s ago (more than %d s)",
+                      apartMs / 1000.0, MaxHandOverAgeMs / 1000);
+    }
+    elapsedNs = nowNs - instant;
+    return {};
+}
+
+SYSTEMTIME MovedOn(const SYSTEMTIME& utc, std::int64_t elapsedNs) {
+    FILETIME ft;
+    if (!SystemTimeToFileTime(utc, ft)) {
+        return utc;
+    }
+    constexpr std::uint64_t kTicksPerMs = 10000;
+    // A few hundred microseconds back (an instant named ahead) are as exact as ahead.
+    const std::uint64_t exact = FileTimeToUInt64(ft) + static_cast<std::uint64_t>(elapsedNs / 100);
+    const std::uint64_t rounded = (exact + kTicksPerMs / 2) / kTicksPerMs * kTicksPerMs;
+    SYSTEMTIME moved;
+    FileTimeToSystemTime(
+        FILETIME{static_cast<std::uint32_t>(rounded), static_cast<std::uint32_t>(rounded >> 32)},
+        moved);
+    moved.wDayOfWeek = 0;
+    return moved;
 }
 
 std::string CheckHandOverAge(const std::vector<std::uint8_t>& bytes, TDateTime nowTimeOfDay) {
@@ -164,7 +227,8 @@ THandOverValues ReadHandOverValues() {
         throw ERegistryException(std::string("the key \"") + kOptionsKey + "\" is missing");
     }
     return THandOverValues{ReadBinary(store, kNewTimeValue), ReadBinary(store, kOldTimeValue),
-                           ReadBinary(store, kOldTimeUtcValue)};
+                           ReadBinary(store, kOldTimeUtcValue),
+                           ReadBinary(store, kNewTimeBootValue)};
 }
 
 long ServiceGroupId() {
@@ -317,6 +381,19 @@ void CClockService::Stop() {
     refused_.Close();
 }
 
+void CClockService::WriteHardwareClockAfterSet() {
+    CHardwareClock* rtc = clock_.HardwareClock();
+    if (rtc == nullptr) {
+        return;
+    }
+    const THardwareClockOutcome outcome = WriteHardwareClock(*rtc, clock_.GetSystemTime());
+    if (outcome.error != 0) {
+        // The system clock is set; only the next boot may start from an older time.
+        log_("the clock is set, but the hardware clock " + outcome.device +
+             " cannot be: " + SystemErrorText(static_cast<std::uint32_t>(outcome.error)));
+    }
+}
+
 THandOverOutcome CClockService::Refuse(THandOverOutcome outcome, const std::string& reason) {
     log_("refused: " + reason);
     // The refusal first: once done is set the program looks for it.
@@ -344,15 +421,27 @@ THandOverOutcome CClockService::HandOver() {
     }
     log_("hand-over: \"NewTime\" " + HexBytes(values.NewTime, sizeof(SYSTEMTIME)) +
          ", \"OldTime\" " + HexBytes(values.OldTime, sizeof(double)) + ", \"OldTimeUtc\" " +
-         HexBytes(values.OldTimeUtc, sizeof(std::int64_t)));
-    SYSTEMTIME utc;
-    std::string reason = CheckNewTime(values.NewTime, utc);
+         HexBytes(values.OldTimeUtc, sizeof(std::int64_t)) +
+         (values.NewTimeBoot.empty() ? std::string()
+                                     : ", \"NewTimeBoot\" " + HexBytes(values.NewTimeBoot, 16)));
+    SYSTEMTIME stated;
+    std::optional<std::int64_t> since;
+    const std::int64_t checkedNs = clock_.MonotonicNs();
+    std::string reason = CheckNewTime(values.NewTime, stated);
     if (reason.empty()) {
         reason = CheckHandOverAge(values, utcNow_(), timeOfDay_());
+    }
+    if (reason.empty()) {
+        reason = CheckNewTimeBoot(values.NewTimeBoot, values.OldTimeUtc, checkedNs, since);
     }
     if (!reason.empty()) {
         return Refuse(THandOverOutcome::Refused, reason);
     }
+    // "NewTime" was true at its instant: what passed since is added just before the set.
+    if (since) {
+        *since += clock_.MonotonicNs() - checkedNs;
+    }
+    const SYSTEMTIME utc = since ? MovedOn(stated, *since) : stated;
     const int error = clock_.SetSystemTime(utc);
     if (error != 0) {
         return Refuse(THandOverOutcome::Failed,
@@ -364,7 +453,11 @@ THandOverOutcome CClockService::HandOver() {
              SystemErrorText(static_cast<std::uint32_t>(done_.Error())));
         return THandOverOutcome::Failed;
     }
-    log_("confirmed: " + SystemTimeText(utc) + " UTC handed to the clock");
+    log_("confirmed: " + SystemTimeText(utc) + " UTC handed to the clock" +
+         (since ? Format(" (\"NewTime\" %s and %.3f ms since it was true)", SystemTimeText(stated),
+                         static_cast<double>(*since) / 1e6)
+                : std::string()));
+    WriteHardwareClockAfterSet();
     return THandOverOutcome::Confirmed;
 }
 

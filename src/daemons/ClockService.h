@@ -19,6 +19,13 @@
 // whatever a member did to them.
 // A value a member wrote is logged only as far as its expected size.
 //
+// "NewTime" carries milliseconds; "NewTimeBoot", when the program wrote it for this
+// hand-over, names the boot-time instant at which it was true, and the service adds the time
+// passed since then (on the clock's monotonic clock) just before it sets the clock. A
+// hand-over without it (as older programs write it) is set as it stands. After a successful
+// set the hardware clock is written too (platform/HardwareClock.h); a failure to write it is
+// one line in the log, and the hand-over is still confirmed.
+//
 // The clock, the log, "now" in UTC and the local time of day are injected; this class does
 // not install signal handlers or parse command lines (the program's main does).
 #pragma once
@@ -31,6 +38,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +49,7 @@ struct THandOverValues {
     std::vector<std::uint8_t> NewTime;
     std::vector<std::uint8_t> OldTime;
     std::vector<std::uint8_t> OldTimeUtc;
+    std::vector<std::uint8_t> NewTimeBoot{}; // 16 bytes; missing from older programs
 };
 
 // The latest age of a hand-over that is still acted on, in milliseconds: 2 s short of the
@@ -49,7 +58,7 @@ struct THandOverValues {
 inline constexpr int MaxHandOverAgeMs = 8000;
 
 // Checks "NewTime" as the program writes it: 16 bytes, a real date and time the clock can
-// hold, day of week 0 and milliseconds 0. Empty when sound (and `utc` filled), otherwise the
+// hold (milliseconds 0 to 999), day of week 0. Empty when sound (and `utc` filled), otherwise the
 // reason for refusing.
 std::string CheckNewTime(const std::vector<std::uint8_t>& bytes, SYSTEMTIME& utc);
 
@@ -67,6 +76,19 @@ std::string CheckHandOverAgeUtc(const std::vector<std::uint8_t>& bytes, std::int
 // "OldTime".
 std::string CheckHandOverAge(const THandOverValues& values, std::int64_t nowUtcMs,
                              TDateTime nowTimeOfDay);
+
+// How long ago "NewTime" was true, by "NewTimeBoot" (16 bytes: the boot-time instant in
+// nanoseconds, then the "OldTimeUtc" it belongs to) against the monotonic `nowNs`. A missing
+// value, or one that belongs to an earlier hand-over (its stamp is not `oldTimeUtc`), leaves
+// `elapsedNs` empty: "NewTime" is set as it stands. Empty when sound, otherwise the
+// reason for refusing: another size, an instant more than 1 ms ahead of `nowNs`, or one more than
+// MaxHandOverAgeMs back.
+std::string CheckNewTimeBoot(const std::vector<std::uint8_t>& bytes,
+                             const std::vector<std::uint8_t>& oldTimeUtc, std::int64_t nowNs,
+                             std::optional<std::int64_t>& elapsedNs);
+
+// `utc` moved on by `elapsedNs`, to the nearest millisecond, day of week 0.
+SYSTEMTIME MovedOn(const SYSTEMTIME& utc, std::int64_t elapsedNs);
 
 enum class THandOverOutcome {
     Confirmed, // the clock was set and the done event signalled
@@ -109,7 +131,8 @@ public:
 
 private:
     THandOverOutcome Refuse(THandOverOutcome outcome, const std::string& reason);
-    bool CreateEvents(); // all three anew; false, logged, when one cannot be made
+    void WriteHardwareClockAfterSet(); // after a set; a failure is one log line
+    bool CreateEvents();               // all three anew; false, logged, when one cannot be made
     void LogMend(const std::string& line);
 
     CClock& clock_;

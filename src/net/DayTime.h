@@ -10,13 +10,34 @@
 // the program run as well. Every wait is bounded by `TimeOut` when it is not 0: the lookup, the
 // connect, and the wait for the reply (a server that sends but never closes gives what came
 // within it).
+//
+// The reply carries whole seconds, so when it came matters as much as what it says: every
+// call notes, on a monotonic clock (`MonotonicClock`, the machine's boot-time clock unless a
+// test puts another in its place), when the connect began and when the connection stood (the
+// round trip of the connect), when the first "*" arrived (the on-time marker of the common
+// daytime layout) and when the last byte arrived. `LastReplyTiming` holds them for the caller.
 #pragma once
 
 #include "net/Powersock.h"
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kairelon {
+
+// When one exchange happened, in nanoseconds on the client's monotonic clock; 0 for a moment
+// that did not come.
+struct TReplyTiming {
+    std::int64_t ConnectStartedNs = 0; // the connect was asked for
+    std::int64_t ConnectedNs = 0;      // the connection stood
+    std::int64_t MarkerNs = 0;         // the piece holding the first "*" arrived
+    std::int64_t LastDataNs = 0;       // the piece holding the last byte arrived
+    // The time the connect took: one trip to the server and back, in nanoseconds.
+    std::int64_t RoundTripNs() const {
+        return ConnectedNs > ConnectStartedNs ? ConnectedNs - ConnectStartedNs : 0;
+    }
+};
 
 class TNMDayTime : public TPowersock {
 public:
@@ -34,7 +55,14 @@ public:
     // and raises EAbortError "Socket send aborted". Only on the creating thread.
     void Abort() override;
 
+    // The moments of the last GetTimeStr; reset at its start, complete when it returns.
+    TReplyTiming LastReplyTiming;
+    // The monotonic clock of the timing, in nanoseconds; null: BootTimeNs (platform/Clock.h).
+    std::function<std::int64_t()> MonotonicClock;
+
 private:
+    std::int64_t MonotonicNow() const;
+
     bool aborted_ = false; // Abort came during the current GetTimeStr
 };
 

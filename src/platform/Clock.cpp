@@ -43,8 +43,14 @@ std::vector<SYSTEMTIME> CFakeClock::SetCalls() const {
     return sets_;
 }
 
+std::int64_t CFakeClock::MonotonicNs() {
+    std::lock_guard lock(mutex_);
+    return monotonicNs_;
+}
+
 void CFakeClock::Advance(int milliseconds) {
     std::lock_guard lock(mutex_);
+    monotonicNs_ += static_cast<std::int64_t>(milliseconds) * 1000000;
     FILETIME ft;
     if (!SystemTimeToFileTime(now_, ft)) {
         return;

@@ -24,6 +24,10 @@ inline constexpr const char* kNewTimeValue = "NewTime"; // REG_BINARY, 16 bytes 
 inline constexpr const char* kOldTimeValue = "OldTime"; // REG_BINARY, 8 bytes (TDateTime)
 // REG_BINARY, 8 bytes: the moment of the hand-over, milliseconds since 1970 UTC (int64 LE).
 inline constexpr const char* kOldTimeUtcValue = "OldTimeUtc";
+// REG_BINARY, 16 bytes: the boot-time instant (nanoseconds, CLOCK_BOOTTIME) at which "NewTime"
+// was true, then the "OldTimeUtc" of the same hand-over (each int64 LE). Older programs do not
+// write it; a value whose second half is not this hand-over's "OldTimeUtc" is an earlier one's.
+inline constexpr const char* kNewTimeBootValue = "NewTimeBoot";
 
 class CLocalOptions : public TAdvRegistry {
 public:

@@ -86,7 +86,7 @@ TNamedEvent OpenServiceEvent(const char* name) {
 // "OldTimeUtc": the moment of the hand-over as milliseconds since 1970-01-01 UTC, a signed
 // 64-bit number, little endian. Unlike "OldTime" it means the same to a service in another
 // time zone and across a change to or from daylight time.
-void WriteHandOverMoment(CGlobalOptions& options) {
+std::int64_t WriteHandOverMoment(CGlobalOptions& options) {
     const std::int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::system_clock::now().time_since_epoch())
                                 .count();
@@ -95,6 +95,18 @@ void WriteHandOverMoment(CGlobalOptions& options) {
         bytes[i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(ms) >> (8 * i));
     }
     options.WriteBinaryData(kOldTimeUtcValue, bytes, sizeof bytes);
+    return ms;
+}
+
+// "NewTimeBoot": the boot-time instant at which "NewTime" is true, and the "OldTimeUtc" of
+// this hand-over, which ties the instant to it (an older program leaves the value as it was).
+void WriteNewTimeBoot(CGlobalOptions& options, std::int64_t trueAtNs, std::int64_t stampMs) {
+    std::uint8_t bytes[16];
+    for (int i = 0; i < 8; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(trueAtNs) >> (8 * i));
+        bytes[8 + i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(stampMs) >> (8 * i));
+    }
+    options.WriteBinaryData(kNewTimeBootValue, bytes, sizeof bytes);
 }
 
 } // namespace
@@ -106,11 +118,13 @@ void SetClockDirectly(CClock& clock, const SYSTEMTIME& utc) {
     }
 }
 
-void HandOverToService(CGlobalOptions& options, const SYSTEMTIME& utc) {
-    HandOverToServiceWaiting(options, utc, ServiceReplyTimeoutMs);
+void HandOverToService(CGlobalOptions& options, const SYSTEMTIME& utc,
+                       std::optional<std::int64_t> trueAtNs) {
+    HandOverToServiceWaiting(options, utc, ServiceReplyTimeoutMs, trueAtNs);
 }
 
-void HandOverToServiceWaiting(CGlobalOptions& options, const SYSTEMTIME& utc, int waitMs) {
+void HandOverToServiceWaiting(CGlobalOptions& options, const SYSTEMTIME& utc, int waitMs,
+                              std::optional<std::int64_t> trueAtNs) {
     // One hand-over at a time among all programs, from the write through the answer: there is
     // one "NewTime" and one done event, so a hand-over in between would have its time set in
     // place of this one's and share its answer.
@@ -135,7 +149,10 @@ void HandOverToServiceWaiting(CGlobalOptions& options, const SYSTEMTIME& utc, in
     }
     options.WriteNewTime(utc);
     options.WriteDateTime(kOldTimeValue, Time());
-    WriteHandOverMoment(options);
+    const std::int64_t stampMs = WriteHandOverMoment(options);
+    if (trueAtNs) {
+        WriteNewTimeBoot(options, *trueAtNs, stampMs);
+    }
 
     TNamedEvent begin = OpenServiceEvent(SyncBeginEventName);
     TNamedEvent done = OpenServiceEvent(SyncDoneEventName);

@@ -19,6 +19,8 @@
 #include "platform/Clock.h"
 #include "platform/SystemTime.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kairelon {
@@ -53,9 +55,16 @@ void SetClockDirectly(CClock& clock, const SYSTEMTIME& utc);
 // names a process that is gone), and events damaged or made anew during the wait, end it at
 // once without an answer. A stop signal (see StopSignals.h) ends the wait, and the wait for
 // the lock, within 50 ms with EServiceError saying so: never as a confirmation.
-void HandOverToService(CGlobalOptions& options, const SYSTEMTIME& utc);
+//
+// `trueAtNs`, when given, is the boot-time instant (platform/Clock.h BootTimeNs) at which
+// `utc` (to the millisecond) is true; it is written as "NewTimeBoot" beside "NewTime", and the
+// service adds the time passed since then before it sets the clock. Without it the service
+// sets `utc` as it stands.
+void HandOverToService(CGlobalOptions& options, const SYSTEMTIME& utc,
+                       std::optional<std::int64_t> trueAtNs = std::nullopt);
 // The same with another wait for the confirmation, in milliseconds; for tests only.
-void HandOverToServiceWaiting(CGlobalOptions& options, const SYSTEMTIME& utc, int waitMs);
+void HandOverToServiceWaiting(CGlobalOptions& options, const SYSTEMTIME& utc, int waitMs,
+                              std::optional<std::int64_t> trueAtNs = std::nullopt);
 
 // True when the service's begin event can be opened (it is closed again at once; nothing is
 // signalled). Otherwise false, and `message` holds text 1077 with the system error text of

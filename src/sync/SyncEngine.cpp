@@ -8,6 +8,7 @@
 #include "framework/StringTable.h"
 #include "net/Powersock.h"
 #include "platform/DebugOutput.h"
+#include "platform/SystemError.h"
 #include "settings/SettingsTable.h"
 #include "sync/ClockSetting.h"
 #include "sync/ServerAddress.h"
@@ -52,6 +53,8 @@ TSyncEngine::TSyncEngine(SyncHost& host, CClock& clock) : host_(host), clock_(cl
     NTP.OnConnect = [this](TObject* Sender) { NTPConnect(Sender); };
     NTP.OnDisconnect = [this](TObject* Sender) { NTPDisconnect(Sender); };
     NTP.OnInvalidHost = [this](bool& Handled) { NTPInvalidHost(Handled); };
+    // The reply's moments and the moment of setting on one clock, the one the engine sets.
+    NTP.MonotonicClock = [this] { return clock_.MonotonicNs(); };
     Protocol.SetListener([this](const ProtocolItem* item) { host_.ProtocolChanged(item); });
     tGetTime.setInterval(kSchedulerIntervalMs);
     tGetTime.setTimerType(Qt::CoarseTimer);
@@ -101,6 +104,13 @@ void TSyncEngine::InitializeSchedule() {
         tGetTime.stop();
     }
     AddProtocolEntry(LoadStr(1029), ekInformation);
+    // Said once per start: a run is not refused for it, but its result may not last.
+    if (TimeServiceCheck) {
+        const std::string other = TimeServiceCheck();
+        if (!other.empty()) {
+            AddProtocolEntry(Format(LoadStr(OtherTimeServiceText), other), ekInformation);
+        }
+    }
 }
 
 std::string TSyncEngine::ApplyStoredOptions() {
@@ -325,7 +335,11 @@ void TSyncEngine::SetDialogEnabled(bool enabled) {
     ProcessMessages();
 }
 
-void TSyncEngine::SetClock(const SYSTEMTIME& remote, bool useService) {
+void TSyncEngine::SetClock(TTicks trueAtReceipt, std::int64_t receivedNs, bool useService) {
+    // The estimate holds for the moment the reply came: what passed since (the conversion,
+    // the protocol lines, a slow handler) is added just before the clock takes it.
+    std::int64_t trueAtNs = 0;
+    const SYSTEMTIME remote = TimeAfter(trueAtReceipt, receivedNs, clock_.MonotonicNs(), trueAtNs);
     if (DryRun) {
         // Nothing is set and nothing handed over; the run says which route it would take.
         if (useService) {
@@ -339,10 +353,26 @@ void TSyncEngine::SetClock(const SYSTEMTIME& remote, bool useService) {
     }
     if (!useService) {
         SetClockDirectly(clock_, remote);
+        WriteHardwareClockAfterSet();
     } else if (HandOverToServiceFn) {
-        HandOverToServiceFn(*GlobalOptions, remote);
+        HandOverToServiceFn(*GlobalOptions, remote, trueAtNs);
     } else {
-        HandOverToService(*GlobalOptions, remote);
+        // The service adds what passes from trueAtNs until it sets the clock.
+        HandOverToService(*GlobalOptions, remote, trueAtNs);
+    }
+}
+
+void TSyncEngine::WriteHardwareClockAfterSet() {
+    CHardwareClock* rtc = clock_.HardwareClock();
+    if (rtc == nullptr) {
+        return;
+    }
+    const THardwareClockOutcome outcome = WriteHardwareClock(*rtc, clock_.GetSystemTime());
+    if (outcome.error != 0) {
+        // The system clock is right; only the next boot may start from an older time.
+        AddProtocolEntry(Format(LoadStr(HardwareClockFailedText), outcome.device,
+                                SystemErrorText(static_cast<std::uint32_t>(outcome.error))),
+                         ekWarning);
     }
 }
 
@@ -376,6 +406,7 @@ void TSyncEngine::SynchronizeTime(std::string& resultText, int& resultKind) {
         }
 
         std::string reply = NTP.GetTimeStr();
+        const TReplyTiming timing = NTP.LastReplyTiming;
         StripControlCharacters(reply);
         TDateTime remoteDate = 0;
         TDateTime remoteTimeOfDay = 0;
@@ -421,7 +452,8 @@ void TSyncEngine::SynchronizeTime(std::string& resultText, int& resultKind) {
             resultText = Format(LoadStr(1081), deviation);
             resultKind = ekWarning;
         } else {
-            SetClock(remote, useService);
+            SetClock(TimeAtReceipt(remote, reply, timing.RoundTripNs()),
+                     ReceiptInstantNs(reply, timing), useService);
             resultText = Format(LoadStr(1021),
                                 FormatDateTime("dd.mm.yyyy, hh:mm:ss", LocalFromUtc(NowUtc())));
             resultKind = ekInformation;

@@ -21,6 +21,7 @@
 #include "framework/MessageBoxStyle.h"
 #include "net/DayTime.h"
 #include "platform/Clock.h"
+#include "platform/TimeServices.h"
 #include "platform/WakeWatcher.h"
 #include "settings/Options.h"
 #include "sync/Schedule.h"
@@ -60,7 +61,9 @@ class TSyncEngine {
 public:
     // How the engine hands a new time to the clock-setting service (the product's hand-over
     // by default; tests may shorten its wait).
-    using HandOver = std::function<void(CGlobalOptions& options, const SYSTEMTIME& utc)>;
+    // `trueAtNs`: the instant on the clock's monotonic clock at which `utc` is true.
+    using HandOver =
+        std::function<void(CGlobalOptions& options, const SYSTEMTIME& utc, std::int64_t trueAtNs)>;
 
     TSyncEngine(SyncHost& host, CClock& clock);
     ~TSyncEngine(); // runs FormDestroy when the host has not
@@ -173,9 +176,12 @@ public:
     // the "next run" line speak local time (summer time included).
     std::function<TDateTime()> NowUtc = [] { return kairelon::NowUtc(); };
     std::function<TDateTime(TDateTime)> LocalFromUtc = UtcToLocal;
-    RasLayerLoader RasLoader;                  // null: the system's dial-up layer
-    WakeWatcherLoader WakeLoader;              // null: the system's wake watcher
-    HandOver HandOverToServiceFn;              // null: the product's hand-over
+    RasLayerLoader RasLoader;     // null: the system's dial-up layer
+    WakeWatcherLoader WakeLoader; // null: the system's wake watcher
+    HandOver HandOverToServiceFn; // null: the product's hand-over
+    // Start-up looks for another time service keeping the clock (platform/TimeServices.h) and
+    // says so; null: it does not look (the programs set the system's probe).
+    TimeServiceProbe TimeServiceCheck;
     std::optional<std::string> ServerOverride; // "--server": used instead of "CurrentServer"
     // Dry run: neither route changes anything. The run says on the debugger output which
     // route it would take: the direct one then asks the (dry-run) clock, which says what it
@@ -184,7 +190,12 @@ public:
 
 private:
     std::string ComputeNextRunText();
-    void SetClock(const SYSTEMTIME& remote, bool useService);
+    // Sets the clock (or hands the time over) to the estimate `trueAtReceipt` (FILETIME ticks,
+    // see sync/TimeConversion.h), true at the monotonic moment `receivedNs`, moved on by what
+    // passed since.
+    void SetClock(std::int64_t trueAtReceipt, std::int64_t receivedNs, bool useService);
+    // After the direct route set the clock: the RTC too; a failure is one protocol warning.
+    void WriteHardwareClockAfterSet();
     // Starts the scheduler timer; the first start also fixes the start of the schedule and
     // starts the wake watcher.
     void StartScheduler();
@@ -198,6 +209,11 @@ private:
     bool scheduleStarted_ = false;
     std::optional<TDateTime> catchUpSince_; // a missed run was found then and waits
 };
+
+// String-table numbers of the engine's own texts: the hardware clock could not be written
+// (device, system error text); another time service keeps the clock (its name).
+inline constexpr int HardwareClockFailedText = 4201;
+inline constexpr int OtherTimeServiceText = 4200;
 
 // The exit status of a run's result kind for scripts: 0 information, 1 warning, 2 error.
 int ExitStatusOfKind(int kind);

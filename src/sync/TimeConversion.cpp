@@ -74,6 +74,75 @@ std::optional<int> DaytimeHealth(const std::string& reply) {
     return reply[kHealth - 1] - '0';
 }
 
+std::optional<double> DaytimeAdvanceMs(const std::string& reply) {
+    if (!DaytimeHealth(reply)) {
+        return std::nullopt;
+    }
+    constexpr std::size_t kAfterHealth = 30; // column 31, counted from 1
+    std::size_t i = kAfterHealth;
+    while (i < reply.size() && reply[i] == ' ') {
+        ++i;
+    }
+    const std::size_t start = i;
+    int whole = 0;
+    while (i < reply.size() && reply[i] >= '0' && reply[i] <= '9' && i - start < 4) {
+        whole = whole * 10 + (reply[i] - '0');
+        ++i;
+    }
+    const std::size_t digits = i - start;
+    if (digits < 1 || digits > 3 || i + 1 >= reply.size() || reply[i] != '.' ||
+        reply[i + 1] < '0' || reply[i + 1] > '9') {
+        return std::nullopt;
+    }
+    const int tenth = reply[i + 1] - '0';
+    if (i + 2 < reply.size() && reply[i + 2] != ' ') {
+        return std::nullopt; // "50.25" or "50.0x" is no field of this shape
+    }
+    return whole + tenth / 10.0;
+}
+
+TTicks TimeAtReceipt(const SYSTEMTIME& stated, const std::string& reply, std::int64_t roundTripNs) {
+    FILETIME ft;
+    if (!SystemTimeToFileTime(stated, ft)) {
+        return 0;
+    }
+    TTicks ticks = static_cast<TTicks>(FileTimeToUInt64(ft));
+    const std::optional<double> advance = DaytimeAdvanceMs(reply);
+    if (advance && *advance > 0) {
+        // Tenths of a millisecond are exact in ticks.
+        ticks -= static_cast<TTicks>(*advance * 10.0 + 0.5) * (TicksPerMs / 10);
+    } else {
+        ticks += 500 * TicksPerMs;
+    }
+    if (roundTripNs > 0) {
+        ticks += roundTripNs / 200; // half the trip, in 100-ns intervals
+    }
+    return ticks;
+}
+
+std::int64_t ReceiptInstantNs(const std::string& reply, const TReplyTiming& timing) {
+    if (timing.MarkerNs != 0 && DaytimeHealth(reply)) {
+        return timing.MarkerNs;
+    }
+    return timing.LastDataNs;
+}
+
+SYSTEMTIME TimeAfter(TTicks receipt, std::int64_t receivedNs, std::int64_t nowNs,
+                     std::int64_t& trueAtNs) {
+    const std::int64_t elapsedNs = nowNs > receivedNs ? nowNs - receivedNs : 0;
+    const TTicks exact = receipt + elapsedNs / 100;
+    const TTicks rounded = (exact + TicksPerMs / 2) / TicksPerMs * TicksPerMs;
+    // The rounded millisecond is true a little before or after now.
+    trueAtNs = nowNs + (rounded - exact) * 100;
+    SYSTEMTIME st;
+    const auto unsignedTicks = static_cast<std::uint64_t>(rounded < 0 ? 0 : rounded);
+    FileTimeToSystemTime(FILETIME{static_cast<std::uint32_t>(unsignedTicks),
+                                  static_cast<std::uint32_t>(unsignedTicks >> 32)},
+                         st);
+    st.wDayOfWeek = 0; // as every hand-over writes it
+    return st;
+}
+
 bool DaytimeHealthy(int health) {
     return health == 0 || health == 1;
 }

@@ -9,11 +9,22 @@
 // `DaytimeHealth` reads the server's own health from the status fields that follow the time
 // in that line ("... hh:mm:ss TT L H ...": H in column 30); `DaytimeHealthy` says which values
 // a clock may be set from. Nothing here reads the clock.
+//
+// The time a reply means: the line names a whole second, so the estimate of the true time
+// takes what else is known. A server in that layout that states how many milliseconds early
+// it sent its on-time marker (the msADV field after the health digit) says the true time at
+// the marker's arrival was the stated time less that advance; one that states none (or 0.0)
+// says only that the true time lay somewhere within the stated second, and its middle is the
+// best guess. Either way the reply spent half the connect's round trip on its way.
+// `DaytimeAdvanceMs` reads the field, `TimeAtReceipt` makes the estimate, `ReceiptInstantNs`
+// says which arrival it belongs to, and `TimeAfter` moves it on to the moment the clock is set.
 #pragma once
 
 #include "framework/DateTime.h"
+#include "net/DayTime.h"
 #include "platform/SystemTime.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -37,6 +48,32 @@ std::optional<int> DaytimeHealth(const std::string& reply);
 // say the server's own time is wrong; other values are not defined by the line and are not
 // trusted either.
 bool DaytimeHealthy(int health);
+
+// The server's advance in milliseconds: the field after the health digit of a reply whose
+// status fields DaytimeHealth finds (after blanks from column 31: one to three digits, a point
+// and one digit, then a blank or the end, e.g. " 50.0", "742.2"). Empty when the line has no
+// such field or it has another shape.
+std::optional<double> DaytimeAdvanceMs(const std::string& reply);
+
+// 100-nanosecond intervals since 1601-01-01 UTC (the FILETIME count), signed.
+using TTicks = std::int64_t;
+inline constexpr TTicks TicksPerMs = 10000;
+
+// The true UTC time when the reply arrived, for the whole second it states (`stated`, as
+// NTPtoDateTime gave it): stated − msADV when the reply states an advance above 0, else
+// stated + 500 ms; plus half the round trip (nanoseconds, not negative). 0 for a record that
+// names no date and time.
+TTicks TimeAtReceipt(const SYSTEMTIME& stated, const std::string& reply, std::int64_t roundTripNs);
+
+// The monotonic moment TimeAtReceipt belongs to: the arrival of the on-time marker for a
+// reply in the layout with status fields (when one came), else the arrival of its last byte.
+std::int64_t ReceiptInstantNs(const std::string& reply, const TReplyTiming& timing);
+
+// The time at `receipt` (ticks) moved on by what passed from `receivedNs` to `nowNs` on the
+// monotonic clock, to the nearest millisecond, as a record with day of week 0. `trueAtNs`
+// gets the monotonic moment at which that millisecond is exactly true.
+SYSTEMTIME TimeAfter(TTicks receipt, std::int64_t receivedNs, std::int64_t nowNs,
+                     std::int64_t& trueAtNs);
 
 // |second − first| in whole minutes; distances beyond the 32-bit range give INT32_MAX.
 int GetTimeDifference(const SYSTEMTIME& first, const SYSTEMTIME& second);

@@ -2,6 +2,7 @@
 
 #include "framework/DateTime.h"
 #include "framework/Exception.h"
+#include "platform/HardwareClock.h"
 #include "support/EventPrefix.h"
 
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 using namespace kairelon;
@@ -81,8 +83,65 @@ TEST(NewTimeCheck, RefusesWhatIsNoRealTimeOrNotAsTheProgramWritesIt) {
     refused({2026, 12, 0, 8, 23, 60, 0, 0}, "no real date and time");
     refused({0, 0, 0, 0, 0, 0, 0, 0}, "no real date and time");
     refused({1969, 12, 0, 31, 23, 59, 59, 0}, "before 1970");
-    refused({2026, 12, 2, 8, 21, 5, 30, 0}, "day of week 0, milliseconds 0");
-    refused({2026, 12, 0, 8, 21, 5, 30, 500}, "day of week 0, milliseconds 0");
+    refused({2026, 12, 2, 8, 21, 5, 30, 0}, "(day of week 0)");
+    refused({2026, 12, 0, 8, 21, 5, 30, 1000}, "no real date and time");
+    refused({2026, 12, 0, 8, 21, 5, 30, 65535}, "no real date and time");
+}
+
+TEST(NewTimeCheck, TakesTheMillisecondsTheProgramNowHandsOver) {
+    for (const std::uint16_t ms : {0, 1, 500, 999}) {
+        SYSTEMTIME utc;
+        SYSTEMTIME st = kRemote;
+        st.wMilliseconds = ms;
+        EXPECT_EQ(CheckNewTime(Bytes(st), utc), "") << ms;
+        EXPECT_EQ(utc.wMilliseconds, ms);
+    }
+}
+
+namespace {
+
+std::vector<std::uint8_t> Boot(std::int64_t instantNs, std::int64_t stampMs) {
+    std::vector<std::uint8_t> out = Stamp(instantNs);
+    const std::vector<std::uint8_t> stamp = Stamp(stampMs);
+    out.insert(out.end(), stamp.begin(), stamp.end());
+    return out;
+}
+
+} // namespace
+
+TEST(NewTimeBootCheck, TheTimeSinceNewTimeWasTrueOrNoneForAnOlderProgramsHandOver) {
+    const std::int64_t now = 5000000000000; // boot-time clock, ns
+    const std::int64_t stampMs = 1796763930000;
+    const std::vector<std::uint8_t> oldTimeUtc = Stamp(stampMs);
+    struct Case {
+        std::vector<std::uint8_t> bytes;
+        std::string reasonPart; // empty: accepted
+        std::optional<std::int64_t> elapsed;
+    };
+    const Case cases[] = {
+        {{}, "", std::nullopt},                                  // an older program's
+        {Boot(now - 1500000000, stampMs + 1), "", std::nullopt}, // an earlier hand-over's
+        {Boot(now, stampMs), "", 0},
+        {Boot(now - 3250000, stampMs), "", 3250000},              // 3.25 ms
+        {Boot(now - 7999000000, stampMs), "", 7999000000},        // just within 8 s
+        {Boot(now + 400000, stampMs), "", -400000},               // a millisecond named ahead
+        {Boot(now - 8001000000, stampMs), "stale", std::nullopt}, // the clock is set too late
+        {Boot(now + 5000000, stampMs), "ahead", std::nullopt},
+        {Boot(INT64_MIN, stampMs), "stale", std::nullopt},
+        {Boot(INT64_MAX, stampMs), "ahead", std::nullopt},
+        {Stamp(now), "has 8 bytes instead of 16", std::nullopt},
+        {std::vector<std::uint8_t>(17, 0), "has 17 bytes instead of 16", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        std::optional<std::int64_t> elapsed = 123;
+        const std::string reason = CheckNewTimeBoot(c.bytes, oldTimeUtc, now, elapsed);
+        if (c.reasonPart.empty()) {
+            EXPECT_EQ(reason, "");
+            EXPECT_EQ(elapsed, c.elapsed);
+        } else {
+            EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << reason;
+        }
+    }
 }
 
 TEST(HandOverAge, FreshWellWithinTheProgramsWaitAndStaleBeyondTheServicesLimit) {
@@ -225,6 +284,79 @@ TEST_F(ServiceTest, SetsTheClockAndOnlyThenConfirms) {
     EXPECT_NE(Log().find("confirmed: 2026-12-08 21:05:30.000 UTC handed to the clock"),
               std::string::npos)
         << Log();
+}
+
+// The program names the instant at which "NewTime" was true; what passed until the service
+// sets the clock is added. A hand-over as older programs write it is set as it stands.
+TEST_F(ServiceTest, AddsTheTimePassedSinceNewTimeWasTrue) {
+    struct Case {
+        std::uint16_t ms;
+        int passedMs;        // since the instant, on the service's clock
+        bool withInstant;    // "NewTimeBoot" written for this hand-over
+        const char* setTime; // what the service sets
+    };
+    const Case cases[] = {
+        {0, 0, true, "2026-12-08 21:05:30.000"},
+        {250, 1234, true, "2026-12-08 21:05:31.484"},
+        {999, 1, true, "2026-12-08 21:05:31.000"},
+        {250, 1234, false, "2026-12-08 21:05:30.250"},
+    };
+    ASSERT_TRUE(service_.Start(-1));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setTime);
+        SYSTEMTIME newTime = kRemote;
+        newTime.wMilliseconds = c.ms;
+        values_.NewTime = Bytes(newTime);
+        values_.OldTimeUtc = Stamp(nowUtc_ - 500);
+        const std::int64_t instant = clock_.MonotonicNs();
+        values_.NewTimeBoot = c.withInstant ? Boot(instant, nowUtc_ - 500) : Boot(instant, 1);
+        clock_.Advance(c.passedMs);
+        const std::size_t before = clock_.SetCalls().size();
+        EXPECT_EQ(service_.HandOver(), THandOverOutcome::Confirmed) << Log();
+        ASSERT_EQ(clock_.SetCalls().size(), before + 1);
+        EXPECT_EQ(SystemTimeText(clock_.SetCalls().back()), c.setTime);
+    }
+    EXPECT_NE(Log().find("confirmed: 2026-12-08 21:05:31.484 UTC handed to the clock (\"NewTime\" "
+                         "2026-12-08 21:05:30.250 and 1234.000 ms since it was true)"),
+              std::string::npos)
+        << Log();
+}
+
+TEST_F(ServiceTest, AStaleOrMalformedInstantIsRefused) {
+    ASSERT_TRUE(service_.Start(-1));
+    values_.OldTimeUtc = Stamp(nowUtc_ - 500);
+    values_.NewTimeBoot = Boot(clock_.MonotonicNs(), nowUtc_ - 500);
+    clock_.Advance(MaxHandOverAgeMs + 1);
+    EXPECT_EQ(service_.HandOver(), THandOverOutcome::Refused);
+    values_.NewTimeBoot = {1, 2, 3};
+    EXPECT_EQ(service_.HandOver(), THandOverOutcome::Refused);
+    EXPECT_TRUE(clock_.SetCalls().empty());
+    EXPECT_NE(Log().find("refused: the hand-over is stale: \"NewTime\" was true 8.0 s ago"),
+              std::string::npos)
+        << Log();
+    EXPECT_NE(Log().find("refused: \"NewTimeBoot\" has 3 bytes instead of 16"), std::string::npos)
+        << Log();
+}
+
+TEST_F(ServiceTest, WritesTheHardwareClockAfterASetAndAFailureIsOneLogLine) {
+    ASSERT_TRUE(service_.Start(-1));
+    CFakeHardwareClock rtc("/nonexistent/adjtime");
+    clock_.AttachHardwareClock(&rtc);
+    EXPECT_EQ(service_.HandOver(), THandOverOutcome::Confirmed);
+    ASSERT_EQ(rtc.Readings().size(), 1u);
+    EXPECT_EQ(SystemTimeText(rtc.Readings()[0]), "2026-12-08 21:05:30.000");
+
+    rtc.RefuseWith(EACCES);
+    EXPECT_EQ(service_.HandOver(), THandOverOutcome::Confirmed) << "the clock is set";
+    const std::string line = "the clock is set, but the hardware clock /dev/rtc-fake cannot be: ";
+    const std::string log = Log();
+    ASSERT_NE(log.find(line), std::string::npos) << log;
+    EXPECT_EQ(log.find(line), log.rfind(line)) << "one line";
+
+    rtc.RefuseWith(ENOENT); // no RTC: nothing to say
+    EXPECT_EQ(service_.HandOver(), THandOverOutcome::Confirmed);
+    EXPECT_EQ(Log().find("hardware clock", log.size()), std::string::npos);
+    clock_.AttachHardwareClock(nullptr);
 }
 
 TEST_F(ServiceTest, NeverConfirmsATimeItDidNotSetButAnswersWithTheRefusal) {

@@ -85,13 +85,29 @@ TEST(DaytimeLine, ClientColumnReadingGivesBackTheInstant) {
     }
 }
 
-TEST(DaytimeLine, FractionOfASecondIsCutNotRounded) {
+TEST(DaytimeLine, AnInstantStatesTheNextWholeSecondWithTheTimeUntilItAsMsAdv) {
     using namespace std::chrono;
-    const auto t =
-        system_clock::time_point(seconds(UnixSeconds(2026, 12, 8, 20, 0, 59))) + milliseconds(999);
-    EXPECT_NE(DaytimeLine(t).find("20:00:59"), std::string::npos);
+    const auto second = system_clock::time_point(seconds(UnixSeconds(2026, 12, 8, 20, 0, 59)));
+    struct Case {
+        microseconds after;
+        const char* stated; // "hh:mm:ss TT L H msADV"
+    };
+    const Case cases[] = {
+        {microseconds(999000), "20:01:00 00 0 0   1.0"},
+        {microseconds(257800), "20:01:00 00 0 0 742.2"},
+        {microseconds(950000), "20:01:00 00 0 0  50.0"},
+        {microseconds(100), "20:01:00 00 0 0 999.9"},
+        {microseconds(999960), "20:01:00 00 0 0   0.1"}, // never "0.0": that says "none"
+        {microseconds(0), "20:00:59 00 0 0   0.1"},
+        {microseconds(30), "20:00:59 00 0 0   0.1"}, // within 0.05 ms of the second
+    };
+    for (const Case& c : cases) {
+        const std::string line = DaytimeLine(second + c.after);
+        EXPECT_EQ(line.substr(16, 21), c.stated) << line;
+        EXPECT_EQ(line.substr(37), " UTC(Kairelon) *\n") << line;
+    }
     const auto before1970 = system_clock::time_point(seconds(-1)) + milliseconds(500);
-    EXPECT_EQ(DaytimeLine(before1970).substr(1, 23), "40586 69-12-31 23:59:59");
+    EXPECT_EQ(DaytimeLine(before1970).substr(1, 36), "40587 70-01-01 00:00:00 00 0 0 500.0");
 }
 
 TEST(DaytimeLine, DayNumberKeepsFiveColumnsOutsideItsRange) {

@@ -52,9 +52,16 @@ TEST(Daytimed, ServesTheCurrentUtcTimeInTheClientsColumns) {
     const std::time_t before = std::chrono::system_clock::to_time_t(
         std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()));
     const std::string reply = FetchAll(daemon.Port());
-    const std::time_t after = std::chrono::system_clock::to_time_t(
-        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()));
+    // The line states the next whole second after the daemon's reading, and how long before
+    // it the line left.
+    const std::time_t after =
+        std::chrono::system_clock::to_time_t(
+            std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())) +
+        1;
     ASSERT_EQ(reply.size(), 54u) << reply;
+    const std::string advance = reply.substr(32, 5);
+    EXPECT_TRUE(std::regex_match(advance, std::regex(R"([ \d]{2}\d\.\d)"))) << reply;
+    EXPECT_NE(advance, "  0.0") << "a stated advance is never 0.0";
     char expectBefore[32], expectAfter[32];
     std::tm tm{};
     gmtime_r(&before, &tm);

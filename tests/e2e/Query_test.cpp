@@ -4,14 +4,20 @@
 #include "support/LoopbackServer.h"
 #include "support/TestSupport.h"
 
+#include "daemons/DaytimeLine.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <regex>
 #include <string>
+#include <thread>
 
 using kairelon::test::IsolatedHome;
 using kairelon::test::LoopbackServer;
@@ -69,12 +75,17 @@ TEST(QueryMode, PrintsReplyRemoteLocalAndDeviationAndWritesNothing) {
     EXPECT_EQ(result.out.rfind(expectedStart, 0), 0u) << result.out;
     const std::size_t local = result.out.find("local: ");
     ASSERT_NE(local, std::string::npos);
-    const std::string rest = result.out.substr(local);
-    // "local: YYYY-MM-DDThh:mm:ssZ\ndeviation: 0\nhealth: 0\n"
+    const std::string all = result.out.substr(local);
+    // "local: YYYY-MM-DDThh:mm:ssZ\ndeviation: 0\nhealth: 0\n", then the offset line (and a
+    // note where another time service keeps this clock).
+    const std::string rest = all.substr(0, all.find("offset: "));
     ASSERT_EQ(rest.size(),
               std::string("local: 2026-01-01T00:00:00Z\ndeviation: 0\nhealth: 0\n").size())
         << rest;
     EXPECT_EQ(rest.substr(rest.size() - 24), "\ndeviation: 0\nhealth: 0\n");
+    EXPECT_TRUE(std::regex_search(all, std::regex(R"(\noffset: [+-]\d+\.\d{3} s \(round trip )"
+                                                  R"(\d+\.\d ms\)\n)")))
+        << all;
     EXPECT_EQ(rest[17], 'T');
     EXPECT_EQ(rest[26], 'Z');
     EXPECT_EQ(FilesBelow(home.Path()), 0) << "a query writes no setting and no log";
@@ -99,7 +110,53 @@ TEST(QueryMode, PrintsTheServersHealthOnlyWhereItsLineHasTheField) {
         const std::size_t deviation = result.out.find("\ndeviation: ");
         ASSERT_NE(deviation, std::string::npos) << result.out;
         const std::size_t end = result.out.find('\n', deviation + 1);
-        EXPECT_EQ(result.out.substr(end + 1), c.healthLine) << result.out;
+        const std::size_t offset = result.out.find("offset: ");
+        ASSERT_NE(offset, std::string::npos) << result.out;
+        EXPECT_EQ(result.out.substr(end + 1, offset - end - 1), c.healthLine) << result.out;
+    }
+}
+
+namespace {
+
+// The offset a query prints, in milliseconds.
+double OffsetMs(const std::string& out) {
+    std::smatch m;
+    if (!std::regex_search(out, m, std::regex(R"(\noffset: ([+-]\d+\.\d{3}) s )"))) {
+        return 1e9;
+    }
+    return std::stod(m[1].str()) * 1000.0;
+}
+
+} // namespace
+
+// The server's clock is this machine's: the offset is what the estimate misses. A line that
+// states the next whole second with the time until it, one that is sent a stated advance
+// before the second it names, and one that states only the current second (its middle is the
+// estimate, half a second off at worst).
+TEST(QueryMode, TheOffsetToTheMillisecondAgainstServersOnThisMachinesClock) {
+    using namespace std::chrono;
+    LoopbackServer exact([](int fd, LoopbackServer&) {
+        LoopbackServer::SendAll(fd, kairelon::DaytimeLine(system_clock::now()));
+    });
+    LoopbackServer advancing([](int fd, LoopbackServer&) {
+        const auto advance = milliseconds(50);
+        const auto second =
+            ceil<seconds>((system_clock::now() + advance + milliseconds(2)).time_since_epoch());
+        std::this_thread::sleep_until(system_clock::time_point(second) - advance);
+        LoopbackServer::SendAll(fd, kairelon::DaytimeLine(second.count(), 500));
+    });
+    LoopbackServer wholeSecond([](int fd, LoopbackServer&) {
+        const auto now = floor<seconds>(system_clock::now().time_since_epoch());
+        LoopbackServer::SendAll(fd, kairelon::DaytimeLine(now.count(), 0));
+    });
+    const struct {
+        LoopbackServer* server;
+        double limitMs;
+    } cases[] = {{&exact, 50.0}, {&advancing, 50.0}, {&wholeSecond, 525.0}};
+    for (const auto& c : cases) {
+        const auto result = RunProgram("kairelon", Query(c.server->Port()));
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_LT(std::fabs(OffsetMs(result.out)), c.limitMs) << result.out;
     }
 }
 

@@ -207,6 +207,9 @@ TEST(Install, UnitsNameTheInstalledProgramsAndGrantNoMoreThanTheirOneRight) {
         EXPECT_EQ(clockd["AmbientCapabilities"], "CAP_SYS_TIME");
         EXPECT_EQ(clockd["Group"], "kairelon");
         EXPECT_EQ(clockd["NoNewPrivileges"], "yes");
+        // The hardware clock is written after each set: the RTC devices, and no other.
+        EXPECT_EQ(clockd["DevicePolicy"], "closed");
+        EXPECT_EQ(clockd["DeviceAllow"], "char-rtc rw");
         // The service's lock where only root creates files.
         EXPECT_EQ(clockd["RuntimeDirectory"], "kairelon");
         EXPECT_EQ(clockd["RuntimeDirectoryMode"], "0755");

@@ -1,6 +1,7 @@
 // The daytime client against loopback servers of every kind and an injected resolver: what it
 // returns, what it raises, the order of its events, and that its waits are bounded and sleep.
 #include "net/DayTime.h"
+#include "platform/Clock.h"
 
 #include "support/EventLoop.h"
 #include "support/FakeResolver.h"
@@ -14,6 +15,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -537,4 +540,77 @@ TEST(DayTime, AnAbortEndsTheWaitsAtOnce) {
         Aim(d, answering.Port(), 5000);
         EXPECT_EQ(Call(d).text, kLine) << c.name;
     }
+}
+
+// When the reply came: the connect's round trip, the piece with the on-time marker and the
+// last piece, on the client's monotonic clock; the caller's handlers run as before but their
+// time does not count as the network's.
+TEST(DayTimeTiming, TheMarkerAndTheLastByteAreNotedWhenTheyArrive) {
+    struct Case {
+        std::vector<std::string> pieces;
+        std::int64_t markerNs; // 0: no marker
+    };
+    constexpr std::int64_t kStart = 1000000000;
+    // The caller's connect handler takes 100 ms, the first piece's handler 300 ms; only then
+    // does the server send the second piece.
+    const Case cases[] = {
+        {{"\n60652 24-12-08 04:13:14 00 0 0 742.2 UTC(KA) *", "\n"}, kStart + 100000000},
+        {{"60652 24-12-08 04:13:14", " 00 0 0  50.0 UTC(KA) *\n"}, kStart + 400000000},
+        {{"60652 24-12-08 ", "04:13:14\n"}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pieces.front());
+        std::atomic<bool> release{false};
+        LoopbackServer server([&c, &release](int fd, LoopbackServer& s) {
+            LoopbackServer::SendAll(fd, c.pieces[0]);
+            for (int i = 0; i < 1000 && !release; ++i) {
+                if (!s.SleepUnlessStopping(5)) {
+                    return;
+                }
+            }
+            LoopbackServer::SendAll(fd, c.pieces[1]);
+        });
+        TNMDayTime d;
+        Recorder r;
+        r.Bind(d);
+        std::int64_t now = kStart; // moves only with the handlers below
+        d.MonotonicClock = [&now] { return now; };
+        const TNotifyEvent recorded = d.OnConnect;
+        d.OnConnect = [&recorded, &now](TObject* sender) {
+            recorded(sender);
+            now += 100000000; // a slow handler
+        };
+        d.OnDataReady = [&now, &release](TObject*) {
+            if (!release) {
+                now += 300000000;
+                release = true;
+            }
+        };
+        Aim(d, server.Port(), 5000);
+        const Outcome o = Call(d);
+        ASSERT_EQ(o.kind, "") << o.error;
+        const TReplyTiming& t = d.LastReplyTiming;
+        EXPECT_EQ(r.order.front(), "connect") << "the caller's handler still runs";
+        EXPECT_EQ(t.ConnectStartedNs, kStart);
+        EXPECT_EQ(t.RoundTripNs(), 0) << "the handler's 100 ms are not network time";
+        EXPECT_EQ(t.MarkerNs, c.markerNs);
+        EXPECT_EQ(t.LastDataNs, kStart + 400000000);
+        EXPECT_TRUE(static_cast<bool>(d.OnConnect)) << "the caller's handler is back in place";
+        EXPECT_TRUE(static_cast<bool>(d.OnDataReady));
+    }
+}
+
+TEST(DayTimeTiming, TheMomentsComeFromTheClientsMonotonicClock) {
+    LoopbackServer server(LoopbackServer::SendAndClose(kLine));
+    TNMDayTime d;
+    std::int64_t fake = 1000;
+    d.MonotonicClock = [&fake] { return fake += 10; };
+    Aim(d, server.Port(), 5000);
+    ASSERT_EQ(d.GetTimeStr(), kLine);
+    const TReplyTiming& t = d.LastReplyTiming;
+    EXPECT_EQ(t.ConnectStartedNs, 1010);
+    EXPECT_GT(t.ConnectedNs, t.ConnectStartedNs);
+    EXPECT_GE(t.MarkerNs, t.ConnectedNs);
+    EXPECT_EQ(t.MarkerNs, t.LastDataNs) << "one piece";
+    EXPECT_LE(t.LastDataNs, fake);
 }

@@ -57,13 +57,22 @@ public:
     int beeps = 0;
 };
 
-// A daytime reply in the fixed columns the client reads, for `utc` moved by `offsetSeconds`.
+// A daytime reply in the fixed columns the client reads, for `utc` moved by `offsetSeconds`,
+// as a server in that layout sends it: a time on the whole second is stated with an advance
+// of 50.0 ms (the line left 50 ms before it), any other the next whole second with the time
+// until then as the advance, so the run sets exactly that time.
 inline std::string DaytimeLine(const SYSTEMTIME& utc, int offsetSeconds) {
-    const TDateTime t = SystemTimeToDateTime(utc) + offsetSeconds / 86400.0;
+    SYSTEMTIME whole = utc;
+    whole.wMilliseconds = 0;
+    TDateTime t = SystemTimeToDateTime(whole) + offsetSeconds / 86400.0;
+    const int advanceMs = utc.wMilliseconds == 0 ? 50 : 1000 - utc.wMilliseconds;
+    if (utc.wMilliseconds != 0) {
+        t += 1.0 / 86400.0;
+    }
     const DecodedDateTime d = DecodeDateTime(t);
     const int mjd = static_cast<int>(t) + 15018; // 1899-12-30 is day 15018 of the MJD count
-    return Format("%d %.2d-%.2d-%.2d %.2d:%.2d:%.2d 00 0 0  50.0 UTC(KA) *", mjd, d.year % 100,
-                  d.month, d.day, d.hour, d.minute, d.second);
+    return Format("%d %.2d-%.2d-%.2d %.2d:%.2d:%.2d 00 0 0 %3d.0 UTC(KA) *", mjd, d.year % 100,
+                  d.month, d.day, d.hour, d.minute, d.second, advanceMs);
 }
 
 // Puts the process in a time zone (a TZ value such as "Europe/Berlin") while it lives.
@@ -105,6 +114,7 @@ protected:
         engine->WakeLoader = wakeLoader;
         engine->NowUtc = [this] { return localNow; };
         engine->LocalFromUtc = localFromUtc;
+        engine->TimeServiceCheck = timeServices;
         engine->CreateOptionStores();
         engine->InitializeEngine();
     }
@@ -120,6 +130,8 @@ protected:
         wakeListener = std::move(listener);
         return std::make_unique<WakeWatcher>();
     };
+    // What start-up finds of other time services (the system is never asked).
+    TimeServiceProbe timeServices = [] { return std::string(); };
     // "Now"; the tests' zone is UTC unless a test chooses another, so it is local time too.
     TDateTime localNow = EncodeDateTime(2026, 1, 1, 13, 0, 0, 0);
     std::function<TDateTime(TDateTime)> localFromUtc = [](TDateTime utc) { return utc; };

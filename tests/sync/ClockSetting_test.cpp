@@ -164,6 +164,30 @@ TEST_F(HandOver, WritesNewTimeAndOldTimeAsTheServiceReadsThem) {
     }
 }
 
+TEST_F(HandOver, TheInstantAtWhichNewTimeIsTrueGoesBesideItTiedToThisHandOver) {
+    CapturedDebugOutput output;
+    SYSTEMTIME withMs = kRemote;
+    withMs.wMilliseconds = 384;
+    try {
+        HandOverToServiceWaiting(options_, withMs, 0, std::int64_t{0x0102030405060708});
+    } catch (const EServiceError&) {
+    }
+    EXPECT_EQ(Stored("NewTime")[14], 384 & 0xff);
+    EXPECT_EQ(Stored("NewTime")[15], 384 >> 8);
+    const std::vector<std::uint8_t> boot = Stored("NewTimeBoot");
+    ASSERT_EQ(boot.size(), 16u);
+    EXPECT_EQ(std::vector<std::uint8_t>(boot.begin(), boot.begin() + 8),
+              (std::vector<std::uint8_t>{8, 7, 6, 5, 4, 3, 2, 1}));
+    EXPECT_EQ(std::vector<std::uint8_t>(boot.begin() + 8, boot.end()), Stored("OldTimeUtc"))
+        << "the instant names the hand-over it belongs to";
+
+    // A hand-over without an instant writes none (the service then sets "NewTime" as it
+    // stands: the earlier value names another hand-over).
+    Run(0);
+    const std::vector<std::uint8_t> later = Stored("NewTimeBoot");
+    EXPECT_EQ(later, boot);
+}
+
 TEST_F(HandOver, AServiceThatNeverAnswersEndsInTheServiceError) {
     TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
     TNamedEvent done = TNamedEvent::Create(SyncDoneEventName, -1);

@@ -9,9 +9,13 @@
 #include "framework/Format.h"
 #include "framework/StringTable.h"
 #include "platform/DebugOutput.h"
+#include "platform/HardwareClock.h"
+#include "platform/SystemError.h"
 #include "settings/SettingsTable.h"
 #include "sync/ClockSetting.h"
 #include "sync/TimeConversion.h"
+
+#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -103,6 +107,109 @@ TEST_F(SyncRun, ClockEntriesShowUtcAndTheSuccessTextLocalTime) {
     EXPECT_EQ(entries[2], "1|Datum/Uhrzeit lokal (UTC) : 07.03.2026, 08:05:09");
     EXPECT_EQ(entries[3], "1|Datum/Uhrzeit remote (UTC) : 07.03.2026, 09:06:10");
     EXPECT_EQ(entries.back(), "1|Synchronisation erfolgreich ( 07.03.2026, 10:06:10 )");
+}
+
+// The reply is true when it arrives; the run sets what is true when it sets: the time that
+// passed in between (here 250 ms in the handlers after the reply came) is added.
+TEST_F(SyncRun, TheDirectRouteSetsTheEstimateMovedOnByTheTimeSinceTheReply) {
+    const SYSTEMTIME start = clock->GetSystemTime(); // 12:00:00.000
+    struct Case {
+        int pauseMs;
+        std::string expected;
+    };
+    // The line states 12:01:30 sent 50 ms early: 12:01:29.950 at its arrival.
+    for (const Case& c : {Case{0, "2026-01-01 12:01:29.950"}, Case{250, "2026-01-01 12:01:30.200"},
+                          Case{1080, "2026-01-01 12:01:31.030"}}) {
+        SCOPED_TRACE(c.pauseMs);
+        clock = std::make_unique<CFakeClock>(start);
+        ServeLine(LineAtOffset(90));
+        StartUp();
+        const TNotifyEvent disconnect = engine->NTP.OnDisconnect;
+        engine->NTP.OnDisconnect = [&, disconnect](TObject* sender) {
+            clock->Advance(c.pauseMs); // a slow handler after the reply came
+            disconnect(sender);
+            engine->NTP.OnDisconnect = disconnect;
+        };
+        ASSERT_TRUE(engine->mnuSyncClick());
+        ASSERT_EQ(clock->SetCalls().size(), 1u) << ::testing::PrintToString(host.Entries());
+        EXPECT_EQ(SystemTimeText(clock->SetCalls()[0]), c.expected);
+        EXPECT_EQ(clock->SetCalls()[0].wDayOfWeek, 0);
+        engine.reset();
+    }
+}
+
+TEST_F(SyncRun, TheHardwareClockIsWrittenAfterTheDirectRouteAndAFailureIsOneWarning) {
+    QTemporaryDir dir;
+    const std::string adjtime = dir.path().toStdString() + "/adjtime";
+    struct Case {
+        int refusal;
+        std::vector<std::string> warnings;
+        std::size_t readings;
+    };
+    const Case cases[] = {
+        {0, {}, 1},
+        {ENOENT, {}, 0}, // no RTC (a container): nothing to say
+        {EACCES,
+         {"2|" +
+          Format(LoadStr(HardwareClockFailedText), "/dev/rtc-fake", SystemErrorText(EACCES))},
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        CFakeHardwareClock rtc(adjtime);
+        rtc.RefuseWith(c.refusal);
+        clock->AttachHardwareClock(&rtc);
+        ServeLine(LineAtOffset(90));
+        StartUp();
+        host.Reset();
+        ASSERT_TRUE(engine->mnuSyncClick());
+        EXPECT_EQ(engine->LastResultKind, 1) << "the clock is set: the run succeeded";
+        std::vector<std::string> warnings;
+        for (const std::string& entry : host.Entries()) {
+            if (entry.rfind("2|", 0) == 0) {
+                warnings.push_back(entry);
+            }
+        }
+        EXPECT_EQ(warnings, c.warnings);
+        EXPECT_EQ(rtc.Attempts(), 1);
+        ASSERT_EQ(rtc.Readings().size(), c.readings);
+        if (c.readings == 1) {
+            // UTC without /etc/adjtime: the clock just set, to the second.
+            SYSTEMTIME set = clock->GetSystemTime();
+            EXPECT_EQ(rtc.Readings()[0].wHour, set.wHour);
+            EXPECT_EQ(rtc.Readings()[0].wMinute, set.wMinute);
+        }
+        clock->AttachHardwareClock(nullptr);
+        engine.reset();
+    }
+}
+
+TEST_F(SyncRun, ADryRunNeverWritesTheHardwareClock) {
+    CFakeHardwareClock rtc("/nonexistent/adjtime");
+    clock->AttachHardwareClock(&rtc);
+    ServeLine(LineAtOffset(90));
+    StartUp();
+    engine->DryRun = true;
+    engine->mnuSyncClick();
+    EXPECT_EQ(rtc.Attempts(), 0);
+    clock->AttachHardwareClock(nullptr);
+}
+
+TEST_F(SyncRun, AnotherTimeServiceIsNamedOnceAtStartAndRunsGoOn) {
+    timeServices = [] { return std::string("chronyd"); };
+    ServeLine(LineAtOffset(90));
+    StartUp();
+    const std::string note = "1|" + Format(LoadStr(OtherTimeServiceText), "chronyd");
+    auto entries = host.Entries();
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entries[entries.size() - 2], "1|" + LoadStr(1029));
+    EXPECT_EQ(entries.back(), note);
+    ASSERT_TRUE(engine->mnuSyncClick());
+    ASSERT_TRUE(engine->mnuSyncClick());
+    EXPECT_EQ(engine->LastResultKind, 1);
+    EXPECT_EQ(clock->SetCalls().size(), 2u);
+    entries = host.Entries();
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), note), 1);
 }
 
 TEST_F(SyncRun, DeviationLimitAllowsEqualAndRefusesOneMinuteMore) {
@@ -367,7 +474,8 @@ TEST_F(SyncRun, TheServiceRouteSucceedsThroughTheService) {
     const SYSTEMTIME set = service.clock.SetCalls()[0];
     EXPECT_EQ(GetTimeDifference(set, now), 1); // 90 s ahead: one whole minute
     EXPECT_EQ(set.wDayOfWeek, 0);
-    EXPECT_EQ(set.wMilliseconds, 0);
+    // The line's second less its 50 ms advance; no time passed on either fake clock since.
+    EXPECT_EQ(set.wMilliseconds, 950);
 }
 
 TEST_F(SyncRun, AHandOverTheServiceRefusesIsReportedAsRefusedAtOnce) {
@@ -450,6 +558,11 @@ struct CapturedOutput {
 
 TEST_F(SyncRun, ADryRunSaysWhichRouteItWouldTake) {
     const SYSTEMTIME remote = clock->GetSystemTime();
+    // The line states the whole second, sent 50 ms early: that is the time handed over.
+    CFakeClock earlier(remote);
+    earlier.Advance(-50);
+    SYSTEMTIME sent = earlier.GetSystemTime();
+    sent.wDayOfWeek = 0;
     ServeLine(DaytimeLine(remote, 0));
     StartUp();
     engine->DryRun = true;
@@ -460,13 +573,10 @@ TEST_F(SyncRun, ADryRunSaysWhichRouteItWouldTake) {
         engine->mnuSyncClick();
         EXPECT_EQ(engine->LastResultKind, 1) << useService;
         if (useService) {
-            EXPECT_EQ(
-                output.lines,
-                (std::vector<std::string>{
-                    "dry run: service route (\"UseService\" on): would hand " +
-                    SystemTimeText(SYSTEMTIME{remote.wYear, remote.wMonth, 0, remote.wDay,
-                                              remote.wHour, remote.wMinute, remote.wSecond, 0}) +
-                    " UTC to the clock-setting service"}));
+            EXPECT_EQ(output.lines,
+                      (std::vector<std::string>{
+                          "dry run: service route (\"UseService\" on): would hand " +
+                          SystemTimeText(sent) + " UTC to the clock-setting service"}));
             EXPECT_EQ(output.All().find("would set the clock"), std::string::npos);
             EXPECT_EQ(clock->SetCalls().size(), before); // the clock is not the route
         } else {

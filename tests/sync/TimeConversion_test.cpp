@@ -1,14 +1,20 @@
 // Reading the daytime reply by columns, the century rule, the clock difference, and the strip
-// of control and non-ASCII bytes, and the server's health field.
+// of control and non-ASCII bytes, and the server's health field; the estimate of the true time
+// a reply means (the server's advance, the middle of the second, half the round trip, the
+// time passed until the clock is set).
 #include "sync/TimeConversion.h"
 
 #include "daemons/DaytimeLine.h"
 #include "framework/DateTime.h"
+#include "platform/Clock.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -215,4 +221,119 @@ TEST(DaytimeHealth, OnlyZeroAndOneMaySetTheClock) {
     for (int health = 0; health <= 9; ++health) {
         EXPECT_EQ(DaytimeHealthy(health), health == 0 || health == 1) << health;
     }
+}
+
+namespace {
+
+TTicks Ticks(const SYSTEMTIME& st) {
+    FILETIME ft;
+    EXPECT_TRUE(SystemTimeToFileTime(st, ft));
+    return static_cast<TTicks>(FileTimeToUInt64(ft));
+}
+
+} // namespace
+
+TEST(TimeAtReceipt, TheStatedSecondLessTheAdvanceOrItsMiddlePlusHalfTheRoundTrip) {
+    const SYSTEMTIME stated = At(2024, 12, 8, 4, 13, 14);
+    const std::string head = "60652 24-12-08 04:13:14 00 0 0 ";
+    struct Case {
+        std::string reply;
+        std::int64_t roundTripNs;
+        double expectedMsAfterStated;
+    };
+    const Case cases[] = {
+        // An advance stated: the marker left that much before the stated time.
+        {head + " 50.0 UTC(NIST) *", 0, -50.0},
+        {head + "742.2 UTC(NIST) *", 0, -742.2},
+        {head + "  0.1 UTC(Kairelon) *", 0, -0.1},
+        {head + "742.2 UTC(NIST) *", 80000000, -742.2 + 40.0}, // 80 ms round trip
+        {head + "742.2", 400000, -742.2 + 0.2},                // the field ends the text
+        // No advance: the true time lay somewhere in the stated second; its middle.
+        {head + "  0.0 UTC(NIST) *", 0, 500.0},
+        {head + "  0.0 UTC(NIST) *", 2000000000, 500.0 + 1000.0}, // 2 s round trip
+        {"60652 24-12-08 04:13:14", 0, 500.0},                    // date and time only
+        {head, 0, 500.0},                                         // status without msADV
+        // A field of another shape is no advance.
+        {head + "74x.2 UTC(NIST) *", 0, 500.0},
+        {head + "-50.0 UTC(NIST) *", 0, 500.0},
+        {head + "1742.2 UTC(NIST) *", 0, 500.0},
+        {head + "50 UTC(NIST) *", 0, 500.0},
+        {head + "50.25 UTC(NIST) *", 0, 500.0},
+        {head + "50. UTC(NIST) *", 0, 500.0},
+        {"60652 24-12-08 04:13:14 00 0 12  50.0 UTC(NIST) *", 0, 500.0}, // no health field
+        // A round trip that is not a duration counts as none.
+        {head + " 50.0 UTC(NIST) *", -5000000, -50.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply + " / round trip " + std::to_string(c.roundTripNs) + " ns");
+        const TTicks estimate = TimeAtReceipt(stated, c.reply, c.roundTripNs);
+        EXPECT_EQ(estimate - Ticks(stated),
+                  static_cast<TTicks>(std::llround(c.expectedMsAfterStated * 10000.0)));
+    }
+}
+
+TEST(DaytimeAdvanceMs, ReadsTheFieldAfterTheHealthDigit) {
+    const std::string head = "60652 24-12-08 04:13:14 00 0 0 ";
+    EXPECT_EQ(DaytimeAdvanceMs(head + " 50.0 UTC(NIST) *"), 50.0);
+    EXPECT_EQ(DaytimeAdvanceMs(head + "742.2 UTC(NIST) *"), 742.2);
+    EXPECT_EQ(DaytimeAdvanceMs(head + "  0.0 UTC(NIST) *"), 0.0);
+    EXPECT_EQ(DaytimeAdvanceMs(head + "9.9"), 9.9);
+    EXPECT_EQ(DaytimeAdvanceMs(head + "UTC(NIST) *"), std::nullopt);
+    EXPECT_EQ(DaytimeAdvanceMs(head), std::nullopt);
+    EXPECT_EQ(DaytimeAdvanceMs("60652 24-12-08 04:13:14"), std::nullopt);
+}
+
+// The bundled server states the next whole second with the time until then; the estimate
+// of a reply that arrives at once gives back the server's instant wherever in the second it
+// fell.
+TEST(TimeAtReceipt, TheBundledServersLineGivesBackItsInstantAtAnyPointOfTheSecond) {
+    using namespace std::chrono;
+    const system_clock::time_point second(seconds(1796234645)); // 2026-12-02 18:04:05 UTC
+    for (const int us : {0, 1, 49, 50, 51, 1000, 99999, 250000, 499950, 500000, 742200, 950000,
+                         999000, 999949, 999951, 999999}) {
+        SCOPED_TRACE(us);
+        const system_clock::time_point instant = second + microseconds(us);
+        std::string line = DaytimeLine(instant);
+        StripControlCharacters(line);
+        TDateTime date = 0, time = 0;
+        ASSERT_TRUE(NTPtoDateTime(line, date, time)) << line;
+        const TTicks estimate =
+            TimeAtReceipt(DateTimeToSystemTime(date + time), line, /*roundTripNs=*/0);
+        const TTicks truth = 116444736000000000LL + 17962346450000000LL + us * 10LL;
+        EXPECT_LE(std::llabs(estimate - truth), 1500) << line; // within 0.15 ms
+    }
+}
+
+TEST(TimeAfter, MovesTheEstimateOnByTheTimePassedToTheNearestMillisecond) {
+    const TTicks receipt = Ticks(At(2026, 12, 9, 23, 59, 59, 700)) + 4000; // .7004
+    struct Case {
+        std::int64_t receivedNs, nowNs;
+        SYSTEMTIME expected;
+        std::int64_t trueAtNs;
+    };
+    const Case cases[] = {
+        {1000, 1000, At(2026, 12, 9, 23, 59, 59, 700), 1000 - 400000},
+        {1000, 1000 + 250000000, At(2026, 12, 9, 23, 59, 59, 950), 250001000 - 400000},
+        // Across midnight.
+        {0, 300700000, At(2026, 12, 10, 0, 0, 0, 1), 300700000 - 100000},
+        // A monotonic reading before the receipt (it cannot be) adds nothing.
+        {5000, 4000, At(2026, 12, 9, 23, 59, 59, 700), 4000 - 400000},
+    };
+    for (const Case& c : cases) {
+        std::int64_t trueAt = 0;
+        const SYSTEMTIME st = TimeAfter(receipt, c.receivedNs, c.nowNs, trueAt);
+        EXPECT_EQ(SystemTimeText(st), SystemTimeText(c.expected));
+        EXPECT_EQ(st.wDayOfWeek, 0);
+        EXPECT_EQ(trueAt, c.trueAtNs);
+    }
+}
+
+TEST(ReceiptInstantNs, TheMarkerForTheLayoutWithStatusFieldsElseTheLastByte) {
+    TReplyTiming timing;
+    timing.MarkerNs = 100;
+    timing.LastDataNs = 300;
+    EXPECT_EQ(ReceiptInstantNs("60652 24-12-08 04:13:14 00 0 0  50.0 UTC(NIST) *", timing), 100);
+    EXPECT_EQ(ReceiptInstantNs("60652 24-12-08 04:13:14 *", timing), 300);
+    timing.MarkerNs = 0;
+    EXPECT_EQ(ReceiptInstantNs("60652 24-12-08 04:13:14 00 0 0  50.0 UTC(NIST) ", timing), 300);
 }

@@ -41,6 +41,16 @@ SYSTEMTIME ReadRealtime() {
 
 } // namespace
 
+std::int64_t BootTimeNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_BOOTTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+std::int64_t CClock::MonotonicNs() {
+    return BootTimeNs();
+}
+
 SYSTEMTIME CRealClock::GetSystemTime() {
     return ReadRealtime();
 }
