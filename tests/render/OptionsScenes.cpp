@@ -15,6 +15,7 @@
 #include "settings/ServerList.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
@@ -44,6 +45,20 @@ public:
         dialog.setParent(nullptr, Qt::Dialog);
     }
     TMainWindow& Window() { return *window_; }
+
+protected:
+    bool event(QEvent* event) override {
+        const bool handled = QWidget::event(event);
+        // The dialog gives its first field the focus as Tab does when it is shown; inside this
+        // window the focus arrives only with the window's activation, so it is given again.
+        if (event->type() == QEvent::WindowActivate) {
+            if (QWidget* first = focusWidget()) {
+                first->clearFocus();
+                first->setFocus(Qt::TabFocusReason);
+            }
+        }
+        return handled;
+    }
 
 private:
     std::unique_ptr<TMainWindow> window_;
