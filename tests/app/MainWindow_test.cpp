@@ -525,6 +525,50 @@ TEST_F(MainWindow, AShowRequestWaitsForARunningSynchronisationAndIsDoneWhenItEnd
     EXPECT_FALSE(watch.shownModally);
 }
 
+// Notes whether the engine was busy when the dialog was shown.
+class ShowSpy : public QObject {
+public:
+    ShowSpy(TMainWindow& window) : window_(window) { window.frmOptions().installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            ++shown;
+            shownWhileBusy |= window_.Engine().Busy;
+        }
+        return false;
+    }
+    int shown = 0;
+    bool shownWhileBusy = false;
+
+private:
+    TMainWindow& window_;
+};
+
+TEST_F(MainWindow, AShowRequestDuringAScheduledRunIsDoneOnceTheTickHasReturned) {
+    LoopbackServer silent(LoopbackServer::NeverSend());
+    Configure("127.0.0.1:" + std::to_string(silent.Port()));
+    store.Write(settings::Timeout, 600);
+    store.Write(settings::SyncModus, 2);
+    store.Write(settings::Intervall, 1);
+    store.Write(settings::Einheit, 1); // every tick runs
+    StartUp();
+    QSignalSpy ended(window.get(), &TMainWindow::RunEnded);
+    ShowSpy spy(*window);
+    ModalWatch watch(window->frmOptions());
+    TSyncEngine& engine = window->Engine();
+    bool askedInRun = false;
+    QTimer::singleShot(150, [&] {
+        askedInRun = engine.Busy && !window->frmOptions().isEnabled();
+        engine.tGetTime.stop(); // one scheduled run
+        window->ShowRequest();
+    });
+    engine.tGetTime.start(50);
+    EXPECT_TRUE(PumpUntil([&] { return watch.shownModally; }, 3000));
+    EXPECT_TRUE(askedInRun) << "the request came outside the run";
+    EXPECT_EQ(ended.count(), 1);
+    EXPECT_EQ(spy.shown, 1);
+    EXPECT_FALSE(spy.shownWhileBusy);
+}
+
 TEST_F(MainWindow, AQuitRequestDropsAShowRequestThatWaitsForARun) {
     LoopbackServer silent(LoopbackServer::NeverSend());
     Configure("127.0.0.1:" + std::to_string(silent.Port()));
