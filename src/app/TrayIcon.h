@@ -15,9 +15,9 @@
 //
 // Two kinds of notification area exist. An X11 notification area (XEmbed) reports a
 // right-button press as `Context`, a left press as `Trigger` (on the press, not the release)
-// and a left double click as `DoubleClick`; there the main window opens the menu itself, so
-// the menu is never handed to the tray as its context menu, which the tray would open on its
-// own even while a synchronisation runs. A desktop with a StatusNotifier host on the session
+// and a left double click as `DoubleClick`; there the menu is opened by the click rules, so it
+// is never handed to the tray component as its context menu, which that would open on its own
+// even while a synchronisation runs. A desktop with a StatusNotifier host on the session
 // bus (KDE Plasma, GNOME with its AppIndicator extension, every Wayland session) draws the
 // menu itself: the program may not open a menu at the pointer there (Wayland forbids it), and
 // the host reports its left click as `Trigger` ("Activate") and knows no double click. There
@@ -27,8 +27,8 @@
 // (`StatusNotifierHostRegistered`); `HostDrawsMenu` says which.
 //
 // The desktop's notification area may start after the program: `AddTrayIcon` shows the icon
-// whenever a tray exists and says whether one does now; the window then asks again for a
-// while before it warns. When the notification area restarts, the tray component embeds the
+// whenever a tray exists and says whether one does now; the main window then asks again for
+// a while before it warns. When the notification area restarts, the tray component embeds the
 // icon again in the new one by itself. From `AddTrayIcon` on, `Placed` reports where the icon
 // stands whenever that changes (read when its window is shown, moved or exposed; a host of the
 // StatusNotifier kind tells no place).

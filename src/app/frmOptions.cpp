@@ -6,8 +6,6 @@
 #include "app/Plasma.h"
 #include "controls/ResCaption.h"
 #include "controls/UpDown.h"
-#include "controls/UserPrompt.h"
-#include "diag/ProtocolEntry.h"
 #include "diag/VersionClass.h"
 #include "dialup/DialUp.h"
 #include "framework/Format.h"
@@ -22,7 +20,6 @@
 #include <QScreen>
 #include <QStyle>
 
-#include <algorithm>
 #include <vector>
 
 namespace kairelon {
