@@ -1,7 +1,7 @@
 // The headless modes of `kairelon`: one synchronisation run (`--sync-now`) and
 // the scheduler without a display (`--headless`).
 //
-// `HeadlessHost` stands in for the options dialog: every protocol entry, as it
+// `HeadlessHost` stands in for the main window: every protocol entry, as it
 // is added, becomes one line on standard output ("info: ", "warning: " or
 // "error: " and the entry text), and a message box of the start-up becomes
 // "message: <caption>: <text>" on standard error. Both modes run on a plain

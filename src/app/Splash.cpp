@@ -2,6 +2,8 @@
 
 #include "app/Artwork.h"
 #include "diag/ErrorLog.h"
+#include "framework/Format.h"
+#include "framework/StringTable.h"
 #include "platform/Library.h"
 
 #include <QGuiApplication>
@@ -45,9 +47,7 @@ void TfrmSplash::PrepareSplash(const std::string& logoLibraryPath) {
     if (::stat(logoLibraryPath.c_str(), &st) == 0 && LoadLibrary(logoLibraryPath)) {
         const QImage logo(QString::fromLatin1(LogoResourcePath));
         if (logo.isNull()) {
-            WriteErrorLog("TfrmSplash::PrepareSplash()",
-                          "Die Bibliothek " + logoLibraryPath +
-                              " enthält kein Bild MORWICKLOGO; das eingebaute Bild wird gezeigt.");
+            WriteErrorLog("TfrmSplash::PrepareSplash()", Format(LoadStr(4211), logoLibraryPath));
         } else {
             imgSplash_.setPixmap(QPixmap::fromImage(logo));
             Picture_ = EPicture::Logo;

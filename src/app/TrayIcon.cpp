@@ -1,6 +1,7 @@
 #include "app/TrayIcon.h"
 
 #include "app/Artwork.h"
+#include "controls/UserPrompt.h"
 #include "framework/StringTable.h"
 #include "platform/SystemError.h"
 
@@ -67,6 +68,12 @@ TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), IconSource(&LoadTnaIcon
     bold.setBold(true);
     mnuOptionen->setFont(bold);
 
+    connect(mnuOptionen, &QAction::triggered, this, &TTrayIcon::OptionsRequested);
+    connect(mnuSync, &QAction::triggered, this, &TTrayIcon::SyncRequested);
+    connect(mnuHilfe, &QAction::triggered, this, &TTrayIcon::HelpRequested);
+    connect(mnuInfo, &QAction::triggered, this, &TTrayIcon::InfoRequested);
+    connect(mnuBeenden, &QAction::triggered, this, &TTrayIcon::QuitRequested);
+
     Icon.setToolTip(QString::fromLatin1(Tip));
     connect(&Icon, &QSystemTrayIcon::activated, this, &TTrayIcon::IconActivated);
     tPlacement.setSingleShot(true);
@@ -98,6 +105,45 @@ bool TTrayIcon::StatusNotifierHostRegistered() {
 void TTrayIcon::SetHostDrawsMenu(bool hostDrawsMenu) {
     HostDrawsMenu_ = hostDrawsMenu;
     Icon.setContextMenu(hostDrawsMenu ? &popOptions : nullptr);
+    UpdateMenuState();
+}
+
+void TTrayIcon::SetRunInProgress(bool running) {
+    RunInProgress_ = running;
+    UpdateMenuState();
+}
+
+void TTrayIcon::SetSyncCommandEnabled(bool enabled) {
+    SyncCommandEnabled_ = enabled;
+    UpdateMenuState();
+}
+
+void TTrayIcon::UpdateMenuState() {
+    // A menu drawn by the desktop's host cannot be refused with a beep: the commands that a
+    // running synchronisation refuses are greyed out while it runs. On an X11 notification
+    // area the menu opens only when no run is in progress, and each command is judged when
+    // it is chosen.
+    const bool offered = !(HostDrawsMenu_ && RunInProgress_);
+    mnuOptionen->setEnabled(offered);
+    mnuInfo->setEnabled(offered);
+    mnuSync->setEnabled(offered && SyncCommandEnabled_);
+}
+
+void TTrayIcon::TrayIconMessage(ETrayMouse message) {
+    if (message == ETrayMouse::Other || (DialogShown && DialogShown()))
+        return;
+    // A question or the info window of ours is open (a StatusNotifier host reaches the icon
+    // through any window): it comes to the front instead of a second modal window over it.
+    if (RaiseOpenWindow && RaiseOpenWindow())
+        return;
+    if (Busy && Busy()) {
+        UserPrompt::Beep();
+        return;
+    }
+    if (message == ETrayMouse::LeftDoubleClick)
+        emit OptionsRequested();
+    else
+        PopupAt(CursorPos ? CursorPos() : QCursor::pos());
 }
 
 TTrayIcon::~TTrayIcon() {
@@ -210,7 +256,9 @@ ETrayMouse TTrayIcon::MouseMessageOf(QSystemTrayIcon::ActivationReason reason, b
 }
 
 void TTrayIcon::IconActivated(QSystemTrayIcon::ActivationReason reason) {
-    emit TrayIconMessage(MouseMessageOf(reason, HostDrawsMenu_));
+    const ETrayMouse message = MouseMessageOf(reason, HostDrawsMenu_);
+    QMetaObject::invokeMethod(
+        this, [this, message] { TrayIconMessage(message); }, Qt::QueuedConnection);
 }
 
 } // namespace kairelon

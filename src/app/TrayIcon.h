@@ -1,17 +1,23 @@
-// The program's icon in the notification area and its popup menu.
+// The program's icon in the notification area, its popup menu and the rules of the mouse on it.
 //
 // `TTrayIcon` owns the `QSystemTrayIcon` (the picture "TNA_ICON_1", the tip "Kairelon") and the
 // menu `popOptions` with its items `mnuOptionen` (the default item, in bold), `mnuSync`,
-// `mnuHilfe`, `mnuInfo` and `mnuBeenden`, separated by `N1` and `N2`. It does not decide what
-// a click means: it turns the tray's activations into the mouse messages of the main window
-// (`TrayIconMessage`), which applies its own rules (nothing while the dialog is shown, a beep
-// while a synchronisation runs).
+// `mnuHilfe`, `mnuInfo` and `mnuBeenden`, separated by `N1` and `N2`. It says what the user
+// asked for (`OptionsRequested`, `SyncRequested`, `HelpRequested`, `InfoRequested`,
+// `QuitRequested`) and leaves the doing to the main window. Its click rules
+// (`TrayIconMessage`): nothing while the dialog is shown; an open question or window of ours
+// comes to the front instead; a beep while a synchronisation runs; else a double click asks for
+// the options and a right-button press opens the menu at the cursor. It also keeps the menu's
+// enabled state ("Synchronisieren" only with a server; on a menu drawn by the desktop's host,
+// the commands a run refuses greyed out while one runs). What it asks of the main window (is
+// the dialog shown, is the engine busy, raise an open window) comes through plain function
+// seams, so it needs neither the dialog nor the engine.
 //
 // Two kinds of notification area exist. An X11 notification area (XEmbed) reports a
 // right-button press as `Context`, a left press as `Trigger` (on the press, not the release)
-// and a left double click as `DoubleClick`; there the main window opens the menu itself, so
-// the menu is never handed to the tray as its context menu, which the tray would open on its
-// own even while a synchronisation runs. A desktop with a StatusNotifier host on the session
+// and a left double click as `DoubleClick`; there the menu is opened by the click rules, so it
+// is never handed to the tray component as its context menu, which that would open on its own
+// even while a synchronisation runs. A desktop with a StatusNotifier host on the session
 // bus (KDE Plasma, GNOME with its AppIndicator extension, every Wayland session) draws the
 // menu itself: the program may not open a menu at the pointer there (Wayland forbids it), and
 // the host reports its left click as `Trigger` ("Activate") and knows no double click. There
@@ -21,14 +27,15 @@
 // (`StatusNotifierHostRegistered`); `HostDrawsMenu` says which.
 //
 // The desktop's notification area may start after the program: `AddTrayIcon` shows the icon
-// whenever a tray exists and says whether one does now; the window then asks again for a
-// while before it warns. When the notification area restarts, the tray component embeds the
+// whenever a tray exists and says whether one does now; the main window then asks again for
+// a while before it warns. When the notification area restarts, the tray component embeds the
 // icon again in the new one by itself. From `AddTrayIcon` on, `Placed` reports where the icon
 // stands whenever that changes (read when its window is shown, moved or exposed; a host of the
 // StatusNotifier kind tells no place).
 #pragma once
 
 #include <QAction>
+#include <QCursor>
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
@@ -65,6 +72,15 @@ public:
     // Opens the menu with its top left corner at a screen position (not modal).
     void PopupAt(const QPoint& screenPosition);
 
+    // A mouse message of the icon, by the click rules above. The tray's activations arrive
+    // here through the event queue, so no modal loop ever runs inside the tray's own handler.
+    void TrayIconMessage(ETrayMouse message);
+
+    // The menu's enabled state: a run in progress (the dialog is disabled) and whether
+    // "Synchronisieren" is offered at all.
+    void SetRunInProgress(bool running);
+    void SetSyncCommandEnabled(bool enabled);
+
     // The mouse message an activation stands for: on an X11 notification area
     // (`hostDrawsMenu` false) the double click and the right press; on a StatusNotifier host
     // its activation is the double click and its menu request is the host's own business.
@@ -97,13 +113,26 @@ public:
     // it cannot be loaded).
     std::function<bool()> TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     std::function<QIcon()> IconSource;
+    // What the click rules ask of the main window: whether the dialog is shown, whether a
+    // synchronisation runs, and to bring an open modal window of ours to the front (false when
+    // none is open); unset: no, no, none. Where the mouse cursor is.
+    std::function<bool()> DialogShown;
+    std::function<bool()> Busy;
+    std::function<bool()> RaiseOpenWindow;
+    std::function<QPoint()> CursorPos = [] { return QCursor::pos(); };
 
 public slots:
     // The tray's activation, as the tray reports it.
     void IconActivated(QSystemTrayIcon::ActivationReason reason);
 
 signals:
-    void TrayIconMessage(ETrayMouse message);
+    // What the user asked for: a double click or "Optionen...", "Synchronisieren", "Hilfe",
+    // "Info...", "Beenden".
+    void OptionsRequested();
+    void SyncRequested();
+    void HelpRequested();
+    void InfoRequested();
+    void QuitRequested();
     // The icon's picture could not be loaded: `text` is the system's reason.
     void IconLoadFailed(const QString& text);
     // The icon now stands at `geometry` (screen coordinates); empty: no longer shown.
@@ -114,12 +143,15 @@ protected:
 
 private:
     void tPlacementTimer();
+    void UpdateMenuState();
 
     QSystemTrayIcon Icon;
     QTimer tPlacement;
     QRect LastPlacement;
     bool WatchingPlacement = false;
     bool HostDrawsMenu_ = false;
+    bool RunInProgress_ = false;
+    bool SyncCommandEnabled_ = true;
 };
 
 } // namespace kairelon

@@ -1,8 +1,9 @@
 #include "app/TrayProgram.h"
 
 #include "app/Application.h"
+#include "app/HeadlessHost.h"
+#include "app/MainWindow.h"
 #include "app/Splash.h"
-#include "app/frmOptions.h"
 #include "platform/Clock.h"
 #include "platform/StopSignals.h"
 #include "platform/TimeServices.h"
@@ -39,7 +40,7 @@ TTrayProgram::TTrayProgram(const TrayProgramOptions& options, const QDBusConnect
 TTrayProgram::~TTrayProgram() {
     // A splash that has not closed itself yet (the program ended within its four seconds).
     delete splash_.data();
-    frmOptions_.reset();
+    mainWindow_.reset();
 }
 
 TTrayProgram::EStart TTrayProgram::Start() {
@@ -59,17 +60,17 @@ TTrayProgram::EStart TTrayProgram::Start() {
                                    : ProgramFolder;
 
     // The main window, hidden; its FormCreate installs the tray icon.
-    frmOptions_ = std::make_unique<TfrmOptions>(Clock != nullptr ? *Clock : *clock_);
-    TfrmOptions& window = *frmOptions_;
+    mainWindow_ = std::make_unique<TMainWindow>(Clock != nullptr ? *Clock : *clock_);
+    TMainWindow& window = *mainWindow_;
     window.Engine().DryRun = options_.dryRun;
     if (Clock == nullptr) {
         // Another time service only fights the machine's own clock, not one a caller injected.
         window.Engine().TimeServiceCheck = [] { return OtherTimeService(); };
     }
-    window.ProtocolEcho = Out;
-    window.MessageEcho = Err;
     window.ProgramFolder = folder;
-    connect(&window, &TfrmOptions::ApplicationTerminate, this, [] { QCoreApplication::exit(0); });
+    connect(&window, &TMainWindow::ProtocolEntryAdded, this, &TTrayProgram::ProtocolEntryAdded);
+    connect(&window, &TMainWindow::MessageBoxShown, this, &TTrayProgram::MessageBoxShown);
+    connect(&window, &TMainWindow::ApplicationTerminate, this, [] { QCoreApplication::exit(0); });
     connect(&window.Tray(), &TTrayIcon::Placed, this, &TTrayProgram::Placed);
     if (Arrange)
         Arrange(window);
@@ -101,30 +102,40 @@ TTrayProgram::EStart TTrayProgram::Start() {
 }
 
 void TTrayProgram::Request(ERequest request) {
-    if (!startedUp_ || !frmOptions_) {
+    if (!startedUp_ || !mainWindow_) {
         (request == ERequest::Quit ? quitPending_ : showPending_) = true;
         return;
     }
     if (request == ERequest::Quit)
-        frmOptions_->QuitRequest();
+        mainWindow_->QuitRequest();
     else
-        frmOptions_->ShowRequest();
+        mainWindow_->ShowRequest();
 }
 
 void TTrayProgram::Stop() {
     // The session ends: as a quit request, without the question; the caller ends the loops.
     stopRequested_ = true;
-    if (startedUp_ && frmOptions_)
-        frmOptions_->QuitRequest();
+    if (startedUp_ && mainWindow_)
+        mainWindow_->QuitRequest();
 }
 
 int TTrayProgram::Exec() {
     // A stop that came during start-up (its boxes ran the event loop) ends the program now.
     if (!stopRequested_)
         QCoreApplication::exec();
-    if (frmOptions_)
-        frmOptions_->FormDestroy();
+    if (mainWindow_)
+        mainWindow_->FormDestroy();
     return 0;
+}
+
+void TTrayProgram::ProtocolEntryAdded(const ProtocolItem& item) {
+    std::fprintf(Out, "%s\n", HeadlessHost::EntryLine(item).c_str());
+    std::fflush(Out);
+}
+
+void TTrayProgram::MessageBoxShown(const QString& caption, const QString& text) {
+    std::fprintf(Err, "message: %s: %s\n", caption.toUtf8().constData(), text.toUtf8().constData());
+    std::fflush(Err);
 }
 
 void TTrayProgram::Placed(const QRect& geometry) {

@@ -9,10 +9,10 @@
 // command ends it and destroys the main window. Requests of later starts (show the dialog,
 // quit) that arrive while start-up still runs are kept and done when it has ended; `Stop`
 // (SIGTERM or SIGINT, at the session's end) ends the program as a quit request does, without
-// the question, also during start-up. Protocol entries go to standard output as
-// "info: ..." lines (as in the headless modes), message boxes to standard error as
-// "message: <caption>: <text>" and the icon's place as "tray: ..." lines. A dry run never
-// changes the clock. `RunQuitRequest` asks the tray program of the session to quit.
+// the question, also during start-up. The echo lives here, not in the windows: protocol
+// entries go to standard output as "info: ..." lines (as in the headless modes), message boxes
+// to standard error as "message: <caption>: <text>" and the icon's place as "tray: ..." lines.
+// A dry run never changes the clock. `RunQuitRequest` asks the tray program of the session to quit.
 #pragma once
 
 #include "app/CommandLine.h"
@@ -31,7 +31,8 @@
 namespace kairelon {
 
 class CClock;
-class TfrmOptions;
+class TMainWindow;
+struct ProtocolItem;
 
 struct TrayProgramOptions {
     bool dryRun = false; // never change the clock
@@ -59,7 +60,7 @@ public:
     // aborted; the caller then ends the event loops.
     void Stop();
 
-    TfrmOptions* frmOptions() const { return frmOptions_.get(); }
+    TMainWindow* MainWindow() const { return mainWindow_.get(); }
     TfrmSplash* Splash() const { return splash_.data(); }
 
     // Seams, set before Start: the program's folder (the logo library and the help page are
@@ -68,7 +69,7 @@ public:
     // the dry run's), and where the lines go.
     std::string ProgramFolder;
     CClock* Clock = nullptr;
-    std::function<void(TfrmOptions&)> Arrange;
+    std::function<void(TMainWindow&)> Arrange;
     std::FILE* Out = stdout;
     std::FILE* Err = stderr;
 
@@ -77,11 +78,14 @@ private:
     // A request of another start: to the main window, or kept until start-up has ended.
     void Request(ERequest request);
     void Placed(const QRect& geometry);
+    // The echo of the main window's protocol entries and message boxes.
+    void ProtocolEntryAdded(const ProtocolItem& item);
+    void MessageBoxShown(const QString& caption, const QString& text);
 
     TrayProgramOptions options_;
     std::unique_ptr<CClock> clock_;
     CSingleInstance instance_;
-    std::unique_ptr<TfrmOptions> frmOptions_;
+    std::unique_ptr<TMainWindow> mainWindow_;
     QPointer<TfrmSplash> splash_;
     bool startedUp_ = false;
     bool showPending_ = false;

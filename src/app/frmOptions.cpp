@@ -3,32 +3,23 @@
 #include "ui_frmOptions.h"
 
 #include "app/FixedFrame.h"
-#include "app/HeadlessHost.h"
-#include "app/InfoWindow.h"
 #include "app/Plasma.h"
 #include "controls/ResCaption.h"
 #include "controls/UpDown.h"
-#include "controls/UserPrompt.h"
-#include "diag/ErrorText.h"
-#include "diag/ProtocolEntry.h"
 #include "diag/VersionClass.h"
 #include "dialup/DialUp.h"
 #include "framework/Format.h"
 #include "framework/StringList.h"
 #include "framework/StringTable.h"
-#include "platform/NamedEvent.h"
 #include "settings/ServerList.h"
 #include "settings/SettingsTable.h"
+#include "sync/ClockSetting.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QFocusEvent>
-#include <QMessageBox>
-#include <QPointer>
 #include <QScreen>
 #include <QStyle>
 
-#include <algorithm>
 #include <vector>
 
 namespace kairelon {
@@ -66,8 +57,8 @@ TStringList ItemsOf(const QComboBox* list) {
 
 } // namespace
 
-TfrmOptions::TfrmOptions(CClock& clock, QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::TfrmOptions>()), engine_(*this, clock) {
+TfrmOptions::TfrmOptions(TSyncEngine& engine, SyncHost& host, QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::TfrmOptions>()), engine_(engine), host_(host) {
     m_ui->setupUi(this);
     LoadResourceCaptions(this);
 
@@ -112,199 +103,17 @@ TfrmOptions::TfrmOptions(CClock& clock, QWidget* parent)
     connect(m_ui->txtMinute, &TAdvEdit::exited, this, &TfrmOptions::txtMinuteExit);
     m_ui->cmbServer->installEventFilter(this);
 
-    connect(m_ui->ResButton1, &QPushButton::clicked, this, &TfrmOptions::mnuHilfeClick);
-    // Queued: the dialog's modal loop or the menu never runs inside the tray's own handler.
-    connect(&tray_, &TTrayIcon::TrayIconMessage, this, &TfrmOptions::TrayIconMessage,
-            Qt::QueuedConnection);
-    connect(&tray_, &TTrayIcon::IconLoadFailed, this, [this](const QString& reason) {
-        MessageBox(S(reason), "LoadIcon()", MessageBoxStyle::Warning);
-    });
-    connect(tray_.mnuOptionen, &QAction::triggered, this, &TfrmOptions::mnuOptionenClick);
-    connect(tray_.mnuSync, &QAction::triggered, this, &TfrmOptions::mnuSyncClick);
-    connect(tray_.mnuHilfe, &QAction::triggered, this, &TfrmOptions::mnuHilfeClick);
-    connect(tray_.mnuInfo, &QAction::triggered, this, &TfrmOptions::mnuInfoClick);
-    connect(tray_.mnuBeenden, &QAction::triggered, this, &TfrmOptions::mnuBeendenClick);
-    connect(this, &TfrmOptions::SyncCommandEnabledChanged, this, &TfrmOptions::UpdateMenuState);
-    tTrayWait.setSingleShot(true);
-    connect(&tTrayWait, &QTimer::timeout, this, &TfrmOptions::tTrayWaitTimer);
+    connect(m_ui->ResButton1, &QPushButton::clicked, this, &TfrmOptions::HelpRequested);
 }
 
-TfrmOptions::~TfrmOptions() {
-    FormDestroy();
-}
+TfrmOptions::~TfrmOptions() = default;
 
 TPlasmaStrip& TfrmOptions::Plasma() {
     return *m_ui->imgPlasma;
 }
 
-void TfrmOptions::FormCreate() {
-    // The fields have their initial values since the engine was made.
-    if (AddTrayIcon())
-        return;
-    trayWaitLeft_ = TrayWaitMs;
-    tTrayWait.start(std::min(TrayRetryMs, trayWaitLeft_));
-}
-
-void TfrmOptions::tTrayWaitTimer() {
-    // The icon is shown as soon as a notification area appears; until the wait is over, only
-    // whether one did is asked.
-    if (tray_.TrayAvailable && tray_.TrayAvailable())
-        return;
-    trayWaitLeft_ -= TrayRetryMs;
-    if (trayWaitLeft_ > 0) {
-        tTrayWait.start(std::min(TrayRetryMs, trayWaitLeft_));
-        return;
-    }
-    MessageBox("Das Symbol kann nicht im Infobereich der Kontrollleiste installiert werden.",
-               "Warnung", MessageBoxStyle::Warning);
-}
-
-bool TfrmOptions::AddTrayIcon() {
-    return tray_.AddTrayIcon();
-}
-
-void TfrmOptions::RemoveTrayIcon() {
-    tray_.RemoveTrayIcon();
-}
-
-void TfrmOptions::SetMenuCaptions() {
-    tray_.SetMenuCaptions();
-}
-
-void TfrmOptions::FormDestroy() {
-    if (formDestroyed_)
-        return;
-    formDestroyed_ = true;
-    tTrayWait.stop();
-    engine_.FormDestroy();
-    m_ui->imgPlasma->Stop();
-    RemoveTrayIcon();
-}
-
 void TfrmOptions::ShowModal() {
     exec();
-}
-
-void TfrmOptions::TrayIconMessage(ETrayMouse message) {
-    if (isVisible() || message == ETrayMouse::Other)
-        return;
-    // A question or the info window of ours is open (a StatusNotifier host reaches the icon
-    // through any window): it comes to the front instead of a second modal window over it.
-    if (RaiseOpenModalBox())
-        return;
-    if (engine_.Busy) {
-        Beep();
-        return;
-    }
-    if (message == ETrayMouse::LeftDoubleClick)
-        ShowModal();
-    else
-        tray_.PopupAt(CursorPos());
-}
-
-bool TfrmOptions::RaiseOpenModalBox() {
-    QWidget* box = QApplication::activeModalWidget();
-    if (box == nullptr && isVisible())
-        box = this;
-    if (box == nullptr)
-        return false;
-    box->raise();
-    box->activateWindow();
-    return true;
-}
-
-void TfrmOptions::mnuOptionenClick() {
-    // The menu may have been open since before a synchronisation started: the command is
-    // judged now. Shown inside a run's wait, the dialog would stay disabled and the run could
-    // never return to its end.
-    if (RaiseOpenModalBox())
-        return;
-    if (engine_.Busy) {
-        Beep();
-        return;
-    }
-    ShowModal();
-}
-
-void TfrmOptions::mnuSyncClick() {
-    engine_.mnuSyncClick();
-}
-
-void TfrmOptions::mnuHilfeClick() {
-    const std::string folder =
-        ProgramFolder.empty() ? S(QCoreApplication::applicationDirPath()) : ProgramFolder;
-    if (!OpenHelp(folder, HelpOpener))
-        MessageBox(Format(LoadStr(4180), HelpPageName), LoadStr(2004), MessageBoxStyle::Warning);
-}
-
-void TfrmOptions::mnuInfoClick() {
-    // As "Optionen...": a modal window opened inside a run's wait holds the run up.
-    if (engine_.Busy) {
-        Beep();
-        return;
-    }
-    ShowInfoWindow(this);
-}
-
-void TfrmOptions::mnuBeendenClick() {
-    const bool ask = engine_.LocalOptions ? engine_.LocalOptions->Read(settings::AskOnShutdown)
-                                          : settings::AskOnShutdown.defaultValue;
-    if (ask) {
-        // A scheduled run may start while the question stands; the box's answer then comes
-        // back only when that run returns. "Ja" aborts its query the moment it is clicked.
-        const std::string question = LoadStr(1038);
-        QPointer<TfrmOptions> self(this);
-        QTimer::singleShot(0, this, [this, question] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!askingQuit_ || box == nullptr || box->text() != Q(question))
-                return;
-            connect(box, &QMessageBox::buttonClicked, this, [this, box](QAbstractButton* button) {
-                if (box->buttonRole(button) == QMessageBox::YesRole)
-                    engine_.NTP.Abort();
-            });
-        });
-        askingQuit_ = true;
-        const bool yes = MessageBox(question, LoadStr(2006), MessageBoxStyle::Question);
-        if (self.isNull())
-            return;
-        askingQuit_ = false;
-        if (!yes)
-            return;
-    }
-    QuitRequest();
-}
-
-void TfrmOptions::ShowRequest() {
-    // Whatever modal window of ours is open (the dialog itself, a question, the info window)
-    // comes to the front; the dialog never opens over a pending question.
-    if (RaiseOpenModalBox())
-        return;
-    if (engine_.Busy) {
-        // Asked from the applications menu: shown when the run has ended.
-        QTimer::singleShot(250, this, &TfrmOptions::ShowRequest);
-        return;
-    }
-    ShowModal();
-}
-
-void TfrmOptions::QuitRequest() {
-    if (isVisible())
-        done(QDialog::Rejected);
-    // A run waiting for its server ends now rather than at its time-out; the event loop can
-    // only end once the run has returned.
-    engine_.NTP.Abort();
-    emit ApplicationTerminate();
-}
-
-void TfrmOptions::UpdateMenuState() {
-    // A menu drawn by the desktop's host cannot be refused with a beep: the commands that a
-    // running synchronisation refuses are greyed out while it runs. On an X11 notification
-    // area the menu opens only when no run is in progress, and each command is judged when
-    // it is chosen.
-    const bool offered = !(tray_.HostDrawsMenu() && runInProgress_);
-    tray_.mnuOptionen->setEnabled(offered);
-    tray_.mnuInfo->setEnabled(offered);
-    tray_.mnuSync->setEnabled(offered && syncCommandEnabled_);
 }
 
 void TfrmOptions::SetPagePictures() {
@@ -321,14 +130,7 @@ void TfrmOptions::SetPagePictures() {
     }
 }
 
-void TfrmOptions::CreateOptionStores() {
-    engine_.CreateOptionStores();
-}
-
-void TfrmOptions::InitializeMainWindow() {
-    engine_.InitializeDialUp();
-    SetMenuCaptions();
-
+void TfrmOptions::InitializeDialog() {
     setWindowTitle(Q(LoadStr(1036)));
     m_ui->pgcOptions->setTabText(2, Q(LoadStr(1034)));
     m_ui->pgcOptions->setTabText(4, Q(LoadStr(1035)));
@@ -358,7 +160,6 @@ void TfrmOptions::InitializeMainWindow() {
     if (!ClockServiceOptionAvailable()) {
         m_ui->chkService->setEnabled(false);
     }
-    engine_.InitializeSchedule();
 }
 
 void TfrmOptions::FillLists() {
@@ -564,14 +365,11 @@ void TfrmOptions::chkServiceClick() {
     if (!m_ui->chkService->isChecked()) {
         return;
     }
-    TNamedEvent begin = TNamedEvent::Open(SyncBeginEventName);
-    if (begin.IsOpen()) {
-        begin.Close();
+    std::string message;
+    if (CheckServiceEvent(message)) {
         return;
     }
-    MessageBox(
-        Format(LoadStr(1077), GermanSystemErrorText(static_cast<std::uint32_t>(begin.Error()))),
-        LoadStr(2007), MessageBoxStyle::Error);
+    MessageBox(message, LoadStr(2007), MessageBoxStyle::Error);
     m_ui->chkService->setChecked(false);
 }
 
@@ -589,19 +387,12 @@ void TfrmOptions::txtMinuteExit() {
 
 void TfrmOptions::ProtocolChanged(const ProtocolItem* item) {
     m_ui->lvwProtokoll->ProtocolChanged(item);
-    if (item != nullptr && ProtocolEcho != nullptr) {
-        std::fprintf(ProtocolEcho, "%s\n", HeadlessHost::EntryLine(*item).c_str());
-        std::fflush(ProtocolEcho);
-    }
 }
 
 void TfrmOptions::SetDialogEnabled(bool enabled) {
     setEnabled(enabled);
     m_ui->btnOkay->setEnabled(enabled);
     m_ui->btnCancel->setEnabled(enabled);
-    // The dialog is disabled exactly while a run talks to its server.
-    runInProgress_ = !enabled;
-    UpdateMenuState();
 }
 
 void TfrmOptions::SetUptimeCaption(const std::string& caption) {
@@ -610,22 +401,7 @@ void TfrmOptions::SetUptimeCaption(const std::string& caption) {
 
 bool TfrmOptions::MessageBox(const std::string& text, const std::string& caption,
                              MessageBoxStyle style) {
-    if (MessageEcho != nullptr) {
-        std::fprintf(MessageEcho, "message: %s: %s\n", caption.c_str(), text.c_str());
-        std::fflush(MessageEcho);
-    }
-    return UserPrompt::MessageBox(isVisible() ? this : nullptr, text, caption, style);
-}
-
-void TfrmOptions::SetSyncCommandEnabled(bool enabled) {
-    if (syncCommandEnabled_ != enabled) {
-        syncCommandEnabled_ = enabled;
-        emit SyncCommandEnabledChanged(enabled);
-    }
-}
-
-void TfrmOptions::Beep() {
-    UserPrompt::Beep();
+    return host_.MessageBox(text, caption, style);
 }
 
 bool TfrmOptions::eventFilter(QObject* watched, QEvent* event) {
@@ -642,7 +418,9 @@ bool TfrmOptions::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TfrmOptions::showEvent(QShowEvent* event) {
-    if (const QScreen* screen = this->screen()) {
+    // Centred on the screen (a dialog placed inside another widget stays where it is put).
+    const QScreen* screen = isWindow() ? this->screen() : nullptr;
+    if (screen != nullptr) {
         QRect frame = frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());

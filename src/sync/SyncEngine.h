@@ -8,8 +8,8 @@
 // `SynchronizeTime`, the menu command `mnuSyncClick`, the daytime client's event handlers and
 // the destruction `FormDestroy`. It also listens, through a `WakeWatcher`, for the machine
 // waking up and the network coming back, and then starts a scheduled run that was missed
-// meanwhile (`WakeEventReceived`, `tCatchUpTimer`, `MissedRun`). It talks to its host (the options
-// dialog, or the headless program) only through `SyncHost`; the clock, the local "now", the dial-up
+// meanwhile (`WakeEventReceived`, `tCatchUpTimer`, `MissedRun`). It talks to its host (the main
+// window, or the headless program) only through `SyncHost`; the clock, the local "now", the dial-up
 // layer and the service hand-over are injected, so every behaviour runs in tests without a display
 // and without touching the real clock.
 #pragma once

@@ -1,8 +1,10 @@
-// The options dialog as the program's main window: the tray icon and its menu, the mouse rules
-// on the icon, the quit question, the help, the animation while the dialog is shown, the echo
-// of the protocol, and the end. A temporary settings folder, a fake dial-up layer, a fake
+// The program's main window: the tray icon and its menu, the mouse rules on the icon, the quit
+// question, the help, the animation while the dialog is shown, the protocol entries it passes
+// on, the end of a run, and the end. A temporary settings folder, a fake dial-up layer, a fake
 // clock, and a notification area that the test says is there (the offscreen platform has none).
 #include "app/Application.h"
+#include "app/HeadlessHost.h"
+#include "app/MainWindow.h"
 #include "app/Plasma.h"
 #include "app/frmOptions.h"
 
@@ -57,11 +59,11 @@ protected:
             boxes.push_back(request.caption + ": " + request.text);
             return PromptButton::Ok;
         });
-        window = std::make_unique<TfrmOptions>(clock);
+        window = std::make_unique<TMainWindow>(clock);
         window->Engine().RasLoader = FakeRasLoader(ras);
-        window->TimeZoneSource = [] { return TTimeZoneDisplay{"CET", -60, true}; };
+        window->frmOptions().TimeZoneSource = [] { return TTimeZoneDisplay{"CET", -60, true}; };
         window->Tray().TrayAvailable = [trayThere] { return trayThere; };
-        window->CursorPos = [] { return QPoint(120, 90); };
+        window->Tray().CursorPos = [] { return QPoint(120, 90); };
         window->FormCreate();
         window->CreateOptionStores();
         window->InitializeMainWindow();
@@ -75,7 +77,7 @@ protected:
     CFakeClock clock;
     std::shared_ptr<FakeRasState> ras = std::make_shared<FakeRasState>();
     CLocalOptions store;
-    std::unique_ptr<TfrmOptions> window;
+    std::unique_ptr<TMainWindow> window;
     std::vector<std::string> boxes; // "caption: text"
 };
 
@@ -94,12 +96,12 @@ TEST_F(MainWindow, TheIconCarriesItsPictureAndTipFromFormCreateToFormDestroy) {
 
 TEST_F(MainWindow, MenuItemsStandInOrderWithCaptionsImagesAndTheOptionsItemInBold) {
     Configure();
-    window = std::make_unique<TfrmOptions>(clock);
+    window = std::make_unique<TMainWindow>(clock);
     // The captions come from the string table during the window's initialisation.
     for (const QAction* action : Tray().popOptions.actions())
         EXPECT_TRUE(action->text().isEmpty()) << action->objectName().toStdString();
     window->Engine().RasLoader = FakeRasLoader(ras);
-    window->TimeZoneSource = [] { return TTimeZoneDisplay{"CET", -60, true}; };
+    window->frmOptions().TimeZoneSource = [] { return TTimeZoneDisplay{"CET", -60, true}; };
     window->CreateOptionStores();
     window->InitializeMainWindow();
 
@@ -146,8 +148,10 @@ TEST_F(MainWindow, SyncItemIsOfferedOnlyWithACurrentServerAndAgainAfterASavedOne
             ASSERT_EQ(boxes.size(), 1u);
             EXPECT_EQ(boxes[0], "Hinweis: " + LoadStr(1011));
             // The user enters a server and confirms with OK.
-            window->findChild<QComboBox*>("cmbServer")->setEditText("time.example.org");
-            window->findChild<QAbstractButton*>("btnOkay")->click();
+            window->frmOptions()
+                .findChild<QComboBox*>("cmbServer")
+                ->setEditText("time.example.org");
+            window->frmOptions().findChild<QAbstractButton*>("btnOkay")->click();
             EXPECT_TRUE(Tray().mnuSync->isEnabled());
             EXPECT_TRUE(window->Engine().tGetTime.isActive());
         }
@@ -209,8 +213,8 @@ TEST_F(MainWindow, DoubleClickShowsTheDialogAndRightPressTheMenuUnlessBusyOrShow
         UserPrompt::ResetForTesting();
         window->Engine().Busy = c.busy;
         if (c.dialogOpen)
-            window->show();
-        ModalWatch watch(*window);
+            window->frmOptions().show();
+        ModalWatch watch(window->frmOptions());
         Tray().IconActivated(c.reason);
         PumpFor(60);
         EXPECT_EQ(UserPrompt::BeepCount(), c.beeps);
@@ -220,7 +224,7 @@ TEST_F(MainWindow, DoubleClickShowsTheDialogAndRightPressTheMenuUnlessBusyOrShow
             EXPECT_EQ(Tray().popOptions.pos(), QPoint(120, 90)); // at the cursor
         }
         Tray().popOptions.hide();
-        window->hide();
+        window->frmOptions().hide();
     }
     window->Engine().Busy = false;
 }
@@ -228,10 +232,10 @@ TEST_F(MainWindow, DoubleClickShowsTheDialogAndRightPressTheMenuUnlessBusyOrShow
 TEST_F(MainWindow, TheOptionsItemShowsTheDialogModallyAndItHidesWhenClosed) {
     Configure();
     StartUp();
-    ModalWatch watch(*window);
+    ModalWatch watch(window->frmOptions());
     Tray().mnuOptionen->trigger();
     EXPECT_TRUE(watch.shownModally);
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->frmOptions().isVisible());
     EXPECT_EQ(window->Engine().Closing, false); // the program runs on
 }
 
@@ -259,7 +263,7 @@ private:
 
 // A run started from the menu against a server that never answers, `actAtMs` into which
 // `act` runs inside the run's wait; the run's length in milliseconds.
-qint64 RunWhile(TfrmOptions& window, int actAtMs, const std::function<void()>& act) {
+qint64 RunWhile(TMainWindow& window, int actAtMs, const std::function<void()>& act) {
     QTimer::singleShot(actAtMs, act);
     QElapsedTimer run;
     run.start();
@@ -285,13 +289,13 @@ TEST_F(MainWindow, MenuCommandsChosenWhileARunWaitsAreRefusedAndTheRunEndsAtItsT
     for (const Case& c : cases) {
         SCOPED_TRACE(c.item);
         UserPrompt::ResetForTesting();
-        ModalNotes notes(*window);
+        ModalNotes notes(window->frmOptions());
         const qint64 ms = RunWhile(*window, 100, [&] { c.action->trigger(); });
         EXPECT_EQ(UserPrompt::BeepCount(), 1);
         EXPECT_TRUE(notes.opened.empty()) << notes.opened.front() << " opened inside the run";
         EXPECT_LT(ms, 3000); // the time-out ended it, nothing held it up
         EXPECT_FALSE(window->Engine().Busy);
-        EXPECT_TRUE(window->isEnabled()); // the run enabled the dialog again
+        EXPECT_TRUE(window->frmOptions().isEnabled()); // the run enabled the dialog again
     }
 }
 
@@ -307,7 +311,7 @@ TEST_F(MainWindow, QuitConfirmedWhileARunWaitsAbortsItsQueryAtOnce) {
         store.Write(settings::AskOnShutdown, c.ask);
         StartUp();
         UserPrompt::ResetForTesting();
-        QSignalSpy terminate(window.get(), &TfrmOptions::ApplicationTerminate);
+        QSignalSpy terminate(window.get(), &TMainWindow::ApplicationTerminate);
         if (c.ask)
             UserPrompt::SetNextAnswer(PromptButton::Yes);
         const qint64 ms = RunWhile(*window, 100, [&] { Tray().mnuBeenden->trigger(); });
@@ -323,7 +327,7 @@ TEST_F(MainWindow, QuitAnsweredYesWhileARunStartedUnderTheQuestionWaitsAbortsIts
     Configure("127.0.0.1:" + std::to_string(silent.Port()));
     store.Write(settings::Timeout, 5000);
     StartUp();
-    QSignalSpy terminate(window.get(), &TfrmOptions::ApplicationTerminate);
+    QSignalSpy terminate(window.get(), &TMainWindow::ApplicationTerminate);
     // The question stands (a real box); the scheduler's run starts under it, and the user
     // clicks "Ja" while the run waits for its server.
     QElapsedTimer sinceYes;
@@ -350,14 +354,14 @@ TEST_F(MainWindow, AShowRequestBringsAPendingQuestionForwardInsteadOfOpeningTheD
     Configure();
     StartUp();
     // The quit question stands open (a real box); another start asks for the dialog.
-    QSignalSpy terminate(window.get(), &TfrmOptions::ApplicationTerminate);
+    QSignalSpy terminate(window.get(), &TMainWindow::ApplicationTerminate);
     bool dialogOpened = false;
     QWidget* boxSeen = nullptr;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (window->isVisible()) {
+        if (window->frmOptions().isVisible()) {
             dialogOpened = true;
-            window->reject();
+            window->frmOptions().reject();
         }
     });
     watch.start(5);
@@ -372,7 +376,7 @@ TEST_F(MainWindow, AShowRequestBringsAPendingQuestionForwardInsteadOfOpeningTheD
     });
     Tray().mnuBeenden->trigger();
     ASSERT_NE(boxSeen, nullptr);
-    EXPECT_NE(boxSeen, window.get());
+    EXPECT_NE(boxSeen, &window->frmOptions());
     EXPECT_FALSE(dialogOpened);
     EXPECT_EQ(terminate.count(), 0); // answered No
 }
@@ -402,7 +406,7 @@ TEST_F(MainWindow, OnAStatusNotifierHostItsActivationOpensTheDialogAndTheHostDra
         SCOPED_TRACE(testing::Message() << "reason " << c.reason << (c.busy ? " busy" : ""));
         UserPrompt::ResetForTesting();
         window->Engine().Busy = c.busy;
-        ModalWatch watch(*window);
+        ModalWatch watch(window->frmOptions());
         Tray().IconActivated(c.reason);
         PumpFor(60);
         EXPECT_EQ(UserPrompt::BeepCount(), c.beeps);
@@ -462,7 +466,7 @@ TEST_F(MainWindow, QuitAsksWithNoAsDefaultUnlessAskOnShutdownIsOff) {
         if (c.stored)
             store.Write(settings::AskOnShutdown, *c.stored);
         StartUp();
-        QSignalSpy terminate(window.get(), &TfrmOptions::ApplicationTerminate);
+        QSignalSpy terminate(window.get(), &TMainWindow::ApplicationTerminate);
         UserPrompt::ResetForTesting();
         if (c.answer)
             UserPrompt::SetNextAnswer(*c.answer);
@@ -488,11 +492,11 @@ TEST_F(MainWindow, QuitAsksWithNoAsDefaultUnlessAskOnShutdownIsOff) {
 TEST_F(MainWindow, AQuitRequestClosesTheDialogAndEndsWithoutAsking) {
     Configure();
     StartUp();
-    QSignalSpy terminate(window.get(), &TfrmOptions::ApplicationTerminate);
+    QSignalSpy terminate(window.get(), &TMainWindow::ApplicationTerminate);
     bool closedByRequest = false;
     QTimer::singleShot(20, [&] {
         window->QuitRequest();
-        closedByRequest = !window->isVisible();
+        closedByRequest = !window->frmOptions().isVisible();
     });
     window->ShowModal(); // returns once the request closed it
     EXPECT_TRUE(closedByRequest);
@@ -500,17 +504,83 @@ TEST_F(MainWindow, AQuitRequestClosesTheDialogAndEndsWithoutAsking) {
     EXPECT_EQ(UserPrompt::BoxCount(), 0);
 }
 
-TEST_F(MainWindow, AShowRequestWaitsForARunningSynchronisation) {
-    Configure();
+TEST_F(MainWindow, AShowRequestWaitsForARunningSynchronisationAndIsDoneWhenItEnds) {
+    LoopbackServer silent(LoopbackServer::NeverSend());
+    Configure("127.0.0.1:" + std::to_string(silent.Port()));
+    store.Write(settings::Timeout, 800);
     StartUp();
-    window->Engine().Busy = true;
-    ModalWatch watch(*window);
-    window->ShowRequest();
-    PumpFor(400);
-    EXPECT_FALSE(watch.shownModally);
-    window->Engine().Busy = false;
+    QSignalSpy ended(window.get(), &TMainWindow::RunEnded);
+    ModalWatch watch(window->frmOptions());
+    // Another start asks for the dialog while the run waits for its server.
+    RunWhile(*window, 100, [&] { window->ShowRequest(); });
+    EXPECT_FALSE(watch.shownModally) << "the dialog opened inside the run";
+    EXPECT_EQ(ended.count(), 1);
     EXPECT_TRUE(PumpUntil([&] { return watch.shownModally; }, 2000));
     EXPECT_EQ(UserPrompt::BeepCount(), 0);
+    // Shown once: a later run's end opens nothing.
+    watch.shownModally = false;
+    RunWhile(*window, 50, [] {});
+    EXPECT_EQ(ended.count(), 2);
+    PumpFor(100);
+    EXPECT_FALSE(watch.shownModally);
+}
+
+// Notes whether the engine was busy when the dialog was shown.
+class ShowSpy : public QObject {
+public:
+    ShowSpy(TMainWindow& window) : window_(window) { window.frmOptions().installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            ++shown;
+            shownWhileBusy |= window_.Engine().Busy;
+        }
+        return false;
+    }
+    int shown = 0;
+    bool shownWhileBusy = false;
+
+private:
+    TMainWindow& window_;
+};
+
+TEST_F(MainWindow, AShowRequestDuringAScheduledRunIsDoneOnceTheTickHasReturned) {
+    LoopbackServer silent(LoopbackServer::NeverSend());
+    Configure("127.0.0.1:" + std::to_string(silent.Port()));
+    store.Write(settings::Timeout, 600);
+    store.Write(settings::SyncModus, 2);
+    store.Write(settings::Intervall, 1);
+    store.Write(settings::Einheit, 1); // every tick runs
+    StartUp();
+    QSignalSpy ended(window.get(), &TMainWindow::RunEnded);
+    ShowSpy spy(*window);
+    ModalWatch watch(window->frmOptions());
+    TSyncEngine& engine = window->Engine();
+    bool askedInRun = false;
+    QTimer::singleShot(150, [&] {
+        askedInRun = engine.Busy && !window->frmOptions().isEnabled();
+        engine.tGetTime.stop(); // one scheduled run
+        window->ShowRequest();
+    });
+    engine.tGetTime.start(50);
+    EXPECT_TRUE(PumpUntil([&] { return watch.shownModally; }, 3000));
+    EXPECT_TRUE(askedInRun) << "the request came outside the run";
+    EXPECT_EQ(ended.count(), 1);
+    EXPECT_EQ(spy.shown, 1);
+    EXPECT_FALSE(spy.shownWhileBusy);
+}
+
+TEST_F(MainWindow, AQuitRequestDropsAShowRequestThatWaitsForARun) {
+    LoopbackServer silent(LoopbackServer::NeverSend());
+    Configure("127.0.0.1:" + std::to_string(silent.Port()));
+    store.Write(settings::Timeout, 5000);
+    StartUp();
+    ModalWatch watch(window->frmOptions());
+    RunWhile(*window, 50, [&] {
+        window->ShowRequest();
+        window->QuitRequest(); // aborts the run's query
+    });
+    PumpFor(200);
+    EXPECT_FALSE(watch.shownModally);
 }
 
 // ---- No notification area --------------------------------------------------------------------
@@ -524,7 +594,7 @@ TEST_F(MainWindow, WithoutANotificationAreaTheWarningComesAfterTheWait) {
     for (const Case c : {Case{-1, true}, Case{60, false}}) {
         SCOPED_TRACE(c.appearsAfterMs);
         UserPrompt::ResetForTesting();
-        window = std::make_unique<TfrmOptions>(clock);
+        window = std::make_unique<TMainWindow>(clock);
         QElapsedTimer since;
         since.start();
         window->Tray().TrayAvailable = [&] {
@@ -538,8 +608,9 @@ TEST_F(MainWindow, WithoutANotificationAreaTheWarningComesAfterTheWait) {
         PumpFor(400);
         EXPECT_EQ(UserPrompt::BoxCount(), c.warned ? 1 : 0);
         if (c.warned) {
+            EXPECT_EQ(UserPrompt::LastRequest()->text, LoadStr(4210));
             EXPECT_EQ(
-                UserPrompt::LastRequest()->text,
+                LoadStr(4210),
                 "Das Symbol kann nicht im Infobereich der Kontrollleiste installiert werden.");
             EXPECT_EQ(UserPrompt::LastRequest()->caption, "Warnung");
             EXPECT_EQ(UserPrompt::LastRequest()->style, MessageBoxStyle::Warning);
@@ -549,7 +620,7 @@ TEST_F(MainWindow, WithoutANotificationAreaTheWarningComesAfterTheWait) {
 }
 
 TEST_F(MainWindow, AnIconWithoutItsPictureIsAddedAfterTheLoadIconBox) {
-    window = std::make_unique<TfrmOptions>(clock);
+    window = std::make_unique<TMainWindow>(clock);
     window->Tray().TrayAvailable = [] { return true; };
     window->Tray().IconSource = [] { return QIcon(); };
     UserPrompt::SetNextAnswer(PromptButton::Ok);
@@ -579,7 +650,7 @@ TEST_F(MainWindow, TheMenuItemAndTheDialogButtonOpenTheSameHelpPage) {
         return true;
     };
     Tray().mnuHilfe->trigger();
-    window->findChild<QAbstractButton*>("ResButton1")->click();
+    window->frmOptions().findChild<QAbstractButton*>("ResButton1")->click();
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[0], opened[1]);
     EXPECT_EQ(opened[0].toLocalFile(),
@@ -608,11 +679,11 @@ TEST_F(MainWindow, TheStripRunsOnlyWhileTheDialogIsShown) {
     EXPECT_FALSE(strip.IsRunning());
     ASSERT_FALSE(strip.PlasmaBitmap().isNull()); // made during start-up
     const TPlasmaPhases before = PlasmaPhases();
-    window->show();
+    window->frmOptions().show();
     EXPECT_TRUE(strip.IsRunning());
     EXPECT_NE(PlasmaPhases().P0, before.P0); // one frame at once
     PumpFor(200);
-    window->hide();
+    window->frmOptions().hide();
     EXPECT_FALSE(strip.IsRunning());
     const QImage frozen = strip.PlasmaBitmap();
     const std::uint8_t p0 = PlasmaPhases().P0;
@@ -623,23 +694,18 @@ TEST_F(MainWindow, TheStripRunsOnlyWhileTheDialogIsShown) {
 
 // ---- Protocol on standard output -------------------------------------------------------------
 
-TEST_F(MainWindow, EveryProtocolEntryIsAlsoALineOfTheEcho) {
+TEST_F(MainWindow, EveryProtocolEntryIsPassedOnAsItIsAdded) {
     Configure();
-    std::FILE* echo = std::tmpfile();
-    ASSERT_NE(echo, nullptr);
-    window = std::make_unique<TfrmOptions>(clock);
-    window->ProtocolEcho = echo;
+    std::string text; // as the tray program's echo writes them
+    window = std::make_unique<TMainWindow>(clock);
+    QObject::connect(window.get(), &TMainWindow::ProtocolEntryAdded, [&](const ProtocolItem& item) {
+        text += HeadlessHost::EntryLine(item) + "\n";
+    });
     window->Engine().RasLoader = [] { return std::unique_ptr<RasLayer>(); }; // no dial-up layer
-    window->TimeZoneSource = [] { return TTimeZoneDisplay{"CET", -60, true}; };
+    window->frmOptions().TimeZoneSource = [] { return TTimeZoneDisplay{"CET", -60, true}; };
     window->CreateOptionStores();
     window->InitializeMainWindow();
     window->Engine().AddProtocolEntry("Fehler beim Test", 3);
-    std::rewind(echo);
-    std::string text;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, echo) != nullptr)
-        text += buffer;
-    std::fclose(echo);
     EXPECT_EQ(text, "warning: " + LoadStr(1070) + "\ninfo: " + LoadStr(1029) +
                         "\nerror: Fehler beim Test\n");
 }
@@ -650,7 +716,7 @@ TEST_F(MainWindow, FormDestroyStopsTheScheduleReleasesTheStoresAndRemovesTheIcon
     Configure();
     ras->entries = {"Büro"};
     StartUp();
-    window->show();
+    window->frmOptions().show();
     ASSERT_TRUE(window->Engine().tGetTime.isActive());
     window->FormDestroy();
     TSyncEngine& engine = window->Engine();

@@ -2,6 +2,7 @@
 // standard output and standard error, one instance per session and quitting over the session
 // bus. Each test has its own settings folder, a fake clock and dial-up layer, and (where it
 // talks D-Bus) a private bus of its own.
+#include "app/MainWindow.h"
 #include "app/Plasma.h"
 #include "app/Splash.h"
 #include "app/TrayProgram.h"
@@ -98,9 +99,9 @@ protected:
         program->ProgramFolder = folder.path().toStdString();
         program->Out = out.file;
         program->Err = err.file;
-        program->Arrange = [this](TfrmOptions& window) {
+        program->Arrange = [this](TMainWindow& window) {
             window.Engine().RasLoader = FakeRasLoader(ras);
-            window.TimeZoneSource = [] { return TTimeZoneDisplay{"CET", -60, true}; };
+            window.frmOptions().TimeZoneSource = [] { return TTimeZoneDisplay{"CET", -60, true}; };
             window.Tray().TrayAvailable = [] { return true; };
         };
         return program;
@@ -135,7 +136,7 @@ TEST_F(TrayProgram, StartsWithTheIconThenTheStoresAndSplashThenTheWindowsInitial
     std::vector<Seen> seen;
     std::unique_ptr<TTrayProgram> program = MakeProgram(NoBus());
     UserPrompt::SetAnswerFunction([&](const PromptRequest& request) {
-        TfrmOptions* window = program->frmOptions();
+        TMainWindow* window = program->MainWindow();
         seen.push_back(Seen{request.caption + ": " + request.text,
                             window != nullptr && window->Tray().IconShown(),
                             program->Splash() != nullptr && program->Splash()->isVisible()});
@@ -158,15 +159,15 @@ TEST_F(TrayProgram, StartsWithTheIconThenTheStoresAndSplashThenTheWindowsInitial
                                                "info: " + LoadStr(1029)};
     EXPECT_EQ(lines, expected);
 
-    TfrmOptions& window = *program->frmOptions();
-    EXPECT_FALSE(window.isVisible());
+    TMainWindow& window = *program->MainWindow();
+    EXPECT_FALSE(window.frmOptions().isVisible());
     EXPECT_FALSE(window.Tray().mnuSync->isEnabled());
     EXPECT_EQ(window.Tray().mnuOptionen->text(), QString::fromStdString(LoadStr(3001)));
     EXPECT_FALSE(window.Plasma().PlasmaBitmap().isNull());
     EXPECT_TRUE(program->Splash()->CloseTimerActive());
 
     // Quitting ends the event loop with status 0, after which the window is destroyed.
-    QTimer::singleShot(0, &window, &TfrmOptions::QuitRequest);
+    QTimer::singleShot(0, &window, &TMainWindow::QuitRequest);
     EXPECT_EQ(program->Exec(), 0);
     EXPECT_TRUE(window.Engine().Closing);
     EXPECT_FALSE(window.Tray().IconShown());
@@ -178,7 +179,7 @@ TEST_F(TrayProgram, TheMenusSynchronisationIsALineOnStandardOutput) {
     std::unique_ptr<TTrayProgram> program = MakeProgram(NoBus());
     ASSERT_EQ(program->Start(), TTrayProgram::EStart::Started);
     out.Lines(); // the start-up's lines
-    program->frmOptions()->Tray().mnuSync->trigger();
+    program->MainWindow()->Tray().mnuSync->trigger();
     const std::vector<std::string> lines = out.Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().rfind("info: Synchronisation erfolgreich (", 0), 0u) << lines.back();
@@ -192,21 +193,21 @@ TEST_F(TrayProgram, ASecondStartShowsTheFirstOnesDialogAndEnds) {
         GTEST_SKIP() << "no dbus-daemon for a private session bus";
     std::unique_ptr<TTrayProgram> first = MakeProgram(firstBus);
     ASSERT_EQ(first->Start(), TTrayProgram::EStart::Started);
-    TfrmOptions& window = *first->frmOptions();
+    TMainWindow& window = *first->MainWindow();
 
     bool shownModally = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (QApplication::activeModalWidget() == &window) {
+        if (QApplication::activeModalWidget() == &window.frmOptions()) {
             shownModally = true;
-            window.reject();
+            window.frmOptions().reject();
         }
     });
     watch.start(5);
 
     std::unique_ptr<TTrayProgram> second = MakeProgram(Connect());
     EXPECT_EQ(second->Start(), TTrayProgram::EStart::HandedOver);
-    EXPECT_EQ(second->frmOptions(), nullptr); // no window, no splash, no icon of its own
+    EXPECT_EQ(second->MainWindow(), nullptr); // no window, no splash, no icon of its own
     EXPECT_EQ(second->Splash(), nullptr);
     EXPECT_TRUE(PumpUntil([&] { return shownModally; }, 5000));
 }
@@ -239,7 +240,7 @@ TEST_F(TrayProgram, QuitOverTheSessionBusEndsTheRunningProgram) {
     failsafe.start(10000);
     EXPECT_EQ(program->Exec(), 0);
     EXPECT_FALSE(timedOut) << "the request did not end the program";
-    EXPECT_TRUE(program->frmOptions()->Engine().Closing);
+    EXPECT_TRUE(program->MainWindow()->Engine().Closing);
     EXPECT_EQ(UserPrompt::BoxCount(), 0); // no question
     quit.waitForFinished(5000);
     EXPECT_EQ(quit.exitCode(), 0);
@@ -273,13 +274,13 @@ TEST_F(TrayProgram, RequestsOfOtherStartsDuringTheStartUpBoxesAreDoneWhenStartUp
         UserPrompt::SetAnswerFunction(nullptr);
         EXPECT_EQ(asked, 0) << "the request was not taken";
 
-        TfrmOptions& window = *first->frmOptions();
+        TMainWindow& window = *first->MainWindow();
         bool shownModally = false;
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, [&] {
-            if (QApplication::activeModalWidget() == &window) {
+            if (QApplication::activeModalWidget() == &window.frmOptions()) {
                 shownModally = true;
-                window.reject();
+                window.frmOptions().reject();
             }
         });
         watch.start(5);

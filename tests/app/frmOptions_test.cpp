@@ -1,5 +1,6 @@
-// The options dialog on its own: a temporary settings folder, a fake dial-up layer, a fixed
-// time zone and message boxes answered by the test.
+// The options dialog, made and started by its main window: a temporary settings folder, a fake
+// dial-up layer, a fixed time zone and message boxes answered by the test.
+#include "app/MainWindow.h"
 #include "app/frmOptions.h"
 
 #include "controls/AdvEdit.h"
@@ -44,10 +45,10 @@
 namespace kairelon::test {
 namespace {
 
-// The dialog with its message boxes recorded and answered (Yes unless a test queues No).
-class TestDialog : public TfrmOptions {
+// The main window with its message boxes recorded and answered (Yes unless a test queues No).
+class TestHost : public TMainWindow {
 public:
-    using TfrmOptions::TfrmOptions;
+    using TMainWindow::TMainWindow;
     bool MessageBox(const std::string& text, const std::string& caption, MessageBoxStyle) override {
         boxes.push_back(caption + ": " + text);
         if (answers.empty()) {
@@ -86,17 +87,18 @@ protected:
     }
 
     void StartUp() {
-        dialog = std::make_unique<TestDialog>(clock);
-        dialog->Engine().RasLoader = rasLoader;
+        host = std::make_unique<TestHost>(clock);
+        dialog = &host->frmOptions();
+        host->Engine().RasLoader = rasLoader;
         dialog->TimeZoneSource = [this] { return zone; };
-        dialog->CreateOptionStores();
-        dialog->InitializeMainWindow();
+        host->CreateOptionStores();
+        host->InitializeMainWindow();
     }
     // The dialog on the screen, active, so focus moves as a user's clicks move it.
     void ShowDialog() {
         dialog->show();
-        QApplication::setActiveWindow(dialog.get());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+        QApplication::setActiveWindow(dialog);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
     }
 
     template <typename T> T* W(const char* name) {
@@ -135,7 +137,8 @@ protected:
     RasLayerLoader rasLoader = FakeRasLoader(ras);
     TTimeZoneDisplay zone;
     CLocalOptions store;
-    std::unique_ptr<TestDialog> dialog;
+    std::unique_ptr<TestHost> host;
+    TfrmOptions* dialog = nullptr; // the host's
 };
 
 // ---- The window ------------------------------------------------------------------------------
@@ -245,7 +248,7 @@ TEST_F(OptionsDialog, EveryResourceCaptionIsFilled) {
 
 TEST_F(OptionsDialog, FirstStartShowsTheDefaultsAndOkStoresAllButAskOnShutdown) {
     StartUp();
-    EXPECT_EQ(dialog->boxes,
+    EXPECT_EQ(host->boxes,
               (std::vector<std::string>{"Hinweis: " + LoadStr(1003), "Hinweis: " + LoadStr(1011)}));
     EXPECT_EQ(ReadFile(ServerListPath()), ""); // created empty
     EXPECT_EQ(Combo("cmbServer")->currentText(), "");
@@ -262,8 +265,8 @@ TEST_F(OptionsDialog, FirstStartShowsTheDefaultsAndOkStoresAllButAskOnShutdown) 
     EXPECT_EQ(Combo("cmbEinheit2")->currentText(), "Minuten");
     EXPECT_FALSE(W<QAbstractButton>("chkService")->isChecked());
     EXPECT_FALSE(W<QAbstractButton>("chkConnect")->isChecked());
-    EXPECT_FALSE(dialog->SyncCommandEnabled());
-    EXPECT_FALSE(dialog->Engine().tGetTime.isActive());
+    EXPECT_FALSE(host->SyncCommandEnabled());
+    EXPECT_FALSE(host->Engine().tGetTime.isActive());
 
     // Loading wrote every default but "AskOnShutdown"; empty the file to see what OK writes.
     WriteFile(RegistryFilePath(RegistryRoot::CurrentUser), "");
@@ -285,10 +288,10 @@ TEST_F(OptionsDialog, FirstStartShowsTheDefaultsAndOkStoresAllButAskOnShutdown) 
         }
     }
     EXPECT_EQ(other.ReadString("CurrentServer"), "time.example.org");
-    EXPECT_TRUE(dialog->Engine().Configured);
-    EXPECT_TRUE(dialog->SyncCommandEnabled());
-    EXPECT_TRUE(dialog->Engine().tGetTime.isActive());
-    EXPECT_EQ(dialog->Engine().NTP.Host, "time.example.org");
+    EXPECT_TRUE(host->Engine().Configured);
+    EXPECT_TRUE(host->SyncCommandEnabled());
+    EXPECT_TRUE(host->Engine().tGetTime.isActive());
+    EXPECT_EQ(host->Engine().NTP.Host, "time.example.org");
 }
 
 TEST_F(OptionsDialog, OkAppliesServerTimeOutIntervalAndUnitThroughTheEngine) {
@@ -299,7 +302,7 @@ TEST_F(OptionsDialog, OkAppliesServerTimeOutIntervalAndUnitThroughTheEngine) {
     SetText("txtIntervall", "7");
     Combo("cmbEinheit")->setCurrentIndex(2);
     ClickOk();
-    TSyncEngine& engine = dialog->Engine();
+    TSyncEngine& engine = host->Engine();
     EXPECT_EQ(engine.NTP.Host, "127.0.0.1");
     EXPECT_EQ(engine.NTP.Port, 1313);
     EXPECT_EQ(engine.NTP.TimeOut, 2500);
@@ -347,7 +350,7 @@ TEST_F(OptionsDialog, StoredValuesOutsideTheControlsShowAtTheNearestEndAndStaySt
             EXPECT_EQ(Text(c.control), c.shown);
         }
         EXPECT_EQ(StoredInteger({c.name, 0}), c.stored);
-        dialog.reset();
+        host.reset();
         store.DeleteValue(c.name);
     }
 }
@@ -371,12 +374,12 @@ TEST_F(OptionsDialog, TimeOutBelowTheRangeIsStoredAndUsedThenShownAsTheRangesEnd
     SetText("txtTimeout", "500");
     ClickOk();
     EXPECT_EQ(StoredInteger(settings::Timeout), 500);
-    EXPECT_EQ(dialog->Engine().NTP.TimeOut, 500);
+    EXPECT_EQ(host->Engine().NTP.TimeOut, 500);
 
-    dialog.reset();
+    host.reset();
     StartUp();
     EXPECT_EQ(Text("txtTimeout"), "1000");
-    EXPECT_EQ(dialog->Engine().NTP.TimeOut, 500);
+    EXPECT_EQ(host->Engine().NTP.TimeOut, 500);
     ClickOk();
     EXPECT_EQ(StoredInteger(settings::Timeout), 1000);
 }
@@ -404,7 +407,7 @@ TEST_F(OptionsDialog, OkChecksIntervalThenTimeOutThenServerAndWritesNothingOnFai
     const std::string settingsBefore = ReadFile(RegistryFilePath(RegistryRoot::CurrentUser));
     for (const CheckCase& c : cases) {
         SCOPED_TRACE(std::string(c.interval) + "/" + c.timeOut + "/" + c.server);
-        dialog->boxes.clear();
+        host->boxes.clear();
         SetText("txtIntervall", c.interval);
         SetText("txtTimeout", c.timeOut);
         Combo("cmbServer")->setEditText(c.server);
@@ -412,10 +415,10 @@ TEST_F(OptionsDialog, OkChecksIntervalThenTimeOutThenServerAndWritesNothingOnFai
         dialog->setResult(QDialog::Rejected);
         ClickOk();
         if (c.message == 0) {
-            EXPECT_TRUE(dialog->boxes.empty());
+            EXPECT_TRUE(host->boxes.empty());
             EXPECT_EQ(dialog->result(), QDialog::Accepted);
         } else {
-            EXPECT_EQ(dialog->boxes, std::vector<std::string>{"Hinweis: " + LoadStr(c.message)});
+            EXPECT_EQ(host->boxes, std::vector<std::string>{"Hinweis: " + LoadStr(c.message)});
             EXPECT_EQ(dialog->result(), QDialog::Rejected);
             EXPECT_EQ(ReadFile(RegistryFilePath(RegistryRoot::CurrentUser)), settingsBefore);
         }
@@ -507,7 +510,7 @@ TEST_F(OptionsDialog, TypedHourAndMinuteAreWhatOkStores) {
         EXPECT_EQ(dialog->result(), QDialog::Accepted);
         EXPECT_EQ(StoredInteger(settings::Stunde), c.storedHour);
         EXPECT_EQ(StoredInteger(settings::Minute), c.storedMinute);
-        dialog.reset();
+        host.reset();
     }
 }
 
@@ -538,13 +541,13 @@ TEST_F(OptionsDialog, ARefusedSettingsWriteLeavesTheDialogOpenAndKeepsWhatWasWri
     ::unlink(lock.c_str());
     ASSERT_EQ(::mkdir(lock.c_str(), 0700), 0);
     ClickOk();
-    ASSERT_EQ(dialog->boxes.size(), 1u);
-    EXPECT_EQ(dialog->boxes[0].rfind("Kairelon: ", 0), 0u) << dialog->boxes[0];
+    ASSERT_EQ(host->boxes.size(), 1u);
+    EXPECT_EQ(host->boxes[0].rfind("Kairelon: ", 0), 0u) << host->boxes[0];
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(ReadFile(ServerListPath()), "time.example.org\r\nnew.example.org\r\n");
     EXPECT_EQ(StoredString("CurrentServer"), "time.example.org");
     EXPECT_EQ(StoredInteger(settings::Intervall), 30);
-    EXPECT_EQ(dialog->Engine().NTP.Host, "time.example.org"); // the apply step did not run
+    EXPECT_EQ(host->Engine().NTP.Host, "time.example.org"); // the apply step did not run
     ::rmdir(lock.c_str());
     ClickOk();
     EXPECT_FALSE(dialog->isVisible());
@@ -563,7 +566,7 @@ TEST_F(OptionsDialog, AReadOnlySettingsFolderRefusesTheServerListBeforeAnyValue)
     ASSERT_EQ(::chmod(folder.c_str(), 0500), 0);
     ClickOk();
     ::chmod(folder.c_str(), 0700);
-    ASSERT_EQ(dialog->boxes.size(), 1u);
+    ASSERT_EQ(host->boxes.size(), 1u);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(StoredInteger(settings::Intervall), 30);
 }
@@ -578,8 +581,8 @@ TEST_F(OptionsDialog, AServerListThatCannotBeReplacedStopsOkBeforeAnyValue) {
     ASSERT_EQ(::mkdir(ServerListPath().c_str(), 0700), 0);
     ::mkdir((ServerListPath() + "/keep").c_str(), 0700);
     ClickOk();
-    ASSERT_EQ(dialog->boxes.size(), 1u);
-    EXPECT_NE(dialog->boxes[0].find("server.ini"), std::string::npos) << dialog->boxes[0];
+    ASSERT_EQ(host->boxes.size(), 1u);
+    EXPECT_NE(host->boxes[0].find("server.ini"), std::string::npos) << host->boxes[0];
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(StoredInteger(settings::Intervall), 30);
 }
@@ -602,9 +605,9 @@ TEST_F(OptionsDialog, ServerListFileBecomesTheComboItems) {
         WriteFile(ServerListPath(), c.file);
         StartUp();
         EXPECT_EQ(Items("cmbServer"), c.items);
-        EXPECT_TRUE(dialog->boxes.empty());
+        EXPECT_TRUE(host->boxes.empty());
         EXPECT_EQ(Combo("cmbServer")->currentText(), "current"); // not in the list, shown
-        dialog.reset();
+        host.reset();
     }
 }
 
@@ -665,23 +668,23 @@ TEST_F(OptionsDialog, DeletingAsksAndThenShowsTheFirstRemainingEntry) {
     WriteFile(ServerListPath(), "a\r\nb\r\nc\r\n");
     StartUp();
 
-    dialog->answers = {false};
+    host->answers = {false};
     dialog->btnDelClick();
-    EXPECT_EQ(dialog->boxes,
+    EXPECT_EQ(host->boxes,
               std::vector<std::string>{"Löschen: Wollen Sie den Server 'b' wirklich löschen ?"});
     EXPECT_EQ(Items("cmbServer"), (QStringList{"a", "b", "c"}));
 
-    dialog->boxes.clear();
+    host->boxes.clear();
     Combo("cmbServer")->setEditText("B"); // found without regard to case
     dialog->btnDelClick();
-    EXPECT_EQ(dialog->boxes.size(), 1u);
+    EXPECT_EQ(host->boxes.size(), 1u);
     EXPECT_EQ(Items("cmbServer"), (QStringList{"a", "c"}));
     EXPECT_EQ(Combo("cmbServer")->currentText(), "a");
 
-    dialog->boxes.clear();
+    host->boxes.clear();
     Combo("cmbServer")->setEditText("not.listed");
     dialog->btnDelClick();
-    EXPECT_TRUE(dialog->boxes.empty());
+    EXPECT_TRUE(host->boxes.empty());
 
     for (const char* name : {"a", "c"}) {
         Combo("cmbServer")->setEditText(name);
@@ -689,9 +692,9 @@ TEST_F(OptionsDialog, DeletingAsksAndThenShowsTheFirstRemainingEntry) {
     }
     EXPECT_TRUE(Items("cmbServer").isEmpty());
     EXPECT_EQ(Combo("cmbServer")->currentText(), "");
-    dialog->boxes.clear();
+    host->boxes.clear();
     ClickOk();
-    EXPECT_EQ(dialog->boxes, std::vector<std::string>{"Hinweis: " + LoadStr(1041)});
+    EXPECT_EQ(host->boxes, std::vector<std::string>{"Hinweis: " + LoadStr(1041)});
 }
 
 TEST_F(OptionsDialog, ADeletionSurvivesCancelButReachesTheFileOnlyWithOk) {
@@ -709,21 +712,21 @@ TEST_F(OptionsDialog, ADeletionSurvivesCancelButReachesTheFileOnlyWithOk) {
 TEST_F(OptionsDialog, TheDeleteQuestionOffersGermanYesAndNoWithNoAsDefault) {
     Configure("time.example.org");
     // The plain dialog, whose boxes go through the prompt seam.
-    auto plain = std::make_unique<TfrmOptions>(clock);
+    auto plain = std::make_unique<TMainWindow>(clock);
     plain->Engine().RasLoader = rasLoader;
-    plain->TimeZoneSource = [this] { return zone; };
+    plain->frmOptions().TimeZoneSource = [this] { return zone; };
     plain->CreateOptionStores();
     plain->InitializeMainWindow();
     UserPrompt::ResetForTesting();
     UserPrompt::SetNextAnswer(PromptButton::Yes);
-    plain->btnDelClick();
+    plain->frmOptions().btnDelClick();
     ASSERT_TRUE(UserPrompt::LastRequest().has_value());
     const PromptRequest& request = *UserPrompt::LastRequest();
     EXPECT_EQ(request.text, "Wollen Sie den Server 'time.example.org' wirklich löschen ?");
     EXPECT_EQ(request.caption, "Löschen");
     EXPECT_EQ(request.style, MessageBoxStyle::Question);
     EXPECT_EQ(request.defaultButton, PromptButton::No);
-    EXPECT_EQ(plain->findChild<QComboBox*>("cmbServer")->count(), 0);
+    EXPECT_EQ(plain->frmOptions().findChild<QComboBox*>("cmbServer")->count(), 0);
 }
 
 TEST_F(OptionsDialog, ServerListLivesBesideTheSettingsNotInTheCurrentFolder) {
@@ -770,7 +773,7 @@ TEST_F(OptionsDialog, PhonebookEntriesFillTheListAndTheStoredEntryIsSelected) {
         EXPECT_TRUE(W<QWidget>("cmbConn")->isEnabled());
         ClickOk();
         EXPECT_EQ(StoredString("RASConnection"), c.written);
-        dialog.reset();
+        host.reset();
     }
 }
 
@@ -817,7 +820,7 @@ TEST_F(OptionsDialog, StoredServiceWithoutARunningServiceIsClearedAtStartUp) {
     // The reason in the program's German, not the system's English "No such file or directory".
     const std::string text =
         Format(LoadStr(1077), std::string("Die Datei oder das Verzeichnis ist nicht vorhanden."));
-    EXPECT_EQ(dialog->boxes, std::vector<std::string>{"Fehler: " + text});
+    EXPECT_EQ(host->boxes, std::vector<std::string>{"Fehler: " + text});
     EXPECT_FALSE(W<QAbstractButton>("chkService")->isChecked());
     EXPECT_TRUE(StoredString("CurrentServer") == "time.example.org");
     CLocalOptions other;
@@ -832,17 +835,17 @@ TEST_F(OptionsDialog, TickingTheServiceBoxTestsTheServicesEventOnlyWhenTicked) {
     StartUp();
     auto* box = W<QAbstractButton>("chkService");
     box->click();
-    EXPECT_EQ(dialog->boxes.size(), 1u);
+    EXPECT_EQ(host->boxes.size(), 1u);
     EXPECT_FALSE(box->isChecked());
 
     TNamedEvent begin = TNamedEvent::Create(SyncBeginEventName, -1);
     ASSERT_TRUE(begin.IsOpen());
-    dialog->boxes.clear();
+    host->boxes.clear();
     box->click();
     EXPECT_TRUE(box->isChecked());
     box->click(); // unticking never asks
     EXPECT_FALSE(box->isChecked());
-    EXPECT_TRUE(dialog->boxes.empty());
+    EXPECT_TRUE(host->boxes.empty());
     TNamedEvent::Remove(SyncBeginEventName);
 }
 
@@ -867,11 +870,11 @@ TEST_F(OptionsDialog, TimeZonePageShowsNameAndBias) {
         EXPECT_EQ(Text("txtTimeZone"), c.name);
         EXPECT_EQ(Text("txtBias"), c.bias);
         EXPECT_TRUE(W<QLineEdit>("txtTimeZone")->isReadOnly());
-        EXPECT_EQ(dialog->boxes.size(), c.warned ? 1u : 0u);
+        EXPECT_EQ(host->boxes.size(), c.warned ? 1u : 0u);
         if (c.warned) {
-            EXPECT_EQ(dialog->boxes[0], "Warnung: " + LoadStr(1004));
+            EXPECT_EQ(host->boxes[0], "Warnung: " + LoadStr(1004));
         }
-        dialog.reset();
+        host.reset();
     }
 }
 
@@ -885,8 +888,8 @@ TEST_F(OptionsDialog, ProtocolPageShowsTheEnginesEntriesAndItsButtonClearsThem) 
     EXPECT_EQ(view->headerItem()->text(1), "Ereignis");
     W<QAbstractButton>("btnDelProt")->click();
     EXPECT_EQ(view->topLevelItemCount(), 0);
-    EXPECT_TRUE(dialog->Engine().Protocol.Items().empty());
-    dialog->Engine().AddProtocolEntry("later", 2);
+    EXPECT_TRUE(host->Engine().Protocol.Items().empty());
+    host->Engine().AddProtocolEntry("later", 2);
     ASSERT_EQ(view->topLevelItemCount(), 1);
     EXPECT_EQ(view->ImageIndexOf(0), 0);
 }
@@ -895,7 +898,7 @@ TEST_F(OptionsDialog, MonitorPageShowsTheRunningTime) {
     Configure();
     StartUp();
     EXPECT_EQ(W<QLabel>("lblUpTime")->text(), "0 Tage, 0 Stunden, 0 Minuten");
-    dialog->Engine().tGetTimeTimer();
+    host->Engine().tGetTimeTimer();
     EXPECT_EQ(W<QLabel>("lblUpTime")->text(), "0 Tage, 0 Stunden, 1 Minuten");
 }
 

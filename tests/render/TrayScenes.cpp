@@ -5,6 +5,7 @@
 #include "../support/FakeRasLayer.h"
 
 #include "app/InfoWindow.h"
+#include "app/MainWindow.h"
 #include "app/Splash.h"
 #include "app/frmOptions.h"
 #include "controls/UserPrompt.h"
@@ -41,9 +42,9 @@ public:
         SaveServerListFile({"ptbtime1.example.org"});
         // The start-up's boxes (1011 without a server) are answered, not shown.
         UserPrompt::SetAnswerFunction([](const PromptRequest&) { return PromptButton::Ok; });
-        window_ = std::make_unique<TfrmOptions>(clock);
+        window_ = std::make_unique<TMainWindow>(clock);
         window_->Engine().RasLoader = test::FakeRasLoader(std::make_shared<test::FakeRasState>());
-        window_->TimeZoneSource = [] { return TTimeZoneDisplay{"CET", -60, true}; };
+        window_->frmOptions().TimeZoneSource = [] { return TTimeZoneDisplay{"CET", -60, true}; };
         window_->CreateOptionStores();
         window_->InitializeMainWindow();
         UserPrompt::SetAnswerFunction(nullptr);
@@ -62,7 +63,7 @@ public:
     }
 
 private:
-    std::unique_ptr<TfrmOptions> window_;
+    std::unique_ptr<TMainWindow> window_;
     QMenu* menu_ = nullptr;
 };
 
