@@ -28,16 +28,21 @@ void OnStopSignal(int signalNumber) {
     [[maybe_unused]] const ssize_t n = write(pipeFds[1], &byte, 1);
 }
 
+void NoteSignal(int signalNumber) {
+    int expected = 0;
+    received.compare_exchange_strong(expected, signalNumber);
+}
+
 void OnHangUp(int signalNumber) {
     const char byte = static_cast<char>(signalNumber);
     [[maybe_unused]] const ssize_t n = write(pipeFds[1], &byte, 1);
 }
 
-void Install(int signalNumber, void (*handler)(int)) {
+void Install(int signalNumber, void (*handler)(int), int flags = SA_RESTART) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = flags;
     sigaction(signalNumber, &action, nullptr);
 }
 
@@ -74,6 +79,12 @@ void QuitOnStopSignals(std::function<void(int signalNumber)> onStop) {
     });
     Install(SIGTERM, OnStopSignal);
     Install(SIGINT, OnStopSignal);
+}
+
+void NoteStopSignals(std::initializer_list<int> signalNumbers) {
+    for (const int signalNumber : signalNumbers) {
+        Install(signalNumber, NoteSignal, 0); // no restart: the wait it arrives in ends
+    }
 }
 
 void ReloadOnHangUp(std::function<void()> reload) {
