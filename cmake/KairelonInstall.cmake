@@ -48,6 +48,8 @@ add_custom_target(kairelon_man ALL DEPENDS ${_man_outputs})
 # The licence: as "copyright" in a Debian package, which also carries a change log.
 option(KAIRELON_DEBIAN_DOCS "Install the documentation as a Debian package lays it out" OFF)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The settings files, for the administrator (the README links it at this relative path).
+install(FILES docs/settings.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 if(KAIRELON_DEBIAN_DOCS)
     install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
     string(TIMESTAMP _date "%a, %d %b %Y %H:%M:%S +0000" UTC)

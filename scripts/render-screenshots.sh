@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Renders the controls and windows to PNG files under the offscreen platform, in the dialog's
-# font, so a person can look at them (and the README can show them).
+# font, so a person can look at them (and docs/development.md can show them).
 #   scripts/render-screenshots.sh [OUTPUT_FOLDER [SCENE...]]   default folder: build/screenshots
 # Scenes live in tests/render/*.cpp; `build/tests/kairelon-render --list` names them.
 set -euo pipefail

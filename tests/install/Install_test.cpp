@@ -149,6 +149,7 @@ TEST(Install, PutsEveryFileWhereThePrefixSaysAndNothingElse) {
             prefix + "/share/man/man8/kairelon-clockd.8.gz",
             prefix + "/share/man/man8/kairelon-daytimed.8.gz",
             prefix + "/share/doc/kairelon/README.md",
+            prefix + "/share/doc/kairelon/docs/settings.md",
             prefix + "/share/doc/kairelon/LICENSE",
             prefix + "/share/doc/kairelon/Kairelon.html",
             prefix + "/share/icons/hicolor/scalable/apps/kairelon.svg",
