@@ -5,9 +5,12 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QDir>
-#include <QFile>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <utility>
 
 namespace kairelon {
@@ -34,24 +37,47 @@ std::string KnownTimeDaemon(const std::vector<std::string>& processNames) {
 namespace {
 
 std::vector<std::string> ProcessNames() {
+    // Plain system calls: this runs at every start, also of the short headless commands.
     std::vector<std::string> names;
-    const QDir proc("/proc");
-    for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool isPid = false;
-        entry.toLong(&isPid);
-        if (!isPid) {
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = ::readdir(proc)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') {
+            continue; // not a process
+        }
+        const std::string path = std::string("/proc/") + entry->d_name + "/comm";
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
             continue;
         }
-        QFile comm("/proc/" + entry + "/comm");
-        if (comm.open(QIODevice::ReadOnly)) {
-            names.push_back(comm.readAll().trimmed().toStdString());
+        char comm[64];
+        const ssize_t n = ::read(fd, comm, sizeof comm);
+        ::close(fd);
+        if (n > 0) {
+            names.emplace_back(comm, comm[n - 1] == '\n' ? n - 1 : n);
         }
     }
+    ::closedir(proc);
     return names;
+}
+
+// Whether a system bus may be there at all. Without one, connecting would still start the bus
+// library's thread for nothing.
+bool SystemBusMayBeThere() {
+    if (const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS"); address && *address) {
+        return true;
+    }
+    return ::access("/run/dbus/system_bus_socket", F_OK) == 0 ||
+           ::access("/var/run/dbus/system_bus_socket", F_OK) == 0;
 }
 
 // True when the system's time daemon says its NTP service is on ("NTP service: active").
 bool TimedateNtpActive(int timeoutMs) {
+    if (!SystemBusMayBeThere()) {
+        return false;
+    }
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) {
         return false;
