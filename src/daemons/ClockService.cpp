@@ -382,11 +382,7 @@ void CClockService::Stop() {
 }
 
 void CClockService::WriteHardwareClockAfterSet() {
-    CHardwareClock* rtc = clock_.HardwareClock();
-    if (rtc == nullptr) {
-        return;
-    }
-    const THardwareClockOutcome outcome = WriteHardwareClock(*rtc, clock_.GetSystemTime());
+    const THardwareClockOutcome outcome = CopyToHardwareClock(clock_);
     if (outcome.error != 0) {
         // The system clock is set; only the next boot may start from an older time.
         log_("the clock is set, but the hardware clock " + outcome.device +

@@ -62,4 +62,10 @@ void CFakeClock::Advance(int milliseconds) {
         FILETIME{static_cast<std::uint32_t>(moved), static_cast<std::uint32_t>(moved >> 32)}, now_);
 }
 
+THardwareClockOutcome CopyToHardwareClock(CClock& clock) {
+    CHardwareClock* rtc = clock.HardwareClock();
+    return rtc == nullptr ? THardwareClockOutcome{}
+                          : WriteHardwareClock(*rtc, clock.GetSystemTime());
+}
+
 } // namespace kairelon

@@ -39,6 +39,10 @@ public:
     virtual CHardwareClock* HardwareClock() { return nullptr; }
 };
 
+// After a successful set: the time just set written to the clock's RTC (WriteHardwareClock);
+// the outcome says nothing was written when the clock has none.
+THardwareClockOutcome CopyToHardwareClock(CClock& clock);
+
 // Nanoseconds since boot on CLOCK_BOOTTIME: monotonic, counting suspended time, the same in
 // every process of the machine.
 std::int64_t BootTimeNs();

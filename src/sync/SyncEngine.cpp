@@ -363,11 +363,7 @@ void TSyncEngine::SetClock(TTicks trueAtReceipt, std::int64_t receivedNs, bool u
 }
 
 void TSyncEngine::WriteHardwareClockAfterSet() {
-    CHardwareClock* rtc = clock_.HardwareClock();
-    if (rtc == nullptr) {
-        return;
-    }
-    const THardwareClockOutcome outcome = WriteHardwareClock(*rtc, clock_.GetSystemTime());
+    const THardwareClockOutcome outcome = CopyToHardwareClock(clock_);
     if (outcome.error != 0) {
         // The system clock is right; only the next boot may start from an older time.
         AddProtocolEntry(Format(LoadStr(HardwareClockFailedText), outcome.device,
