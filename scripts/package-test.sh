@@ -107,7 +107,8 @@ query=$(in_root kairelon --query "127.0.0.1:$port" --timeout 5000) || true
 echo "$query"
 check "kairelon --query against the installed kairelon-daytimed" \
     grep -q "^deviation: 0$" <<<"$query"
-kill "$daemon"
+# The background job is the shell around the chrooted daemon: end the daemon itself too.
+kill "$pid" "$daemon" 2>/dev/null || true
 wait "$daemon" || true
 daemon=""
 
