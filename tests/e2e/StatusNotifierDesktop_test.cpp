@@ -6,6 +6,7 @@
 // (Xvfb) with a window manager (openbox), where the dialog opened by the panel takes typed
 // keys at once; and a Wayland compositor without a screen (weston's headless back end), where
 // the item, its menu and `kairelon --quit` are checked.
+#include "support/DesktopTest.h"
 #include "support/PrivateBus.h"
 #include "support/TestSupport.h"
 
@@ -32,28 +33,6 @@ namespace {
 // The menu as the host reads it: label (mnemonic as "_"), enabled, has a picture.
 constexpr const char* kMenu = "menu _Optionen...|1|1;_Synchronisieren|1|1;-;_Hilfe|1|1;"
                               "_Info...|1|1;-;_Beenden|1|1";
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
-std::string ReadText(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    QFile file(QString::fromStdString(path));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text.data(), static_cast<qint64>(text.size()));
-}
 
 // A Python 3 with the D-Bus and GLib bindings (python3-dbus, python3-gi); the system's first.
 QString PythonWithDBus() {

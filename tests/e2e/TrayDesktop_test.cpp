@@ -9,6 +9,7 @@
 // KAIRELON_E2E_SCREENSHOTS=<folder> saves pictures of the screen on the way (splash.png,
 // menu.png, dialog.png, protokoll.png, question.png); they need ImageMagick's import.
 #include "support/DaytimeDaemon.h"
+#include "support/DesktopTest.h"
 #include "support/PrivateBus.h"
 #include "support/TestSupport.h"
 
@@ -43,19 +44,6 @@ struct Window {
     int CentreX() const { return x + width / 2; }
     int CentreY() const { return y + height / 2; }
 };
-
-// Polls `done` every 20 ms until it is true or `timeoutMs` have passed.
-bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) {
-            return false;
-        }
-        QThread::msleep(20);
-    }
-    return true;
-}
 
 // Xvfb on a display number it picks itself, and trayer on it. Both end with the object, and
 // with the test process should it die.
@@ -191,17 +179,6 @@ private:
     QProcessEnvironment env_;
     std::string panel_;
 };
-
-std::string ReadText(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    QFile file(QString::fromStdString(path));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text.data(), static_cast<qint64>(text.size()));
-}
 
 class TrayDesktop : public ::testing::Test {
 protected:
